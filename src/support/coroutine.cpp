@@ -1,0 +1,532 @@
+#include "support/coroutine.hpp"
+
+#include <string>
+
+namespace support {
+
+namespace {
+
+enum class State : char { created, suspended, running, finished };
+
+struct CoroutineObject {
+  PyObject_HEAD
+  Coroutine::handle_type frame;  // empty once finished or closed
+  PyObject* name;
+  PyObject* qualname;
+  State state;
+};
+
+CoroutineObject* as_coroutine(PyObject* object) { return reinterpret_cast<CoroutineObject*>(object); }
+
+// Drops the frame; the destructors of its locals run with the GIL held.
+void destroy_frame(CoroutineObject* self) {
+  if (Coroutine::handle_type frame = std::exchange(self->frame, {})) {
+    frame.destroy();
+  }
+  self->state = State::finished;
+}
+
+void set_stop_iteration(PyObject* value) {
+  if (value == Py_None) {
+    PyErr_SetNone(PyExc_StopIteration);
+    return;
+  }
+  // A tuple given directly to PyErr_SetObject would be unpacked into arguments.
+  PyObject* exception = PyObject_CallOneArg(PyExc_StopIteration, value);
+  if (exception != nullptr) {
+    PyErr_SetObject(PyExc_StopIteration, exception);
+    Py_DECREF(exception);
+  }
+}
+
+// As in generators (PEP 479): a StopIteration escaping the body becomes RuntimeError.
+void replace_stop_iteration() {
+  if (!PyErr_ExceptionMatches(PyExc_StopIteration)) {
+    return;
+  }
+  py::error_already_set cause;
+  PyObject* replacement = PyObject_CallOneArg(PyExc_RuntimeError,
+                                              py::str("coroutine raised StopIteration").ptr());
+  if (replacement == nullptr) {
+    return;
+  }
+  PyException_SetCause(replacement, py::object(cause.value()).release().ptr());
+  PyException_SetContext(replacement, py::object(cause.value()).release().ptr());
+  PyErr_SetObject(PyExc_RuntimeError, replacement);
+  Py_DECREF(replacement);
+}
+
+PySendResult finish(CoroutineObject* self, PyObject** out) {
+  Coroutine::promise_type& promise = self->frame.promise();
+  std::exception_ptr error = std::move(promise.error);
+  py::object result = std::move(promise.result);
+  destroy_frame(self);
+  if (error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (...) {
+      set_error_from_current_exception();
+    }
+    replace_stop_iteration();
+    return PYGEN_ERROR;
+  }
+  *out = result ? result.release().ptr() : Py_NewRef(Py_None);
+  return PYGEN_RETURN;
+}
+
+// Records how the delegate ended: its return value, or the error now set.
+void delegate_ended(Coroutine::promise_type& promise, PySendResult status, PyObject* value) {
+  if (status == PYGEN_RETURN) {
+    promise.sent = py::reinterpret_steal<py::object>(value);
+  } else {
+    promise.thrown.emplace();  // fetches the error before anything else can run
+  }
+  promise.delegate = py::object();
+}
+
+// Resumes the frame with the value or error already stored in the promise and keeps
+// starting the awaitables it goes on to await, until one of them yields or the body ends.
+PySendResult run(CoroutineObject* self, PyObject** out) {
+  self->state = State::running;
+  for (;;) {
+    self->frame.resume();
+    if (self->frame.done()) {
+      return finish(self, out);
+    }
+    Coroutine::promise_type& promise = self->frame.promise();
+    PyObject* value = nullptr;
+    PySendResult status = PyIter_Send(promise.delegate.ptr(), Py_None, &value);
+    if (status == PYGEN_NEXT) {
+      self->state = State::suspended;
+      *out = value;
+      return status;
+    }
+    delegate_ended(promise, status, value);
+  }
+}
+
+bool check_not_running(CoroutineObject* self) {
+  if (self->state == State::running) {
+    PyErr_SetString(PyExc_ValueError, "coroutine already executing");
+    return false;
+  }
+  return true;
+}
+
+PySendResult coroutine_send(PyObject* object, PyObject* value, PyObject** out) {
+  CoroutineObject* self = as_coroutine(object);
+  if (!check_not_running(self)) {
+    return PYGEN_ERROR;
+  }
+  switch (self->state) {
+    case State::finished:
+      PyErr_SetString(PyExc_RuntimeError, "cannot reuse already awaited coroutine");
+      return PYGEN_ERROR;
+    case State::created:
+      if (value != Py_None) {
+        PyErr_SetString(PyExc_TypeError, "can't send non-None value to a just-started coroutine");
+        return PYGEN_ERROR;
+      }
+      return run(self, out);
+    default:
+      break;
+  }
+  Coroutine::promise_type& promise = self->frame.promise();
+  self->state = State::running;
+  PyObject* result = nullptr;
+  PySendResult status = PyIter_Send(promise.delegate.ptr(), value, &result);
+  if (status == PYGEN_NEXT) {
+    self->state = State::suspended;
+    *out = result;
+    return status;
+  }
+  delegate_ended(promise, status, result);
+  return run(self, out);
+}
+
+// Sets the error indicator from throw()'s argument: an exception instance or class.
+bool set_thrown_error(PyObject* exception) {
+  if (PyExceptionInstance_Check(exception)) {
+    PyErr_SetObject(PyExceptionInstance_Class(exception), exception);
+    return true;
+  }
+  if (PyExceptionClass_Check(exception)) {
+    PyErr_SetNone(exception);
+    return true;
+  }
+  PyErr_Format(PyExc_TypeError,
+               "exceptions must be classes or instances deriving from BaseException, not %s",
+               Py_TYPE(exception)->tp_name);
+  return false;
+}
+
+// getattr(object, name, None) as a new reference or nullptr; false on a real error.
+bool optional_attr(PyObject* object, const char* name, PyObject** result) {
+  *result = PyObject_GetAttrString(object, name);
+  if (*result == nullptr && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+    PyErr_Clear();
+  }
+  return *result != nullptr || !PyErr_Occurred();
+}
+
+bool is_generator_exit(PyObject* exception) {
+  PyObject* cls = PyExceptionInstance_Check(exception) ? PyExceptionInstance_Class(exception) : exception;
+  return PyExceptionClass_Check(cls) && PyErr_GivenExceptionMatches(cls, PyExc_GeneratorExit);
+}
+
+// Passes the exception to the awaitable in progress, as `yield from` does: GeneratorExit
+// closes it, anything else goes to its throw(). Returns PYGEN_NEXT with *out set if the
+// awaitable handled it and yielded; otherwise the promise holds what the frame resumes with.
+PySendResult throw_into_delegate(Coroutine::promise_type& promise, PyObject* exception, PyObject** out) {
+  PyObject* delegate = promise.delegate.ptr();
+  if (is_generator_exit(exception)) {
+    PyObject* close = nullptr;
+    if (!optional_attr(delegate, "close", &close)) {
+      delegate_ended(promise, PYGEN_ERROR, nullptr);
+      return PYGEN_ERROR;
+    }
+    if (close != nullptr) {
+      PyObject* closed = PyObject_CallNoArgs(close);
+      Py_DECREF(close);
+      if (closed == nullptr) {
+        delegate_ended(promise, PYGEN_ERROR, nullptr);
+        return PYGEN_ERROR;
+      }
+      Py_DECREF(closed);
+    }
+    set_thrown_error(exception);
+    delegate_ended(promise, PYGEN_ERROR, nullptr);
+    return PYGEN_ERROR;
+  }
+  PyObject* method = nullptr;
+  if (!optional_attr(delegate, "throw", &method)) {
+    delegate_ended(promise, PYGEN_ERROR, nullptr);
+    return PYGEN_ERROR;
+  }
+  if (method == nullptr) {
+    set_thrown_error(exception);
+    delegate_ended(promise, PYGEN_ERROR, nullptr);
+    return PYGEN_ERROR;
+  }
+  PyObject* yielded = PyObject_CallOneArg(method, exception);
+  Py_DECREF(method);
+  if (yielded != nullptr) {
+    *out = yielded;
+    return PYGEN_NEXT;
+  }
+  if (PyErr_ExceptionMatches(PyExc_StopIteration)) {
+    py::error_already_set stop;
+    py::object value = py::getattr(stop.value(), "value", py::none());
+    delegate_ended(promise, PYGEN_RETURN, value.release().ptr());
+    return PYGEN_RETURN;
+  }
+  delegate_ended(promise, PYGEN_ERROR, nullptr);
+  return PYGEN_ERROR;
+}
+
+PySendResult coroutine_throw(CoroutineObject* self, PyObject* exception, PyObject** out) {
+  if (!check_not_running(self)) {
+    return PYGEN_ERROR;
+  }
+  if (self->state != State::suspended) {
+    // Not started or already over: the exception is raised here and the coroutine ends.
+    destroy_frame(self);
+    set_thrown_error(exception);
+    return PYGEN_ERROR;
+  }
+  Coroutine::promise_type& promise = self->frame.promise();
+  self->state = State::running;
+  if (throw_into_delegate(promise, exception, out) == PYGEN_NEXT) {
+    self->state = State::suspended;
+    return PYGEN_NEXT;
+  }
+  return run(self, out);
+}
+
+PyObject* method_send(PyObject* object, PyObject* value) {
+  PyObject* result = nullptr;
+  PySendResult status = coroutine_send(object, value, &result);
+  if (status == PYGEN_RETURN) {
+    set_stop_iteration(result);
+    Py_DECREF(result);
+    return nullptr;
+  }
+  return status == PYGEN_NEXT ? result : nullptr;
+}
+
+PyObject* method_throw(PyObject* object, PyObject* exception) {
+  PyObject* result = nullptr;
+  PySendResult status = coroutine_throw(as_coroutine(object), exception, &result);
+  if (status == PYGEN_RETURN) {
+    set_stop_iteration(result);
+    Py_DECREF(result);
+    return nullptr;
+  }
+  return status == PYGEN_NEXT ? result : nullptr;
+}
+
+PyObject* method_close(PyObject* object, PyObject*) {
+  CoroutineObject* self = as_coroutine(object);
+  if (!check_not_running(self)) {
+    return nullptr;
+  }
+  if (self->state != State::suspended) {
+    destroy_frame(self);
+    Py_RETURN_NONE;
+  }
+  PyObject* result = nullptr;
+  PySendResult status = coroutine_throw(self, PyExc_GeneratorExit, &result);
+  if (status == PYGEN_NEXT) {
+    Py_DECREF(result);
+    destroy_frame(self);
+    PyErr_SetString(PyExc_RuntimeError, "coroutine ignored GeneratorExit");
+    return nullptr;
+  }
+  if (status == PYGEN_RETURN) {
+    Py_DECREF(result);
+    Py_RETURN_NONE;
+  }
+  if (PyErr_ExceptionMatches(PyExc_GeneratorExit) || PyErr_ExceptionMatches(PyExc_StopIteration)) {
+    PyErr_Clear();
+    Py_RETURN_NONE;
+  }
+  return nullptr;
+}
+
+PyObject* coroutine_next(PyObject* object) { return method_send(object, Py_None); }
+
+PyObject* coroutine_await(PyObject* object) { return Py_NewRef(object); }
+
+PyObject* coroutine_repr(PyObject* object) {
+  CoroutineObject* self = as_coroutine(object);
+  return PyUnicode_FromFormat("<coroutine object %U at %p>", self->qualname, object);
+}
+
+PyObject* get_name(PyObject* object, void*) { return Py_NewRef(as_coroutine(object)->name); }
+PyObject* get_qualname(PyObject* object, void*) { return Py_NewRef(as_coroutine(object)->qualname); }
+PyObject* get_running(PyObject* object, void*) {
+  return PyBool_FromLong(as_coroutine(object)->state == State::running);
+}
+PyObject* get_awaiting(PyObject* object, void*) {
+  CoroutineObject* self = as_coroutine(object);
+  if (self->frame && self->frame.promise().delegate) {
+    return Py_NewRef(self->frame.promise().delegate.ptr());
+  }
+  Py_RETURN_NONE;
+}
+PyObject* get_none(PyObject*, void*) { Py_RETURN_NONE; }
+
+int coroutine_traverse(PyObject* object, visitproc visit, void* arg) {
+  CoroutineObject* self = as_coroutine(object);
+  Py_VISIT(Py_TYPE(object));
+  Py_VISIT(self->name);
+  Py_VISIT(self->qualname);
+  if (self->frame) {
+    Coroutine::promise_type& promise = self->frame.promise();
+    for (const py::handle* parameter : promise.parameters) {
+      Py_VISIT(parameter->ptr());
+    }
+    Py_VISIT(promise.delegate.ptr());
+    Py_VISIT(promise.sent.ptr());
+    Py_VISIT(promise.result.ptr());
+  }
+  return 0;
+}
+
+int coroutine_clear(PyObject* object) {
+  CoroutineObject* self = as_coroutine(object);
+  destroy_frame(self);
+  Py_CLEAR(self->name);
+  Py_CLEAR(self->qualname);
+  return 0;
+}
+
+// Keeps the error indicator aside while a finalizer runs.
+class SavedError {
+ public:
+#if PY_VERSION_HEX >= 0x030C0000
+  SavedError() : exception_(PyErr_GetRaisedException()) {}
+  ~SavedError() { PyErr_SetRaisedException(exception_); }
+ private:
+  PyObject* exception_;
+#else
+  SavedError() { PyErr_Fetch(&type_, &value_, &traceback_); }
+  ~SavedError() { PyErr_Restore(type_, value_, traceback_); }
+ private:
+  PyObject *type_, *value_, *traceback_;
+#endif
+ public:
+  SavedError(const SavedError&) = delete;
+  SavedError& operator=(const SavedError&) = delete;
+};
+
+// A coroutine dropped before it ended: warn like Python if it never started, else close it.
+void coroutine_finalize(PyObject* object) {
+  CoroutineObject* self = as_coroutine(object);
+  if (self->state == State::finished) {
+    return;
+  }
+  SavedError saved;
+  if (self->state == State::created) {
+    if (PyErr_WarnFormat(PyExc_RuntimeWarning, 1, "coroutine '%U' was never awaited", self->qualname) < 0) {
+      PyErr_WriteUnraisable(object);
+    }
+    destroy_frame(self);
+  } else {
+    PyObject* closed = method_close(object, nullptr);
+    if (closed == nullptr) {
+      PyErr_WriteUnraisable(object);
+    } else {
+      Py_DECREF(closed);
+    }
+  }
+}
+
+void coroutine_dealloc(PyObject* object) {
+  PyObject_GC_UnTrack(object);
+  PyObject_GC_Track(object);  // the finalizer may resurrect; it must see a tracked object
+  if (PyObject_CallFinalizerFromDealloc(object) < 0) {
+    return;
+  }
+  PyObject_GC_UnTrack(object);
+  coroutine_clear(object);
+  PyTypeObject* type = Py_TYPE(object);
+  type->tp_free(object);
+  Py_DECREF(type);
+}
+
+PyMethodDef coroutine_methods[] = {
+    {"send", method_send, METH_O, "send(arg) -> send 'arg' into coroutine,\nreturn next iterated value or raise StopIteration."},
+    {"throw", method_throw, METH_O, "throw(value)\n\nRaise exception in coroutine, return next iterated value or raise StopIteration."},
+    {"close", method_close, METH_NOARGS, "close() -> raise GeneratorExit inside coroutine."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef coroutine_getset[] = {
+    {"__name__", get_name, nullptr, nullptr, nullptr},
+    {"__qualname__", get_qualname, nullptr, nullptr, nullptr},
+    {"cr_running", get_running, nullptr, nullptr, nullptr},
+    {"cr_await", get_awaiting, nullptr, nullptr, nullptr},
+    {"cr_frame", get_none, nullptr, nullptr, nullptr},
+    {"cr_code", get_none, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot coroutine_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(coroutine_dealloc)},
+    {Py_tp_finalize, reinterpret_cast<void*>(coroutine_finalize)},
+    {Py_tp_traverse, reinterpret_cast<void*>(coroutine_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(coroutine_clear)},
+    {Py_tp_repr, reinterpret_cast<void*>(coroutine_repr)},
+    {Py_tp_iternext, reinterpret_cast<void*>(coroutine_next)},
+    {Py_tp_methods, coroutine_methods},
+    {Py_tp_getset, coroutine_getset},
+    {Py_am_await, reinterpret_cast<void*>(coroutine_await)},
+    {Py_am_send, reinterpret_cast<void*>(coroutine_send)},
+    {0, nullptr},
+};
+
+PyType_Spec coroutine_spec = {
+    "nebrix.coroutine",
+    sizeof(CoroutineObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    coroutine_slots,
+};
+
+// One type per extension module, made on first use and registered as a
+// collections.abc.Coroutine so asyncio accepts its objects as coroutines.
+PyTypeObject* coroutine_type() {
+  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
+  return reinterpret_cast<PyTypeObject*>(
+      storage
+          .call_once_and_store_result([] {
+            py::object type = py::reinterpret_steal<py::object>(PyType_FromSpec(&coroutine_spec));
+            if (!type) {
+              throw py::error_already_set();
+            }
+            import("collections.abc").attr("Coroutine").attr("register")(type);
+            return type;
+          })
+          .get_stored()
+          .ptr());
+}
+
+bool is_iterable_coroutine_generator(PyObject* object) {
+  if (!PyGen_CheckExact(object)) {
+    return false;
+  }
+  py::object flags = py::handle(object).attr("gi_code").attr("co_flags");
+  return (flags.cast<long>() & CO_ITERABLE_COROUTINE) != 0;
+}
+
+}  // namespace
+
+Coroutine::~Coroutine() {
+  if (frame_) {
+    frame_.destroy();
+  }
+}
+
+py::object Coroutine::to_python(const char* qualname) && {
+  PyTypeObject* type = coroutine_type();
+  py::str full_name(qualname);
+  std::string short_name(qualname);
+  short_name = short_name.substr(short_name.rfind('.') + 1);
+  py::str name(short_name);
+  CoroutineObject* self = PyObject_GC_New(CoroutineObject, type);
+  if (self == nullptr) {
+    throw py::error_already_set();
+  }
+  self->frame = std::exchange(frame_, {});
+  self->name = name.release().ptr();
+  self->qualname = full_name.release().ptr();
+  self->state = State::created;
+  PyObject_GC_Track(reinterpret_cast<PyObject*>(self));
+  return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(self));
+}
+
+py::object awaitable_iterator(py::handle awaitable) {
+  PyObject* object = awaitable.ptr();
+  if (PyCoro_CheckExact(object) || is_iterable_coroutine_generator(object)) {
+    return py::reinterpret_borrow<py::object>(awaitable);
+  }
+  PyAsyncMethods* async = Py_TYPE(object)->tp_as_async;
+  if (async == nullptr || async->am_await == nullptr) {
+    throw py::type_error(std::string("object ") + Py_TYPE(object)->tp_name +
+                         " can't be used in 'await' expression");
+  }
+  py::object iterator = py::reinterpret_steal<py::object>(async->am_await(object));
+  if (!iterator) {
+    throw py::error_already_set();
+  }
+  if (PyCoro_CheckExact(iterator.ptr())) {
+    throw py::type_error("__await__() returned a coroutine");
+  }
+  if (!PyIter_Check(iterator.ptr())) {
+    throw py::type_error(std::string("__await__() returned non-iterator of type '") +
+                         Py_TYPE(iterator.ptr())->tp_name + "'");
+  }
+  return iterator;
+}
+
+detail::Awaiter Coroutine::promise_type::await_transform(py::handle awaitable) {
+  delegate = awaitable_iterator(awaitable);
+  return detail::Awaiter{this};
+}
+
+detail::Awaiter Coroutine::promise_type::await_transform(Coroutine&& nested) {
+  delegate = std::move(nested).to_python("coroutine");
+  return detail::Awaiter{this};
+}
+
+py::object detail::Awaiter::await_resume() const {
+  if (promise->thrown) {
+    py::error_already_set error = std::move(*promise->thrown);
+    promise->thrown.reset();
+    throw error;
+  }
+  return std::move(promise->sent);
+}
+
+}  // namespace support

@@ -1,0 +1,37 @@
+#include "support/python.hpp"
+
+#include <exception>
+#include <new>
+
+namespace support {
+
+py::module_ import(const char* name) { return py::module_::import(name); }
+
+py::object try_import(const char* name) {
+  PyObject* module = PyImport_ImportModule(name);
+  if (module == nullptr) {
+    PyErr_Clear();
+    return py::object();
+  }
+  return py::reinterpret_steal<py::object>(module);
+}
+
+std::string type_name(py::handle value) { return Py_TYPE(value.ptr())->tp_name; }
+
+void set_error_from_current_exception() noexcept {
+  try {
+    throw;
+  } catch (py::error_already_set& error) {
+    error.restore();
+  } catch (py::builtin_exception& error) {
+    error.set_error();
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& error) {
+    PyErr_SetString(PyExc_RuntimeError, error.what());
+  } catch (...) {
+    PyErr_SetString(PyExc_RuntimeError, "unknown C++ exception");
+  }
+}
+
+}  // namespace support

@@ -1,0 +1,29 @@
+// Common ground for code that touches Python objects: the pybind11 include, the
+// namespace alias and small helpers for reaching the runtime at the moment of use.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+namespace py = pybind11;
+
+namespace support {
+
+// Imports a module through the runtime's import machinery every time, so a stand-in
+// placed in sys.modules wins and None there reads as "not installed".
+py::module_ import(const char* name);
+
+// Like import(), but any failure of the import (ImportError, or an error raised while
+// the module initialises) gives an empty object and clears the error.
+py::object try_import(const char* name);
+
+// The name Python shows for the type of `value` (type(value).__name__ for classes
+// defined in Python, the full tp_name for built-in and extension types).
+std::string type_name(py::handle value);
+
+// Sets the Python error indicator from the C++ exception currently being handled.
+// Call only inside a catch block.
+void set_error_from_current_exception() noexcept;
+
+}  // namespace support
