@@ -491,21 +491,24 @@ py::object awaitable_iterator(py::handle awaitable) {
   if (PyCoro_CheckExact(object) || is_iterable_coroutine_generator(object)) {
     return py::reinterpret_borrow<py::object>(awaitable);
   }
+  // Errors are raised as Python errors, so code around a co_await catches every
+  // failure of the await as py::error_already_set.
   PyAsyncMethods* async = Py_TYPE(object)->tp_as_async;
   if (async == nullptr || async->am_await == nullptr) {
-    throw py::type_error(std::string("object ") + Py_TYPE(object)->tp_name +
-                         " can't be used in 'await' expression");
+    PyErr_Format(PyExc_TypeError, "object %s can't be used in 'await' expression", Py_TYPE(object)->tp_name);
+    throw py::error_already_set();
   }
   py::object iterator = py::reinterpret_steal<py::object>(async->am_await(object));
   if (!iterator) {
     throw py::error_already_set();
   }
   if (PyCoro_CheckExact(iterator.ptr())) {
-    throw py::type_error("__await__() returned a coroutine");
+    PyErr_SetString(PyExc_TypeError, "__await__() returned a coroutine");
+    throw py::error_already_set();
   }
   if (!PyIter_Check(iterator.ptr())) {
-    throw py::type_error(std::string("__await__() returned non-iterator of type '") +
-                         Py_TYPE(iterator.ptr())->tp_name + "'");
+    PyErr_Format(PyExc_TypeError, "__await__() returned non-iterator of type '%s'", Py_TYPE(iterator.ptr())->tp_name);
+    throw py::error_already_set();
   }
   return iterator;
 }

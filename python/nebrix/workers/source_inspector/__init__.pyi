@@ -1,0 +1,1 @@
+"""Source-inspection worker: analyses Python files and answers JSON commands line by line."""

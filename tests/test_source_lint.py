@@ -1,0 +1,64 @@
+"""Invariants of the C++ sources that the compiler does not check.
+
+- No Python object lives in static storage: it would outlive the interpreter and be
+  destroyed after it (or be shared between interpreters). Cache through
+  py::gil_safe_call_once_and_store, which is made for this.
+- Reference counts are managed by RAII handles; raw Py_INCREF/Py_DECREF bookkeeping is
+  confined to the files listed, where a C-API type is implemented.
+- The GIL is never released around a co_await: the coroutine resumes on another call,
+  with the GIL held.
+"""
+
+import re
+from pathlib import Path
+
+SRC = Path(__file__).resolve().parent.parent / "src"
+SOURCES = sorted(SRC.rglob("*.[ch]pp"))
+RAW_REFCOUNT_ALLOWED = {"support/coroutine.cpp"}
+
+STATIC_OBJECT = re.compile(r"^\s*(?:inline\s+)?static\s+(?:const\s+)?(?:py::(?:object|handle|module_|dict|list|str|tuple|"
+                           r"set|int_|float_|function)\b|PyObject\s*\*)", re.MULTILINE)
+RAW_REFCOUNT = re.compile(r"\bPy_(?:X?INCREF|X?DECREF)\b")
+
+
+COMMENT = re.compile(r"//[^\n]*|/\*.*?\*/", re.DOTALL)
+
+
+def relative(path):
+    return path.relative_to(SRC).as_posix()
+
+
+def code(path):
+    """The source without its comments."""
+    return COMMENT.sub("", path.read_text())
+
+
+def test_sources_found():
+    assert any(relative(path).startswith("support/") for path in SOURCES)
+
+
+def test_no_python_objects_in_static_storage():
+    offenders = [f"{relative(p)}: {m.group(0).strip()}" for p in SOURCES for m in STATIC_OBJECT.finditer(code(p))]
+    assert offenders == []
+
+
+def test_raw_reference_counting_only_where_allowed():
+    offenders = [relative(p) for p in SOURCES if RAW_REFCOUNT.search(code(p)) and relative(p) not in RAW_REFCOUNT_ALLOWED]
+    assert offenders == []
+
+
+def test_gil_is_not_released_across_co_await():
+    for path in SOURCES:
+        text = code(path)
+        for match in re.finditer(r"gil_scoped_release\b", text):
+            # The scope of the release: up to the closing brace of its block.
+            depth, end = 0, match.end()
+            while end < len(text):
+                if text[end] == "{":
+                    depth += 1
+                elif text[end] == "}":
+                    if depth == 0:
+                        break
+                    depth -= 1
+                end += 1
+            assert "co_await" not in text[match.end():end], f"{relative(path)}: GIL released across co_await"
