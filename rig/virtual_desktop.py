@@ -9,7 +9,8 @@ so none holds a pipe that the caller reads, and stop() kills each process group.
 
 `env` is the environment a desktop client needs; `apply_to_process()` puts it into
 os.environ for in-process clients such as pyautogui, which connects to $DISPLAY when it
-is first imported. A directory whose `python3` is the system interpreter (the one with
+is first imported. The desktop's own processes run without the sanitizer preload of a
+sanitized test run (the AT-SPI bus launcher does not come up under it). A directory whose `python3` is the system interpreter (the one with
 the GObject bindings of AT-SPI2 and GTK) comes first on PATH.
 """
 
@@ -30,6 +31,7 @@ AT_SPI_BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
 AT_SPI_REGISTRY = "/usr/libexec/at-spi2-registryd"
 REQUIRED_PROGRAMS = ("Xvfb", "openbox", "dbus-daemon", "dbus-send", "xprop", "xdotool", "scrot", "xclip")
 TEST_WINDOW_SCRIPT = Path(__file__).with_name("gtk_test_window.py")
+SANITIZER_VARIABLES = ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS", "PYTHONMALLOC")
 
 
 class DesktopUnavailable(RuntimeError):
@@ -132,9 +134,15 @@ class VirtualDesktop:
             raise DesktopUnavailable("missing desktop programs: " + ", ".join(missing))
         probe = subprocess.run([SYSTEM_PYTHON, "-c", "import gi; gi.require_version('Atspi', '2.0'); "
                                 "gi.require_version('Gtk', '3.0'); from gi.repository import Atspi, Gtk"],
+                               env={k: v for k, v in os.environ.items() if k not in SANITIZER_VARIABLES},
                                capture_output=True, text=True)
         if probe.returncode != 0:
             raise DesktopUnavailable("the system python3 lacks the AT-SPI2/GTK bindings: " + probe.stderr[-500:])
+
+    @property
+    def service_env(self) -> dict[str, str]:
+        """`env` without a sanitizer's preload: for the desktop's own programs."""
+        return {k: v for k, v in self.env.items() if k not in SANITIZER_VARIABLES}
 
     # -- pieces ---------------------------------------------------------------------
 
@@ -143,7 +151,7 @@ class VirtualDesktop:
 
     def _spawn(self, argv: list[str], name: str, **kwargs) -> subprocess.Popen:
         with self._log(name) as log:
-            process = subprocess.Popen(argv, env=self.env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+            process = subprocess.Popen(argv, env=self.service_env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                                        start_new_session=True, **kwargs)
         self._processes.append(process)
         return process
@@ -178,7 +186,7 @@ class VirtualDesktop:
     def _start_session_bus(self) -> None:
         with tempfile.TemporaryFile(dir=self._workdir) as output, self._log("dbus") as log:
             subprocess.run(["dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1"],
-                           env=self.env, stdin=subprocess.DEVNULL, stdout=output, stderr=log, check=True,
+                           env=self.service_env, stdin=subprocess.DEVNULL, stdout=output, stderr=log, check=True,
                            timeout=10)
             output.seek(0)
             lines = output.read().decode().split()
@@ -188,7 +196,7 @@ class VirtualDesktop:
 
     def _bus_call(self, bus: str, destination: str, path: str, method: str, *args: str) -> str:
         result = subprocess.run(["dbus-send", f"--bus={bus}", "--print-reply", f"--dest={destination}", path,
-                                 method, *args], env=self.env, capture_output=True, text=True, timeout=5)
+                                 method, *args], env=self.service_env, capture_output=True, text=True, timeout=5)
         return result.stdout if result.returncode == 0 else ""
 
     def _name_owned(self, bus: str, name: str) -> bool:
@@ -213,7 +221,7 @@ class VirtualDesktop:
         self._spawn(["openbox", "--sm-disable"], "openbox")
 
         def managed() -> bool:
-            result = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
+            result = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.service_env,
                                     capture_output=True, text=True, timeout=5)
             return "window id" in result.stdout
 
@@ -230,7 +238,7 @@ class VirtualDesktop:
 
     def run(self, *argv: str, timeout: float = 10) -> str:
         """Runs a desktop program against this display and returns its output."""
-        result = subprocess.run(list(argv), env=self.env, capture_output=True, text=True, timeout=timeout)
+        result = subprocess.run(list(argv), env=self.service_env, capture_output=True, text=True, timeout=timeout)
         if result.returncode != 0:
             raise RuntimeError(f"{argv[0]} failed ({result.returncode}): {result.stderr.strip()}")
         return result.stdout
@@ -272,7 +280,7 @@ class TestWindow:
         self._state_path.unlink()
         with desktop._log("test-window") as log:
             self.process = subprocess.Popen([SYSTEM_PYTHON, str(TEST_WINDOW_SCRIPT), "--title", title,
-                                             "--state", str(self._state_path)], env=desktop.env,
+                                             "--state", str(self._state_path)], env=desktop.service_env,
                                             stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                                             start_new_session=True)
         self.window_id = ""
