@@ -253,6 +253,40 @@ class TestMemory:
             gc.collect()
         assert alive() is None
 
+    def test_a_pending_task_in_a_cycle_is_collected(self, caplog):
+        class Holder:
+            def __await__(self):
+                yield from self.future
+
+        loop = asyncio.new_event_loop()
+        holder = Holder()
+        holder.future = loop.create_future()
+        # holder -> task -> coroutine (parameter) -> holder, and future -> task callbacks
+        holder.task = loop.create_task(probe.await_one(holder))
+        loop.run_until_complete(asyncio.sleep(0))
+        alive = weakref.ref(holder)
+        frames = probe.live_frames()
+        del holder
+        loop.close()
+        gc.collect()
+        assert alive() is None
+        assert probe.live_frames() == frames - 1
+
+    def test_every_ending_releases_the_frame(self):
+        frames = probe.live_frames()
+        run(probe.return_value(1))
+        with pytest.raises(ValueError):
+            run(probe.raise_value_error("x"))
+        run(probe.await_catching(asyncio.wait_for(asyncio.sleep(1), 0.001)))
+        started = probe.await_one(asyncio.sleep(0))
+        started.send(None)
+        started.close()
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", RuntimeWarning)
+            probe.return_value(1)
+            gc.collect()
+        assert probe.live_frames() == frames
+
     def test_many_coroutines_leave_no_memory_behind(self):
         async def batch():
             for _ in range(1000):
@@ -274,3 +308,4 @@ class TestMemory:
         finally:
             loop.close()
         assert grown < 200_000, f"memory grew by {grown} bytes over 10,000 coroutines"
+        assert probe.live_frames() == 0
