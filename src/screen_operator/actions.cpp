@@ -1,0 +1,310 @@
+// Dispatch of the model's actions and the mouse and keyboard handlers.
+#include "screen_operator/executor.hpp"
+#include "screen_operator/keys.hpp"
+#include "screen_operator/results.hpp"
+
+#include <algorithm>
+#include <array>
+
+namespace screen_operator {
+
+namespace args = support::args;
+using namespace py::literals;
+
+namespace {
+
+// Fixed timings, in seconds.
+constexpr double move_glide = 0.3;
+constexpr double drag_start_glide = 0.1;
+constexpr double drag_end_glide = 0.5;
+constexpr double approach_glide = 0.1;  // before a scroll or a button press
+constexpr double paste_pause = 0.1;
+constexpr double keystroke_interval = 0.02;
+constexpr double longest_wait = 10.0;
+constexpr double longest_hold = 5.0;
+
+constexpr Py_ssize_t typed_preview_length = 50;
+
+py::module_ input_layer() { return support::import("pyautogui"); }
+
+void sleep_for(double seconds) { support::import("time").attr("sleep")(seconds); }
+
+bool on_macos() { return support::import("platform").attr("system")().equal(py::str("Darwin")); }
+
+// A coordinate parameter: None or a list; the list when it holds exactly two items.
+py::object optional_point(const py::object& given, const char* name) {
+  if (!given) {
+    return py::object();
+  }
+  py::object coordinate = args::to_optional_list(given, name);
+  return !coordinate.is_none() && py::len(coordinate) == 2 ? coordinate : py::object();
+}
+
+py::str text_param(const py::object& given, const char* name) {
+  return given ? args::to_str(given, name) : py::str("");
+}
+
+std::pair<py::object, py::object> screen_point(py::object& self, const py::object& coordinate) {
+  const auto items = py::reinterpret_borrow<py::list>(coordinate);
+  return unpack_pair(self.attr("_to_screen_coords")(items[0], items[1]));
+}
+
+// Runs `step`; if it fails, `release` (of a key or button left pressed) runs before the
+// error goes on. A failing release does not hide the error that caused it.
+template <class Step, class Release>
+void releasing_on_failure(Step&& step, Release&& release) {
+  try {
+    step();
+  } catch (py::error_already_set&) {
+    if (exception_from([&] { release(); })) {
+      logger.warning([] { return "Could not release after a failed action"; });
+    }
+    throw;
+  }
+}
+
+// -- clicks and moves ------------------------------------------------------------
+
+struct PointerAction {
+  const char* action;
+  const char* done;  // followed by " (x, y)"
+  void (*perform)(const py::module_& gui, const py::object& x, const py::object& y);
+};
+
+py::object point_at(py::object self, const Params& params, const PointerAction& pointer) {
+  py::object coordinate = optional_point(params[0], "coordinate");
+  if (!coordinate) {
+    return error_result(format("%s requires coordinate [x, y]", pointer.action));
+  }
+  py::module_ gui = input_layer();
+  auto [x, y] = screen_point(self, coordinate);
+  pointer.perform(gui, x, y);
+  return text_result(format("%s (%S, %S)", pointer.done, x.ptr(), y.ptr()));
+}
+
+constexpr PointerAction left_click{"left_click", "Clicked at",
+                                   [](const py::module_& gui, const py::object& x, const py::object& y) {
+                                     gui.attr("click")(x, y);
+                                   }};
+constexpr PointerAction right_click{"right_click", "Right-clicked at",
+                                    [](const py::module_& gui, const py::object& x, const py::object& y) {
+                                      gui.attr("rightClick")(x, y);
+                                    }};
+constexpr PointerAction middle_click{"middle_click", "Middle-clicked at",
+                                     [](const py::module_& gui, const py::object& x, const py::object& y) {
+                                       gui.attr("middleClick")(x, y);
+                                     }};
+constexpr PointerAction double_click{"double_click", "Double-clicked at",
+                                     [](const py::module_& gui, const py::object& x, const py::object& y) {
+                                       gui.attr("doubleClick")(x, y);
+                                     }};
+constexpr PointerAction triple_click{"triple_click", "Triple-clicked at",
+                                     [](const py::module_& gui, const py::object& x, const py::object& y) {
+                                       gui.attr("click")(x, y, "clicks"_a = 3);
+                                     }};
+constexpr PointerAction mouse_move{"mouse_move", "Moved cursor to",
+                                   [](const py::module_& gui, const py::object& x, const py::object& y) {
+                                     gui.attr("moveTo")(x, y, "duration"_a = move_glide);
+                                   }};
+
+template <const PointerAction& pointer>
+py::object pointer_handler(py::object self, const Params& params) {
+  return point_at(std::move(self), params, pointer);
+}
+
+py::object drag(py::object self, const Params& params) {
+  py::object start = optional_point(params[0], "start_coordinate");
+  py::object end = optional_point(params[1], "coordinate");
+  if (!start) {
+    return error_result(py::str("left_click_drag requires start_coordinate [x, y]"));
+  }
+  if (!end) {
+    return error_result(py::str("left_click_drag requires coordinate [x, y]"));
+  }
+  py::module_ gui = input_layer();
+  auto [start_x, start_y] = screen_point(self, start);
+  auto [end_x, end_y] = screen_point(self, end);
+  gui.attr("moveTo")(start_x, start_y, "duration"_a = drag_start_glide);
+  gui.attr("mouseDown")();
+  releasing_on_failure([&] { gui.attr("moveTo")(end_x, end_y, "duration"_a = drag_end_glide); },
+                       [&] { gui.attr("mouseUp")(); });
+  gui.attr("mouseUp")();
+  return text_result(format("Dragged from (%S, %S) to (%S, %S)", start_x.ptr(), start_y.ptr(), end_x.ptr(),
+                            end_y.ptr()));
+}
+
+// -- keyboard ----------------------------------------------------------------------
+
+py::object type_text(py::object, const Params& params) {
+  const py::str text = text_param(params[0], "text");
+  if (py::len(text) == 0) {
+    return error_result(py::str("type requires text parameter"));
+  }
+  py::module_ gui = input_layer();
+  try {
+    // Pasting is fast and keeps characters that have no key on this keyboard layout.
+    support::import("pyperclip").attr("copy")(text);
+    gui.attr("hotkey")(on_macos() ? "command" : "ctrl", "v");
+    sleep_for(paste_pause);
+  } catch (py::error_already_set& error) {
+    if (!error.matches(PyExc_ImportError)) throw;
+    gui.attr("write")(text, "interval"_a = keystroke_interval);
+  }
+  const bool shortened = PyUnicode_GET_LENGTH(text.ptr()) > typed_preview_length;
+  py::object preview = py::reinterpret_steal<py::object>(PyUnicode_Substring(text.ptr(), 0, typed_preview_length));
+  if (!preview) {
+    throw py::error_already_set();
+  }
+  return text_result(format("Typed: %U%s", preview.ptr(), shortened ? "..." : ""));
+}
+
+// The input layer's name for one key the model names.
+py::str key_name(const py::str& name) {
+  if (auto text = utf8_of(name)) {
+    if (auto mapped = mapped_key_name(*text)) {
+      return py::str(mapped->data(), mapped->size());
+    }
+  }
+  return name.attr("lower")();
+}
+
+py::object press_key(py::object, const Params& params) {
+  const py::str text = text_param(params[0], "text");
+  if (py::len(text) == 0) {
+    return error_result(py::str("key requires text parameter"));
+  }
+  py::module_ gui = input_layer();
+  const py::str plus("+");
+  if (!text.contains(plus)) {
+    py::str key = key_name(text);
+    gui.attr("press")(key);
+    return text_result(format("Pressed: %U", key.ptr()));
+  }
+  const bool macos = on_macos();
+  py::list keys;
+  for (py::handle part : text.attr("split")(plus)) {
+    py::str key = key_name(part.attr("strip")());
+    keys.append(macos && key.equal(py::str("ctrl")) ? py::str(mac_control_key.data(), mac_control_key.size()) : key);
+  }
+  gui.attr("hotkey")(*keys);
+  return text_result(format("Pressed: %U", plus.attr("join")(keys).ptr()));
+}
+
+py::object hold_key(py::object, const Params& params) {
+  const py::str text = text_param(params[0], "text");
+  const double duration = params[1] ? args::to_real(params[1], "duration") : 0.5;
+  if (py::len(text) == 0) {
+    return error_result(py::str("hold_key requires text parameter"));
+  }
+  py::module_ gui = input_layer();
+  const py::str key = text.attr("lower")();
+  gui.attr("keyDown")(key);
+  releasing_on_failure([&] { sleep_for(std::min(duration, longest_hold)); }, [&] { gui.attr("keyUp")(key); });
+  gui.attr("keyUp")(key);
+  return text_result(format("Held %U for %Rs", key.ptr(), py::float_(duration).ptr()));
+}
+
+// -- scrolling, waiting, the left button, the pointer ---------------------------------
+
+py::object scroll(py::object self, const Params& params) {
+  py::object coordinate = optional_point(params[0], "coordinate");
+  const py::str direction = params[1] ? args::to_str(params[1], "direction") : py::str("down");
+  const py::int_ amount = params[2] ? args::to_int(params[2], "amount") : py::int_(3);
+  py::module_ gui = input_layer();
+  if (coordinate) {
+    auto [x, y] = screen_point(self, coordinate);
+    gui.attr("moveTo")(x, y, "duration"_a = approach_glide);
+  }
+  const auto name = utf8_of(direction);
+  const bool forward = name && scrolls_forward(*name);
+  const py::object steps = forward ? py::object(amount) : py::reinterpret_steal<py::object>(PyNumber_Negative(amount.ptr()));
+  if (!steps) {
+    throw py::error_already_set();
+  }
+  gui.attr(name && scrolls_horizontally(*name) ? "hscroll" : "scroll")(steps);
+  return text_result(format("Scrolled %U by %S", direction.ptr(), amount.ptr()));
+}
+
+py::object wait(py::object, const Params& params) {
+  const double duration = std::min(params[0] ? args::to_real(params[0], "duration") : 1.0, longest_wait);
+  sleep_for(duration);
+  return text_result(format("Waited %Rs", py::float_(duration).ptr()));
+}
+
+py::object left_mouse_down(py::object self, const Params& params) {
+  py::object coordinate = optional_point(params[0], "coordinate");
+  py::module_ gui = input_layer();
+  if (coordinate) {
+    auto [x, y] = screen_point(self, coordinate);
+    gui.attr("moveTo")(x, y, "duration"_a = approach_glide);
+  }
+  gui.attr("mouseDown")();
+  return text_result(py::str("Left mouse button down"));
+}
+
+py::object left_mouse_up(py::object, const Params&) {
+  input_layer().attr("mouseUp")();
+  return text_result(py::str("Left mouse button up"));
+}
+
+py::object cursor_position(py::object self, const Params&) {
+  auto [screen_x, screen_y] = unpack_pair(input_layer().attr("position")());
+  const Point api = to_api(state_of(self).geometry.scale_factor, args::to_real(screen_x, "x"),
+                           args::to_real(screen_y, "y"));
+  return text_result(format("Cursor position: (%lld, %lld)", api.x, api.y));
+}
+
+py::object screenshot(py::object self, const Params&) { return take_screenshot(std::move(self)); }
+
+using args::Signature;
+
+const std::array<ActionHandler, 16> handlers{{
+    {"_action_screenshot", Signature("_action_screenshot", {}), &screenshot},
+    {"_action_left_click", Signature("_action_left_click", {{"coordinate", false}}), &pointer_handler<left_click>},
+    {"_action_right_click", Signature("_action_right_click", {{"coordinate", false}}), &pointer_handler<right_click>},
+    {"_action_middle_click", Signature("_action_middle_click", {{"coordinate", false}}),
+     &pointer_handler<middle_click>},
+    {"_action_double_click", Signature("_action_double_click", {{"coordinate", false}}),
+     &pointer_handler<double_click>},
+    {"_action_triple_click", Signature("_action_triple_click", {{"coordinate", false}}),
+     &pointer_handler<triple_click>},
+    {"_action_mouse_move", Signature("_action_mouse_move", {{"coordinate", false}}), &pointer_handler<mouse_move>},
+    {"_action_left_click_drag",
+     Signature("_action_left_click_drag", {{"start_coordinate", false}, {"coordinate", false}}), &drag},
+    {"_action_type", Signature("_action_type", {{"text", false}}), &type_text},
+    {"_action_key", Signature("_action_key", {{"text", false}}), &press_key},
+    {"_action_scroll", Signature("_action_scroll", {{"coordinate", false}, {"direction", false}, {"amount", false}}),
+     &scroll},
+    {"_action_wait", Signature("_action_wait", {{"duration", false}}), &wait},
+    {"_action_hold_key", Signature("_action_hold_key", {{"text", false}, {"duration", false}}), &hold_key},
+    {"_action_left_mouse_down", Signature("_action_left_mouse_down", {{"coordinate", false}}), &left_mouse_down},
+    {"_action_left_mouse_up", Signature("_action_left_mouse_up", {}), &left_mouse_up},
+    {"_action_cursor_position", Signature("_action_cursor_position", {}), &cursor_position},
+}};
+
+}  // namespace
+
+std::span<const ActionHandler> action_handlers() { return handlers; }
+
+py::object execute_action(py::object self, py::str action, py::dict params) {
+  self.attr("_ensure_initialized")();
+  py::object result;
+  py::object failure = exception_from([&] {
+    py::str name = format("_action_%U", action.ptr());
+    PyObject* handler = PyObject_GetAttr(self.ptr(), name.ptr());
+    if (handler == nullptr) {
+      if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+      PyErr_Clear();
+      result = error_result(format("Unknown action: %U", action.ptr()));
+      return;
+    }
+    result = py::reinterpret_steal<py::object>(handler)(**params);
+  });
+  if (failure) {
+    logger.log_exception(support::Level::error, failure, [&] { return format("Action %U failed", action.ptr()); });
+    return error_result(format("Action %U failed: %U", action.ptr(), message_of(failure).ptr()));
+  }
+  return result;
+}
+
+}  // namespace screen_operator

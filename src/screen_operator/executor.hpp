@@ -1,0 +1,84 @@
+// ScreenOperatorExecutor: its state and the Python-facing operations on it.
+//
+// The operations take the Python object (`self`) and reach the executor's other methods
+// through it, as methods of a Python class would, so a subclass or a test that patches
+// one method (`_detect_screen_size`, `_to_screen_coords`, `_fallback_screenshot`, a
+// handler) changes what the others do.
+#pragma once
+
+#include "screen_operator/geometry.hpp"
+#include "support/args.hpp"
+#include "support/log.hpp"
+
+#include <span>
+#include <utility>
+#include <vector>
+
+namespace screen_operator {
+
+inline const support::Logger logger("nebrix.pc.screen_operator");
+
+struct Executor {
+  explicit Executor(py::object display_number_) : display_number(std::move(display_number_)) {}
+
+  py::object display_number;  // int or None: announced in the tool definition
+  Geometry geometry;
+  bool initialized = false;
+  py::object last_screenshot_path = py::none();  // str or None
+};
+
+Executor& state_of(py::handle self);
+
+// Sets the Python error that matches a failure of the geometry arithmetic
+// (ZeroDivisionError, ValueError or OverflowError).
+void set_python_error(const GeometryError& error);
+
+// Runs `body`; an Exception it raises (a Python one, or a C++ one turned into Python's)
+// comes back as the exception object instead of propagating, an empty object when
+// there was none. BaseExceptions such as KeyboardInterrupt still propagate.
+template <class Body>
+py::object exception_from(Body&& body) {
+  try {
+    body();
+    return py::object();
+  } catch (py::error_already_set& error) {
+    if (!error.matches(PyExc_Exception)) throw;
+    return error.value();
+  } catch (const GeometryError& failure) {
+    set_python_error(failure);
+    return py::error_already_set().value();
+  } catch (...) {
+    support::set_error_from_current_exception();
+    py::error_already_set error;
+    if (!error.matches(PyExc_Exception)) throw error;
+    return error.value();
+  }
+}
+
+// Two items out of an iterable, as `a, b = value` unpacks it.
+std::pair<py::object, py::object> unpack_pair(py::handle value);
+
+// Display geometry (geometry_ops.cpp).
+void ensure_initialized(py::object self);
+void detect_screen_size(py::object self);
+void compute_scale(py::object self);
+py::tuple to_screen_coords(py::object self, py::handle api_x, py::handle api_y);
+py::dict tool_definition(py::object self);
+py::dict display_info(py::object self);
+
+// Dispatch and the action handlers (actions.cpp).
+py::object execute_action(py::object self, py::str action, py::dict params);
+
+using Params = std::vector<py::object>;  // bound by name; empty where left out
+struct ActionHandler {
+  const char* name;
+  support::args::Signature signature;
+  py::object (*run)(py::object self, const Params& params);
+};
+std::span<const ActionHandler> action_handlers();
+
+// Screenshots (screenshot.cpp).
+py::object take_screenshot(py::object self);
+py::object fallback_screenshot(py::object self);
+
+}  // namespace screen_operator

@@ -1,0 +1,161 @@
+// The executor's display geometry: lazy detection on Windows, macOS and Linux, the
+// scale, the coordinate conversion, the tool definition and the display information.
+#include "screen_operator/executor.hpp"
+#include "screen_operator/results.hpp"
+
+#include <cstdio>
+#include <string>
+
+namespace screen_operator {
+
+namespace args = support::args;
+
+namespace {
+
+ScreenSize windows_screen_size() {
+  py::object user32 = support::import("ctypes").attr("windll").attr("user32");
+  // Physical pixels rather than the DPI-scaled ones (for the whole process).
+  user32.attr("SetProcessDPIAware")();
+  py::object metrics = user32.attr("GetSystemMetrics");
+  return ScreenSize{args::to_long(metrics(0), "width"), args::to_long(metrics(1), "height")};
+}
+
+ScreenSize macos_screen_size(ScreenSize current) {
+  using namespace py::literals;
+  py::list command;
+  command.append("system_profiler");
+  command.append("SPDisplaysDataType");
+  py::object completed = support::import("subprocess").attr("run")(
+      command, "capture_output"_a = true, "text"_a = true, "timeout"_a = 5);
+  const py::str output = args::to_str(completed.attr("stdout"), "stdout");
+  const ScreenSize size = scan_display_resolution(output.cast<std::string>(), current);
+  return size.width == 0 ? default_screen_size : size;
+}
+
+ScreenSize linux_screen_size() {
+  py::object size = support::import("nebrix.pc.platform_utils").attr("get_screen_size_linux")();
+  if (!args::to_bool(size)) {
+    return default_screen_size;
+  }
+  auto [width, height] = unpack_pair(size);
+  return ScreenSize{args::to_long(width, "width"), args::to_long(height, "height")};
+}
+
+// float(value), with OverflowError for an int beyond the reals.
+double real_of(const py::int_& value) {
+  const double real = PyLong_AsDouble(value.ptr());
+  if (real == -1.0 && PyErr_Occurred()) {
+    throw py::error_already_set();
+  }
+  return real;
+}
+
+}  // namespace
+
+Executor& state_of(py::handle self) { return self.cast<Executor&>(); }
+
+void set_python_error(const GeometryError& error) {
+  PyObject* type = PyExc_ValueError;
+  if (error.kind() == GeometryError::Kind::division_by_zero) type = PyExc_ZeroDivisionError;
+  if (error.kind() == GeometryError::Kind::overflow) type = PyExc_OverflowError;
+  PyErr_SetString(type, error.what());
+}
+
+std::pair<py::object, py::object> unpack_pair(py::handle value) {
+  py::iterator items = py::iter(value);
+  std::vector<py::object> found;
+  for (; items != py::iterator::sentinel() && found.size() < 3; ++items) {
+    found.push_back(py::reinterpret_borrow<py::object>(*items));
+  }
+  if (found.size() != 2) {
+    throw py::value_error(found.size() > 2 ? "too many values to unpack (expected 2)"
+                                           : "not enough values to unpack (expected 2, got " +
+                                                 std::to_string(found.size()) + ")");
+  }
+  return {found[0], found[1]};
+}
+
+void ensure_initialized(py::object self) {
+  Executor& state = state_of(self);
+  if (state.initialized) {
+    return;
+  }
+  if (py::object failure = exception_from([&] { self.attr("_detect_screen_size")(); })) {
+    logger.warning([&] { return format("Could not detect screen size: %U. Using defaults.", message_of(failure).ptr()); });
+    state.geometry.screen = default_screen_size;
+    self.attr("_compute_scale")();
+  }
+  state.initialized = true;
+}
+
+void detect_screen_size(py::object self) {
+  Executor& state = state_of(self);
+  const py::object system = support::import("platform").attr("system")();
+  // A platform that cannot tell its size gets the default, silently.
+  if (exception_from([&] {
+        if (system.equal(py::str("Windows"))) {
+          state.geometry.screen = windows_screen_size();
+        } else if (system.equal(py::str("Darwin"))) {
+          state.geometry.screen = macos_screen_size(state.geometry.screen);
+        } else {
+          state.geometry.screen = linux_screen_size();
+        }
+      })) {
+    state.geometry.screen = default_screen_size;
+  }
+  // Outside the platform guard: a size the scale cannot use is for the caller to handle.
+  self.attr("_compute_scale")();
+}
+
+void compute_scale(py::object self) {
+  Executor& state = state_of(self);
+  state.geometry = geometry_for(state.geometry.screen);
+  logger.info([&] {
+    const Geometry& g = state.geometry;
+    char message[160];
+    std::snprintf(message, sizeof message, "Screen: %lldx%lld, API: %lldx%lld, Scale: %.3f", g.screen.width,
+                  g.screen.height, g.api.width, g.api.height, g.scale_factor);
+    return std::string(message);
+  });
+}
+
+py::tuple to_screen_coords(py::object self, py::handle api_x, py::handle api_y) {
+  const py::int_ x = args::to_int(api_x, "api_x");
+  const py::int_ y = args::to_int(api_y, "api_y");
+  const Geometry& geometry = state_of(self).geometry;
+  if (geometry.scale_factor >= 1.0) {
+    return py::make_tuple(x, y);
+  }
+  const Point point = to_screen_scaled(geometry, real_of(x), real_of(y));
+  return py::make_tuple(point.x, point.y);
+}
+
+py::dict tool_definition(py::object self) {
+  self.attr("_ensure_initialized")();
+  const Executor& state = state_of(self);
+  py::dict definition;
+  definition["type"] = "computer_20250124";
+  definition["name"] = "computer";
+  definition["display_width_px"] = state.geometry.api.width;
+  definition["display_height_px"] = state.geometry.api.height;
+  if (!state.display_number.is_none()) {
+    definition["display_number"] = state.display_number;
+  }
+  return definition;
+}
+
+py::dict display_info(py::object self) {
+  self.attr("_ensure_initialized")();
+  const Executor& state = state_of(self);
+  py::dict info;
+  info["screen_width"] = state.geometry.screen.width;
+  info["screen_height"] = state.geometry.screen.height;
+  info["api_width"] = state.geometry.api.width;
+  info["api_height"] = state.geometry.api.height;
+  // round(factor, 3) of the runtime, which rounds the decimal value correctly.
+  info["scale_factor"] = py::float_(state.geometry.scale_factor).attr("__round__")(3);
+  info["last_screenshot"] = state.last_screenshot_path;
+  return info;
+}
+
+}  // namespace screen_operator

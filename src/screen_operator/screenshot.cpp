@@ -1,0 +1,144 @@
+// The screenshot action: capture, scale to the API size, PNG and base64 for the model,
+// a copy in ~/.nebrix/screenshots/latest.png; a platform command when capture fails.
+#include "screen_operator/capture.hpp"
+#include "screen_operator/executor.hpp"
+#include "screen_operator/results.hpp"
+
+#include <string>
+
+namespace screen_operator {
+
+using namespace py::literals;
+
+namespace {
+
+constexpr int bicubic = 3;  // Pillow's Resampling.BICUBIC
+constexpr double capture_time_limit = 5.0;
+constexpr double powershell_time_limit = 10.0;
+
+// ~/.nebrix/screenshots/latest.png as text, its directory created.
+py::str screenshot_file() {
+  py::object directory =
+      support::import("pathlib").attr("Path").attr("home")().attr("joinpath")(".nebrix", "screenshots");
+  directory.attr("mkdir")("parents"_a = true, "exist_ok"_a = true);
+  return py::str(directory.attr("joinpath")("latest.png"));
+}
+
+// The image at the size the model's coordinates refer to.
+py::object scaled_for_model(const Geometry& geometry, py::object image) {
+  if (geometry.scale_factor >= 1.0) {
+    return image;
+  }
+  return image.attr("resize")(py::make_tuple(geometry.api.width, geometry.api.height), "resample"_a = bicubic);
+}
+
+class BufferView {
+ public:
+  explicit BufferView(py::handle exporter) {
+    if (PyObject_GetBuffer(exporter.ptr(), &view_, PyBUF_SIMPLE) != 0) {
+      throw py::error_already_set();
+    }
+  }
+  ~BufferView() { PyBuffer_Release(&view_); }
+  BufferView(const BufferView&) = delete;
+  BufferView& operator=(const BufferView&) = delete;
+
+  const unsigned char* data() const { return static_cast<const unsigned char*>(view_.buf); }
+  std::size_t size() const { return static_cast<std::size_t>(view_.len); }
+
+ private:
+  Py_buffer view_{};
+};
+
+// The optimized PNG of the image, in base64 text.
+py::str png_base64(const py::object& image) {
+  py::object png = support::import("io").attr("BytesIO")();
+  image.attr("save")(png, "format"_a = "PNG", "optimize"_a = true);
+  py::object bytes = png.attr("getbuffer")();
+  const BufferView view(bytes);
+  auto text = py::reinterpret_steal<py::str>(PyUnicode_New(static_cast<Py_ssize_t>(base64_length(view.size())), 127));
+  if (!text) {
+    throw py::error_already_set();
+  }
+  {
+    // The text is new and not yet shared, so it can be filled without the GIL.
+    char* out = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text.ptr()));
+    py::gil_scoped_release unlocked;
+    encode_base64(view.data(), view.size(), out);
+  }
+  return text;
+}
+
+struct CaptureCommand {
+  py::list argv;  // empty when the platform has no command
+  double time_limit = capture_time_limit;
+};
+
+CaptureCommand capture_command(const py::object& system, const py::str& path) {
+  CaptureCommand command;
+  if (system.equal(py::str("Linux"))) {
+    py::object host_command = support::import("nebrix.pc.platform_utils").attr("get_screenshot_command")();
+    if (support::args::to_bool(host_command)) {
+      for (py::handle argument : host_command) command.argv.append(argument);
+    } else {
+      command.argv.append("scrot");
+      command.argv.append("-o");
+    }
+    command.argv.append(path);
+  } else if (system.equal(py::str("Darwin"))) {
+    command.argv.append("screencapture");
+    command.argv.append("-x");
+    command.argv.append(path);
+  } else if (system.equal(py::str("Windows"))) {
+    command.argv.append("powershell");
+    command.argv.append("-Command");
+    command.argv.append(py::str(powershell_capture_script(path.cast<std::string>())));
+    command.time_limit = powershell_time_limit;
+  }
+  return command;
+}
+
+}  // namespace
+
+py::object take_screenshot(py::object self) {
+  py::object image;
+  if (exception_from([&] { image = support::import("pyautogui").attr("screenshot")(); })) {
+    return self.attr("_fallback_screenshot")();
+  }
+  Executor& state = state_of(self);
+  image = scaled_for_model(state.geometry, std::move(image));
+  const py::str base64 = png_base64(image);
+  const py::str path = screenshot_file();
+  image.attr("save")(path, "format"_a = "PNG");
+  state.last_screenshot_path = path;
+  return image_result(base64);
+}
+
+py::object fallback_screenshot(py::object self) {
+  const py::object system = support::import("platform").attr("system")();
+  const py::str path = screenshot_file();
+  py::object result;
+  py::object failure = exception_from([&] {
+    const CaptureCommand command = capture_command(system, path);
+    if (command.argv.empty()) {
+      result = error_result(format("No screenshot method for %S", system.ptr()));
+      return;
+    }
+    support::import("subprocess").attr("run")(command.argv, "timeout"_a = command.time_limit, "check"_a = true);
+    py::object image = support::import("PIL.Image").attr("open")(path);
+    Executor& state = state_of(self);
+    if (state.geometry.scale_factor < 1.0) {
+      image = scaled_for_model(state.geometry, std::move(image));
+      image.attr("save")(path, "format"_a = "PNG");
+    }
+    const py::str base64 = png_base64(image);
+    state.last_screenshot_path = path;
+    result = image_result(base64);
+  });
+  if (failure) {
+    return error_result(format("Screenshot fallback failed: %U", message_of(failure).ptr()));
+  }
+  return result;
+}
+
+}  // namespace screen_operator
