@@ -1,4 +1,12 @@
-#include "support/python.hpp"
+// The binding layer of nebrix.pc.desktop_access: the module values and the class
+// DesktopAccess, whose parts register their own methods (core.cpp, linux.cpp,
+// keys.cpp, windows.cpp, macos.cpp).
+#include "core.hpp"
+#include "desktop_access.hpp"
+#include "keys.hpp"
+#include "linux.hpp"
+#include "macos.hpp"
+#include "windows.hpp"
 
 namespace {
 
@@ -8,6 +16,16 @@ py::set make_set(std::initializer_list<const char*> names) {
     set.add(py::str(name));
   }
   return set;
+}
+
+// A plain Python class (instances have a __dict__, can be subclassed and patched).
+py::object make_class(const char* name, const char* doc) {
+  py::dict namespace_;
+  namespace_["__module__"] = desktop_access::kModuleName;
+  namespace_["__qualname__"] = name;
+  namespace_["__doc__"] = doc;
+  py::handle type(reinterpret_cast<PyObject*>(&PyType_Type));
+  return type(name, py::tuple(), namespace_);
 }
 
 }  // namespace
@@ -31,4 +49,17 @@ PYBIND11_MODULE(desktop_access, m) {
       "Text", "StatusBar", "Header", "HeaderItem", "Group", "TitleBar", "Window", "Pane",
       "AXStaticText", "AXGroup", "AXWindow", "AXScrollArea",
       "label", "status bar", "panel", "frame", "filler"});
+
+  py::object cls = make_class(
+      "DesktopAccess",
+      "Cross-platform accessibility controller: accessibility tree snapshots and ref-based interaction for "
+      "native applications on Windows, macOS and Linux.");
+  desktop_access::MethodTable methods(cls);
+  desktop_access::register_core(methods);
+  desktop_access::register_keys(methods);
+  desktop_access::register_linux(methods);
+  desktop_access::register_windows(methods);
+  desktop_access::register_macos(methods);
+  m.attr("DesktopAccess") = cls;
+  desktop_access::register_key_functions(m);
 }

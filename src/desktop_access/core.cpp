@@ -1,0 +1,377 @@
+#include "core.hpp"
+
+#include "support/args.hpp"
+
+namespace desktop_access {
+
+namespace {
+
+namespace args = support::args;
+using support::Coroutine;
+
+void set_initial_state(py::handle self) {
+  self.attr("_ref_map") = py::dict();
+  self.attr("_ref_counter") = 0;
+  for (const char* name : {"_uia_available", "_pywinauto_available", "_pyautogui_available", "_macos_available",
+                           "_linux_atspi_available", "_linux_xdotool_available", "_initialized"}) {
+    self.attr(name) = false;
+  }
+}
+
+// __init__ as a method descriptor: pybind11 treats functions named __init__ as the
+// constructors of its own types, which DesktopAccess is not.
+PyObject* construct(PyObject* self, PyObject*) noexcept {
+  try {
+    set_initial_state(self);
+  } catch (...) {
+    support::set_error_from_current_exception();
+    return nullptr;
+  }
+  Py_RETURN_NONE;
+}
+
+PyMethodDef construct_method = {"__init__", construct, METH_NOARGS,
+                                "A controller with no refs; the platform is probed on first use."};
+
+void define_init(const py::object& cls) {
+  py::object init = py::reinterpret_steal<py::object>(
+      PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls.ptr()), &construct_method));
+  if (!init) {
+    throw py::error_already_set();
+  }
+  cls.attr("__init__") = init;
+}
+
+// --- probing ---------------------------------------------------------------------
+
+// `import module` (or `from module import name`): false when the package is missing
+// (ImportError); any other failure of the import propagates.
+bool imports(const char* module, const char* name = nullptr) {
+  try {
+    py::object imported = support::import(module);
+    return name == nullptr || py::hasattr(imported, name);
+  } catch (py::error_already_set& error) {
+    if (!error.matches(PyExc_ImportError)) {
+      throw;
+    }
+  }
+  return false;
+}
+
+void init_windows(py::object self) {
+  if (imports("pywinauto", "Desktop")) {
+    self.attr("_pywinauto_available") = true;
+    self.attr("_uia_available") = true;
+    logger.info([] { return "pywinauto UIA backend available"; });
+  } else {
+    logger.warning([] { return "pywinauto not installed — run: pip install pywinauto"; });
+  }
+  if (flag(self, "_uia_available")) {
+    return;
+  }
+  if (imports("uiautomation")) {
+    self.attr("_uia_available") = true;
+    logger.info([] { return "uiautomation library available"; });
+  } else {
+    logger.warning([] { return "uiautomation not installed — run: pip install uiautomation"; });
+  }
+}
+
+bool on_path(const char* program) {
+  return !support::import("shutil").attr("which")(program).is_none();
+}
+
+void init_macos(py::object self) {
+  if (on_path("osascript")) {
+    self.attr("_macos_available") = true;
+    logger.info([] { return "macOS AppleScript accessibility available"; });
+  } else {
+    logger.warning([] { return "osascript not found — macOS accessibility unavailable"; });
+  }
+}
+
+// Whether an external python3 has working AT-SPI2 bindings. Blocks for up to 5 seconds.
+bool atspi_bindings_work() {
+  try {
+    py::module_ subprocess = support::import("subprocess");
+    py::object completed = subprocess.attr("run")(
+        py::make_tuple("python3", "-c",
+                       "import gi; gi.require_version('Atspi', '2.0'); from gi.repository import Atspi"),
+        "capture_output"_a = true, "timeout"_a = 5);
+    py::object returncode = completed.attr("returncode");
+    return returncode.equal(py::int_(0));
+  } catch (py::error_already_set& error) {
+    rethrow_unless_exception(error);
+    return false;
+  }
+}
+
+void init_linux(py::object self) {
+  if (on_path("xdotool")) {
+    self.attr("_linux_xdotool_available") = true;
+    logger.info([] { return "xdotool available for Linux desktop control"; });
+  }
+  if (atspi_bindings_work()) {
+    self.attr("_linux_atspi_available") = true;
+    logger.info([] { return "AT-SPI2 accessibility available for Linux"; });
+  }
+  if (!flag(self, "_linux_xdotool_available") && !flag(self, "_linux_atspi_available")) {
+    logger.warning([] {
+      return "No Linux desktop control tools found. Install: sudo apt install xdotool (or: pip install pyatspi)";
+    });
+  }
+}
+
+// Importing pyautogui on Linux connects to the display, so it fails without one
+// (KeyError 'DISPLAY', Xlib errors) as well as when the package is missing; any
+// failure means the fallback is not available.
+void probe_pyautogui(py::handle self) {
+  try {
+    support::import("pyautogui");
+    self.attr("_pyautogui_available") = true;
+  } catch (py::error_already_set& error) {
+    rethrow_unless_exception(error);
+    logger.debug([&] {
+      return "pyautogui not available: " + support::type_name(error.value()) + ": " + error_text(error);
+    });
+  }
+}
+
+void ensure_init_impl(py::object self) {
+  if (flag(self, "_initialized")) {
+    return;
+  }
+  // Set first: a probe is never repeated, even after it fails.
+  self.attr("_initialized") = true;
+  switch (current_platform()) {
+    case Platform::windows:
+      self.attr("_init_windows")();
+      break;
+    case Platform::macos:
+      self.attr("_init_macos")();
+      break;
+    case Platform::linux:
+      self.attr("_init_linux")();
+      break;
+  }
+  probe_pyautogui(self);
+}
+
+// --- routing ---------------------------------------------------------------------
+
+const char* by_platform(const char* windows, const char* macos, const char* linux_name) {
+  switch (current_platform()) {
+    case Platform::windows:
+      return windows;
+    case Platform::macos:
+      return macos;
+    case Platform::linux:
+      break;
+  }
+  return linux_name;
+}
+
+// The element record of `ref` in the latest snapshot, or an empty object.
+py::object find_record(py::handle self, py::handle ref) {
+  py::object ref_map = self.attr("_ref_map");
+  if (!ref_map.contains(ref)) {
+    return py::object();
+  }
+  return ref_map[ref];
+}
+
+py::object backend_of(py::handle record) { return record.attr("get")("backend", "pywinauto"); }
+
+bool is_backend(py::handle backend, const char* name) { return backend.equal(py::str(name)); }
+
+bool is_macos_or_linux(py::handle backend) { return is_backend(backend, "macos") || is_backend(backend, "linux_atspi"); }
+
+py::dict not_found(py::handle ref) {
+  return failure(py::str("Ref [{}] not found. Take a new desktop_snapshot() to get current refs.").format(ref));
+}
+
+py::dict not_found_short(py::handle ref) { return failure(py::str("Ref [{}] not found.").format(ref)); }
+
+py::dict ref_failure(py::handle error, py::handle ref) {
+  return py::dict("success"_a = false, "error"_a = error, "ref"_a = ref);
+}
+
+Coroutine snapshot(py::object self, py::object window_title, py::object max_depth) {
+  ensure_init(self);
+  const char* method = by_platform("_snapshot_windows", "_snapshot_macos", "_snapshot_linux");
+  co_return co_await self.attr(method)(window_title, max_depth);
+}
+
+Coroutine click_ref(py::object self, py::object ref, py::object double_click) {
+  ensure_init(self);
+  py::object record = find_record(self, ref);
+  if (!record) {
+    co_return not_found(ref);
+  }
+  py::object backend = backend_of(record);
+  const char* method = is_backend(backend, "macos")         ? "_click_ref_macos"
+                       : is_backend(backend, "linux_atspi") ? "_click_ref_linux"
+                                                            : "_click_ref_windows";
+  co_return co_await self.attr(method)(ref, record, double_click);
+}
+
+Coroutine type_ref(py::object self, py::object ref, py::object text, py::object clear_first,
+                   py::object press_enter) {
+  ensure_init(self);
+  py::object record = find_record(self, ref);
+  if (!record) {
+    co_return not_found(ref);
+  }
+  py::object backend = backend_of(record);
+  const char* method = is_backend(backend, "macos") ? "_type_ref_macos"
+                       : is_backend(backend, "pywinauto") || is_backend(backend, "uiautomation")
+                           ? "_type_ref_windows"
+                           : nullptr;
+  if (method == nullptr) {
+    co_return ref_failure(py::str("Type not supported on this backend yet"), ref);
+  }
+  co_return co_await self.attr(method)(ref, record, text, clear_first, press_enter);
+}
+
+Coroutine select_ref(py::object self, py::object ref, py::object value) {
+  ensure_init(self);
+  py::object record = find_record(self, ref);
+  if (!record) {
+    co_return not_found_short(ref);
+  }
+  py::object backend = backend_of(record);
+  if (is_macos_or_linux(backend)) {
+    co_return ref_failure(py::str("Select not yet supported on {}").format(backend), ref);
+  }
+  try {
+    py::object element = record["element"];
+    co_await in_default_executor(self.attr("_select_element_sync"), element, backend, value);
+    co_return py::dict("success"_a = true, "action"_a = "select", "ref"_a = ref, "element"_a = element_label(record),
+                       "value"_a = value);
+  } catch (py::error_already_set& error) {
+    rethrow_unless_exception(error);
+    co_return ref_failure(py::str(error.value()), ref);
+  }
+}
+
+Coroutine toggle_ref(py::object self, py::object ref) {
+  ensure_init(self);
+  py::object record = find_record(self, ref);
+  if (!record) {
+    co_return not_found_short(ref);
+  }
+  py::object backend = backend_of(record);
+  if (is_macos_or_linux(backend)) {
+    co_return co_await self.attr("click_ref")(ref);
+  }
+  try {
+    py::object element = record["element"];
+    co_await in_default_executor(self.attr("_toggle_element_sync"), element, backend);
+    co_return py::dict("success"_a = true, "action"_a = "toggle", "ref"_a = ref, "element"_a = element_label(record));
+  } catch (py::error_already_set& error) {
+    rethrow_unless_exception(error);
+    co_return ref_failure(py::str(error.value()), ref);
+  }
+}
+
+Coroutine get_focused_window(py::object self) {
+  ensure_init(self);
+  co_return co_await self.attr(
+      by_platform("_get_focused_window_windows", "_get_focused_window_macos", "_get_focused_window_linux"))();
+}
+
+Coroutine list_windows(py::object self) {
+  ensure_init(self);
+  co_return co_await self.attr(by_platform("_list_windows_windows", "_list_windows_macos", "_list_windows_linux"))();
+}
+
+Coroutine focus_window(py::object self, py::object title) {
+  ensure_init(self);
+  co_return co_await self.attr(by_platform("_focus_window_windows", "_focus_window_macos", "_focus_window_linux"))(
+      title);
+}
+
+// --- call boundary -----------------------------------------------------------------
+
+// A bound argument, or `fallback` when the caller left it out.
+py::object given_or(const py::object& bound, py::object fallback) { return bound ? bound : std::move(fallback); }
+
+py::object int_arg(const py::object& bound, const char* name) { return args::to_int(bound, name); }
+
+py::object bool_arg(const py::object& bound) { return py::bool_(args::to_bool(bound)); }
+
+py::object snapshot_shim(py::object self, py::args a, py::kwargs k) {
+  static const args::Signature signature("DesktopAccess.snapshot", {{"window_title", false}, {"max_depth", false}});
+  std::vector<py::object> p = signature.bind(a, k);
+  py::object window_title = args::to_optional_str(given_or(p[0], py::none()), "window_title");
+  py::object max_depth = int_arg(given_or(p[1], py::int_(8)), "max_depth");
+  return snapshot(self, window_title, max_depth).to_python("DesktopAccess.snapshot");
+}
+
+py::object click_ref_shim(py::object self, py::args a, py::kwargs k) {
+  static const args::Signature signature("DesktopAccess.click_ref", {{"ref"}, {"double_click", false}});
+  std::vector<py::object> p = signature.bind(a, k);
+  py::object ref = int_arg(p[0], "ref");
+  py::object double_click = bool_arg(given_or(p[1], py::bool_(false)));
+  return click_ref(self, ref, double_click).to_python("DesktopAccess.click_ref");
+}
+
+py::object type_ref_shim(py::object self, py::args a, py::kwargs k) {
+  static const args::Signature signature("DesktopAccess.type_ref",
+                                         {{"ref"}, {"text"}, {"clear_first", false}, {"press_enter", false}});
+  std::vector<py::object> p = signature.bind(a, k);
+  py::object ref = int_arg(p[0], "ref");
+  py::object text = args::to_str(p[1], "text");
+  py::object clear_first = bool_arg(given_or(p[2], py::bool_(true)));
+  py::object press_enter = bool_arg(given_or(p[3], py::bool_(false)));
+  return type_ref(self, ref, text, clear_first, press_enter).to_python("DesktopAccess.type_ref");
+}
+
+py::object select_ref_shim(py::object self, py::args a, py::kwargs k) {
+  static const args::Signature signature("DesktopAccess.select_ref", {{"ref"}, {"value"}});
+  std::vector<py::object> p = signature.bind(a, k);
+  py::object ref = int_arg(p[0], "ref");
+  py::object value = args::to_str(p[1], "value");
+  return select_ref(self, ref, value).to_python("DesktopAccess.select_ref");
+}
+
+py::object toggle_ref_shim(py::object self, py::args a, py::kwargs k) {
+  static const args::Signature signature("DesktopAccess.toggle_ref", {{"ref"}});
+  py::object ref = int_arg(signature.bind(a, k)[0], "ref");
+  return toggle_ref(self, ref).to_python("DesktopAccess.toggle_ref");
+}
+
+py::object focus_window_shim(py::object self, py::args a, py::kwargs k) {
+  static const args::Signature signature("DesktopAccess.focus_window", {{"title"}});
+  py::object title = args::to_str(signature.bind(a, k)[0], "title");
+  return focus_window(self, title).to_python("DesktopAccess.focus_window");
+}
+
+}  // namespace
+
+void ensure_init(py::handle self) { self.attr("_ensure_init")(); }
+
+void register_core(MethodTable& methods) {
+  define_init(methods.cls());
+  methods.def("_ensure_init", &ensure_init_impl, py::doc("Lazy-initialize platform-specific libraries."))
+      .def("_init_windows", &init_windows, py::doc("Initialize Windows UIA backends."))
+      .def("_init_macos", &init_macos, py::doc("Initialize macOS accessibility via AppleScript."))
+      .def("_init_linux", &init_linux, py::doc("Initialize Linux accessibility backends."))
+      .def("snapshot", &snapshot_shim,
+           py::doc("Accessibility tree snapshot of the focused or the specified window, as a numbered list of "
+                   "interactive elements."))
+      .def("click_ref", &click_ref_shim, py::doc("Click an element by its ref number from the snapshot."))
+      .def("type_ref", &type_ref_shim, py::doc("Type text into an element by its ref number."))
+      .def("select_ref", &select_ref_shim, py::doc("Select an option in a combo box or list by ref number."))
+      .def("toggle_ref", &toggle_ref_shim, py::doc("Toggle a checkbox or radio button by ref number."))
+      .def(
+          "get_focused_window",
+          [](py::object self) { return get_focused_window(self).to_python("DesktopAccess.get_focused_window"); },
+          py::doc("Get info about the currently focused window."))
+      .def(
+          "list_windows", [](py::object self) { return list_windows(self).to_python("DesktopAccess.list_windows"); },
+          py::doc("List all visible windows."))
+      .def("focus_window", &focus_window_shim, py::doc("Bring a window to the foreground by title."));
+}
+
+}  // namespace desktop_access

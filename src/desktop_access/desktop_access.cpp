@@ -1,0 +1,43 @@
+#include "desktop_access.hpp"
+
+#include "support/args.hpp"
+
+namespace desktop_access {
+
+py::dict failure(py::handle error) { return py::dict("success"_a = false, "error"_a = error); }
+
+py::dict failure(const std::string& error) { return failure(py::str(error)); }
+
+std::string error_text(const py::error_already_set& error) { return py::str(error.value()); }
+
+void rethrow_unless_exception(const py::error_already_set& error) {
+  if (!error.matches(PyExc_Exception)) {
+    throw;
+  }
+}
+
+py::str element_label(py::handle record) {
+  py::object control_type = record.attr("get")("control_type", "");
+  py::object name = record.attr("get")("name", "");
+  return py::str("{} \"{}\"").format(control_type, name);
+}
+
+bool flag(py::handle self, const char* name) { return support::args::to_bool(self.attr(name)); }
+
+void replace_ref_map(py::handle self, py::object ref_map, std::size_t count) {
+  self.attr("_ref_map") = std::move(ref_map);
+  self.attr("_ref_counter") = py::int_(count);
+}
+
+Platform current_platform() {
+  const std::string system = py::str(support::import(kModuleName).attr("SYSTEM"));
+  if (system == "Windows") {
+    return Platform::windows;
+  }
+  if (system == "Darwin") {
+    return Platform::macos;
+  }
+  return Platform::linux;
+}
+
+}  // namespace desktop_access

@@ -1,0 +1,81 @@
+// Common ground of the parts of DesktopAccess (core, Linux, Windows, macOS, keys): the
+// method table each part registers its methods through, the module logger and the
+// pieces of result dictionaries that several parts share.
+//
+// DesktopAccess is a plain Python class whose methods are implemented here. Its state
+// (`_ref_map`, `_ref_counter`, the availability flags) lives in the instance __dict__,
+// and the core reaches every private method through attribute lookup on the instance,
+// so the host's tests can read, set and patch each of them as on a Python object.
+#pragma once
+
+#include "support/coroutine.hpp"
+#include "support/log.hpp"
+#include "support/python.hpp"
+
+#include <string>
+#include <utility>
+
+namespace desktop_access {
+
+using namespace pybind11::literals;
+
+inline constexpr const char* kModuleName = "nebrix.pc.desktop_access";
+inline constexpr support::Logger logger("nebrix.pc.desktop");
+
+inline constexpr const char* kRefHint =
+    "Use ref numbers to interact: desktop_click_ref(1), desktop_type_ref(2, 'text'), etc.";
+inline constexpr const char* kUpdatedStateHint = "Take a desktop_snapshot() to see the updated state.";
+
+// Adds methods to the DesktopAccess class, the way py::class_::def does for a bound type.
+class MethodTable {
+ public:
+  explicit MethodTable(py::object cls) : cls_(std::move(cls)) {}
+
+  template <class Function, class... Extra>
+  MethodTable& def(const char* name, Function&& function, const Extra&... extra) {
+    cls_.attr(name) = py::cpp_function(std::forward<Function>(function), py::name(name), py::is_method(cls_),
+                                       extra...);
+    return *this;
+  }
+
+  const py::object& cls() const { return cls_; }
+
+ private:
+  py::object cls_;
+};
+
+// {"success": False, "error": error}
+py::dict failure(py::handle error);
+py::dict failure(const std::string& error);
+
+// The text of a Python exception, as str(exception) gives it.
+std::string error_text(const py::error_already_set& error);
+
+// Coroutines catch failures of the platform as `Exception` does in Python: anything
+// else (CancelledError, KeyboardInterrupt) must travel on. Call inside a catch block.
+void rethrow_unless_exception(const py::error_already_set& error);
+
+// The label of an element in action results: the record's control type, a space and
+// its name in double quotes (Button "OK").
+py::str element_label(py::handle record);
+
+// loop.run_in_executor(None, function, *args) on the running loop: an awaitable.
+template <class... Args>
+py::object in_default_executor(py::handle function, Args&&... args) {
+  py::object loop = support::import("asyncio").attr("get_running_loop")();
+  return loop.attr("run_in_executor")(py::none(), function, std::forward<Args>(args)...);
+}
+
+// The truth value of a flag attribute of the instance (`_pyautogui_available`, ...).
+bool flag(py::handle self, const char* name);
+
+// Replaces the ref map with `ref_map` and sets `_ref_counter` to `count`.
+void replace_ref_map(py::handle self, py::object ref_map, std::size_t count);
+
+enum class Platform { windows, macos, linux };
+
+// The platform named by the module attribute SYSTEM, read at each call so a host's
+// tests can switch platforms: "Windows", "Darwin", anything else counts as Linux.
+Platform current_platform();
+
+}  // namespace desktop_access

@@ -1,0 +1,40 @@
+// The text of a snapshot, in plain C++: a "Window: " line, then one line per element,
+// "[ref] type "name" value="..."" for an element with a ref and "type: name" for a
+// context element, indented two spaces per tree level (at most four levels).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace desktop_access {
+
+// The first `count` characters (code points) of UTF-8 text.
+std::string_view first_chars(std::string_view utf8, std::size_t count);
+
+class SnapshotText {
+ public:
+  // Starts with "Window: {window}"; `blank_line` adds the empty line that the Windows
+  // and Linux snapshots put under it.
+  SnapshotText(std::string_view window, bool blank_line);
+
+  // [ref] type, then ` "name"` if the name is non-empty, then ` value="..."` (the
+  // first `value_limit` characters) if the value is non-empty and differs from the name.
+  SnapshotText& ref_line(long long depth, long long ref, std::string_view type, std::string_view name,
+                         std::string_view value, std::size_t value_limit = 100);
+  // type: name, the name cut to `name_limit` characters, followed by "..." when cut and
+  // `ellipsis` is set.
+  SnapshotText& context_line(long long depth, std::string_view type, std::string_view name,
+                             std::size_t name_limit = 200, bool ellipsis = false);
+  // Appends raw text to the line being written (for backend-specific suffixes).
+  SnapshotText& append(std::string_view text);
+
+  const std::string& text() const { return text_; }
+
+ private:
+  void start_line(long long depth);
+
+  std::string text_;
+};
+
+}  // namespace desktop_access

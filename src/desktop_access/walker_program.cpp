@@ -1,0 +1,61 @@
+#include "walker_program.hpp"
+
+#include "atspi_walker.hpp"
+
+#include <cstdio>
+
+namespace desktop_access {
+
+namespace {
+
+constexpr std::string_view kHeader =
+    "\nimport json, sys\nimport gi\ngi.require_version(\"Atspi\", \"2.0\")\nfrom gi.repository import Atspi\n\n"
+    "max_depth = ";
+
+void append_escape(std::string& out, const char* format, unsigned long code) {
+  char buffer[12];
+  const int length = std::snprintf(buffer, sizeof buffer, format, code);
+  out.append(buffer, static_cast<std::size_t>(length));
+}
+
+}  // namespace
+
+std::string ascii_string_literal(std::u32string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out.push_back('"');
+  for (char32_t c : text) {
+    switch (c) {
+      case U'"': out.append("\\\""); continue;
+      case U'\\': out.append("\\\\"); continue;
+      case U'\n': out.append("\\n"); continue;
+      case U'\r': out.append("\\r"); continue;
+      case U'\t': out.append("\\t"); continue;
+      case U'\b': out.append("\\b"); continue;
+      case U'\f': out.append("\\f"); continue;
+      default: break;
+    }
+    if (c >= 0x20 && c < 0x7F) {
+      out.push_back(static_cast<char>(c));
+    } else if (c <= 0xFFFF) {
+      append_escape(out, "\\u%04lx", static_cast<unsigned long>(c));
+    } else {
+      append_escape(out, "\\U%08lx", static_cast<unsigned long>(c));
+    }
+  }
+  out.push_back('"');
+  return out;
+}
+
+std::string walker_program(std::string_view max_depth, const std::optional<std::u32string>& target_title) {
+  std::string program(kHeader);
+  program.append(max_depth);
+  program.append("\ntarget_title = ");
+  program.append(target_title ? ascii_string_literal(*target_title) : std::string("None"));
+  // The body begins with an empty line.
+  program.append("\n\n");
+  program.append(kAtspiWalkerBody);
+  return program;
+}
+
+}  // namespace desktop_access

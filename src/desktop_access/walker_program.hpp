@@ -1,0 +1,20 @@
+// The program text of the AT-SPI2 walker: a header that sets max_depth and
+// target_title, then the embedded body of atspi_walker.py.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace desktop_access {
+
+// A double-quoted literal of `text` that Python reads back as the same string, in
+// ASCII only: JSON's escapes, \uXXXX for other characters of the basic plane and
+// \UXXXXXXXX beyond it (JSON's surrogate pairs would read back as two characters).
+// No text can end the literal early, so a window title cannot change the program.
+std::string ascii_string_literal(std::u32string_view text);
+
+// `max_depth` is the decimal text of an integer; no title means None (the focused window).
+std::string walker_program(std::string_view max_depth, const std::optional<std::u32string>& target_title);
+
+}  // namespace desktop_access
