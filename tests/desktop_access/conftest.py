@@ -3,10 +3,8 @@ programs on PATH that stand in for xdotool, python3 and osascript."""
 
 from __future__ import annotations
 
-import json
 import shlex
 import stat
-import sys
 from pathlib import Path
 
 import pytest
@@ -35,7 +33,8 @@ def access():
 class FakePrograms:
     """A directory that alone makes up PATH, holding scripts that stand in for programs.
 
-    Each fake appends its arguments as a JSON line to calls/<name>.jsonl.
+    Each fake appends its arguments to calls/<name>.log, each argument ended by a unit
+    separator and each call by a record separator (the shell alone does it, quickly).
     """
 
     def __init__(self, root: Path, monkeypatch) -> None:
@@ -47,9 +46,8 @@ class FakePrograms:
 
     def add(self, name: str, shell_body: str) -> Path:
         """A fake whose behaviour is a POSIX shell snippet (after the call is logged)."""
-        log = self.calls_dir / f"{name}.jsonl"
-        recorder = (f"{shlex.quote(sys.executable)} -c 'import json, sys; "
-                    f"print(json.dumps(sys.argv[1:]))' \"$@\" >> {shlex.quote(str(log))}")
+        log = shlex.quote(str(self.calls_dir / f"{name}.log"))
+        recorder = f"{{ printf '%s\\037' \"$@\"; printf '\\036'; }} >> {log}"
         path = self.bin / name
         path.write_text(f"#!/bin/sh\n{recorder}\n{shell_body}\n")
         path.chmod(path.stat().st_mode | stat.S_IXUSR | stat.S_IXGRP | stat.S_IXOTH)
@@ -59,8 +57,9 @@ class FakePrograms:
         return self.add(name, f"printf %s {shlex.quote(stdout)}\nprintf %s {shlex.quote(stderr)} >&2\nexit {status}")
 
     def calls(self, name: str) -> list[list[str]]:
-        log = self.calls_dir / f"{name}.jsonl"
-        return [json.loads(line) for line in log.read_text().splitlines()] if log.exists() else []
+        log = self.calls_dir / f"{name}.log"
+        records = log.read_text().split("\x1e")[:-1] if log.exists() else []
+        return [record.split("\x1f")[:-1] for record in records]
 
 
 @pytest.fixture

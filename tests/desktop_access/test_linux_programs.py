@@ -1,0 +1,226 @@
+"""The Linux backend against fake walker and xdotool programs on PATH: the program the
+walker receives, how its answers and failures are read, and each xdotool command."""
+
+import ast
+import asyncio
+import json
+import logging
+import os
+
+import pytest
+
+INSTALL_ATSPI = "Install: sudo apt install python3-gi gir1.2-atspi-2.0 at-spi2-core"
+
+
+def run(coroutine):
+    return asyncio.run(coroutine)
+
+
+@pytest.fixture
+def atspi(access, linux):
+    access._linux_atspi_available = True
+    access._pyautogui_available = True
+    return access
+
+
+@pytest.fixture
+def xdotool(access, linux):
+    access._linux_xdotool_available = True
+    return access
+
+
+class FastTimeLimits:
+    """Shrinks each child's time limit a hundredfold and records the limits asked for.
+
+    With `started` set, the shortened limit begins only once that file exists, that is
+    once the child is surely running.
+    """
+
+    def __init__(self, monkeypatch) -> None:
+        self.asked = []
+        self.started = None
+        real_wait_for = asyncio.wait_for
+
+        async def wait_for(awaitable, timeout):
+            self.asked.append(timeout)
+            while self.started is not None and not self.started.exists():
+                await asyncio.sleep(0.01)
+            return await real_wait_for(awaitable, timeout / 100)
+
+        monkeypatch.setattr(asyncio, "wait_for", wait_for)
+
+
+@pytest.fixture
+def fast_time_limits(monkeypatch):
+    return FastTimeLimits(monkeypatch)
+
+
+class TestWalkerProgram:
+    def program(self, programs, access, title, depth=8):
+        saved = programs.calls_dir / "program.py"
+        programs.add("python3", f'printf %s "$2" > {saved}\necho \'{{"success": false, "error": "No window found"}}\'')
+        result = run(access.snapshot(title, depth))
+        assert result == {"success": False, "error": "No window found"}
+        return saved.read_text()
+
+    def test_header_then_body(self, programs, atspi):
+        program = self.program(programs, atspi, None, 3.7)
+        assert program.startswith('\nimport json, sys\nimport gi\ngi.require_version("Atspi", "2.0")\n'
+                                  "from gi.repository import Atspi\n\nmax_depth = 3\ntarget_title = None\n\n")
+        assert "def walk(" in program
+        compile(program, "walker", "exec")
+
+    @pytest.mark.parametrize("title", ['Report "Q3"\nimport os; os.system("x")  # \\', "Notes 😀 é \ud800", ""])
+    def test_any_title_is_one_ascii_literal_that_reads_back_unchanged(self, programs, atspi, title):
+        program = self.program(programs, atspi, title)
+        assert program.isascii()
+        assignments = [node for node in ast.parse(program).body if isinstance(node, ast.Assign)
+                       and node.targets[0].id == "target_title"]
+        assert len(assignments) == 1 and ast.literal_eval(assignments[0].value) == title
+
+
+class TestWalkerAnswers:
+    def test_a_good_answer_is_rendered(self, programs, atspi, walker_answer):
+        programs.printing("python3", json.dumps(walker_answer((1, "push button", "Save", "", 0))) + "\n")
+        result = run(atspi.snapshot())
+        assert result["snapshot"] == 'Window: Editor\n\n[1] push button "Save"' and result["element_count"] == 1
+
+    def test_a_failure_object_passes_through_and_the_refs_stay(self, programs, atspi):
+        atspi._ref_map = {1: {"backend": "linux_atspi"}}
+        programs.printing("python3", '{"success": false, "error": "No window found", "extra": 1}')
+        assert run(atspi.snapshot()) == {"success": False, "error": "No window found", "extra": 1}
+        assert atspi._ref_map == {1: {"backend": "linux_atspi"}}
+
+    def test_no_output_reports_the_error_output(self, programs, atspi):
+        programs.printing("python3", "  \n", "Traceback ...\nValueError: Namespace Atspi not available\n", 1)
+        assert run(atspi.snapshot()) == {
+            "success": False, "error": "AT-SPI2 failed: Traceback ...\nValueError: Namespace Atspi not available"}
+
+    @pytest.mark.parametrize("stdout, error", [
+        ("not json", "Expecting value: line 1 column 1 (char 0)"),
+        ('{"success": true, "elements": []}', "'window'"),
+        ("\xff\xfe[", "Expecting value: line 1 column 1 (char 0)"),
+    ])
+    def test_bad_answers_are_logged_and_reported(self, programs, atspi, caplog, stdout, error):
+        programs.printing("python3", stdout)
+        caplog.set_level(logging.ERROR, "nebrix.pc.desktop")
+        assert run(atspi.snapshot()) == {"success": False, "error": error}
+        assert [r.getMessage() for r in caplog.records] == [f"Linux AT-SPI2 snapshot failed: {error}"]
+
+    def test_no_python3_at_all(self, programs, atspi, caplog):
+        result = run(atspi.snapshot())
+        assert result == {"success": False, "error": "[Errno 2] No such file or directory: 'python3'"}
+
+    def test_a_walker_that_hangs_times_out_after_15_seconds_and_is_ended(self, programs, atspi, fast_time_limits):
+        pid_file = programs.calls_dir / "pid"
+        fast_time_limits.started = pid_file
+        programs.add("python3", f"echo $$ > {pid_file}.tmp\n/bin/mv {pid_file}.tmp {pid_file}\nexec /bin/sleep 30")
+        assert run(atspi.snapshot()) == {"success": False, "error": "AT-SPI2 snapshot timed out"}
+        assert fast_time_limits.asked == [15]
+        with pytest.raises(ProcessLookupError):
+            os.kill(int(pid_file.read_text()), 0)
+
+    def test_without_any_tool(self, access, linux):
+        assert run(access.snapshot()) == {
+            "success": False,
+            "error": "No Linux desktop accessibility tools available. Install xdotool: sudo apt install xdotool\n"
+                     "For full accessibility tree: sudo apt install python3-gi gir1.2-atspi-2.0 at-spi2-core"}
+
+    def test_no_fallback_to_xdotool_when_the_walker_fails(self, programs, atspi):
+        atspi._linux_xdotool_available = True
+        programs.printing("python3", '{"success": false, "error": "No window found"}')
+        programs.printing("xdotool", "123\n")
+        assert run(atspi.snapshot())["error"] == "No window found"
+        assert programs.calls("xdotool") == []
+
+
+class TestXdotool:
+    def fake_xdotool(self, programs, search="", active="", names=None):
+        """xdotool answering `search` and `getactivewindow` with ids and getwindowname from `names`."""
+        cases = "".join(f'  "{window_id}") printf %s "{name}" ;;\n' for window_id, name in (names or {}).items())
+        programs.add("xdotool", f"""case "$1" in
+  search) printf '{search}' ;;
+  getactivewindow) if [ "$2" = getwindowname ]; then printf '{(names or {}).get(active, "")}\\n'; \
+else printf '{active}\\n'; fi ;;
+  getwindowname) case "$2" in
+{cases}  esac ;;
+esac""")
+
+    def test_snapshot_by_title_uses_the_first_id(self, programs, xdotool):
+        self.fake_xdotool(programs, search="111\\n222\\n", names={"111": "Editor Test", "222": "Other"})
+        xdotool._ref_map = {1: {"backend": "linux_atspi"}}
+        xdotool._ref_counter = 1
+        assert run(xdotool.snapshot("Editor")) == {
+            "success": True, "window": "Editor Test", "window_id": "111",
+            "snapshot": "Window: Editor Test (id: 111)\n\nNote: Full accessibility tree requires AT-SPI2.\n"
+                        f"{INSTALL_ATSPI}\nFor now, use coordinate-based interaction via desktop_click(x, y).",
+            "element_count": 0, "platform": "linux_xdotool",
+            "hint": "Install AT-SPI2 for full element tree, or use screenshot + coordinate clicks."}
+        assert xdotool._ref_map == {} and xdotool._ref_counter == 0
+        assert programs.calls("xdotool") == [["search", "--name", "Editor"], ["getwindowname", "111"]]
+
+    def test_snapshot_without_title_takes_the_active_window(self, programs, xdotool):
+        self.fake_xdotool(programs, active="77", names={"77": "Terminal"})
+        assert run(xdotool.snapshot(""))["window"] == "Terminal"
+        assert programs.calls("xdotool")[0] == ["getactivewindow"]
+
+    def test_snapshot_with_no_window_leaves_the_refs(self, programs, xdotool):
+        self.fake_xdotool(programs)
+        xdotool._ref_map = {1: {"backend": "linux_atspi"}}
+        assert run(xdotool.snapshot("nothing")) == {"success": False, "error": "No window found"}
+        assert xdotool._ref_map == {1: {"backend": "linux_atspi"}}
+
+    def test_list_examines_at_most_50_ids_and_leaves_out_unnamed_windows(self, programs, xdotool):
+        ids = [str(100 + i) for i in range(60)]
+        names = {window_id: f"Window {window_id}" for window_id in ids if window_id != "103"}
+        self.fake_xdotool(programs, search="\\n".join(ids[:5] + ["  ", ""] + ids[5:]) + "\\n", names=names)
+        result = run(xdotool.list_windows())
+        examined = [window_id for window_id in (ids[:5] + ids[5:48]) if window_id != "103"]
+        assert result == {"success": True, "windows": [{"id": i, "title": f"Window {i}"} for i in examined],
+                          "count": len(examined)}
+        assert programs.calls("xdotool")[0] == ["search", "--onlyvisible", "--name", ""]
+
+    def test_focused_window_and_focus(self, programs, xdotool):
+        self.fake_xdotool(programs, search="42\\n", active="42", names={"42": "Editor Test"})
+        assert run(xdotool.get_focused_window()) == {"success": True, "title": "Editor Test"}
+        assert run(xdotool.focus_window("Edit")) == {"success": True, "window": "Edit", "window_id": "42"}
+        assert programs.calls("xdotool")[-2:] == [["search", "--name", "Edit"], ["windowactivate", "42"]]
+
+    def test_focus_without_a_match(self, programs, xdotool):
+        self.fake_xdotool(programs)
+        assert run(xdotool.focus_window("Nope")) == {"success": False, "error": "No window matching: Nope"}
+
+    def test_flags_false_give_fixed_messages(self, access, linux):
+        assert run(access.get_focused_window()) == {"success": False, "error": "xdotool not available"}
+        assert run(access.list_windows()) == {"success": False, "error": "No window listing tool available"}
+        assert run(access.focus_window("x")) == {"success": False, "error": "xdotool not available"}
+
+    def test_xdotool_vanished_after_probing(self, programs, xdotool):
+        missing = {"success": False, "error": "[Errno 2] No such file or directory: 'xdotool'"}
+        assert run(xdotool.list_windows()) == missing
+        assert run(xdotool.focus_window("x")) == missing
+        assert run(xdotool.get_focused_window()) == missing
+        assert run(xdotool.snapshot()) == missing
+
+    def test_a_hanging_xdotool_is_reported_with_a_message(self, programs, xdotool, fast_time_limits):
+        programs.add("xdotool", "exec /bin/sleep 30")
+        assert run(xdotool.get_focused_window()) == {"success": False, "error": "xdotool timed out after 5 seconds"}
+        assert fast_time_limits.asked == [5]
+
+    def test_names_that_are_not_utf8_fail_the_call(self, programs, xdotool):
+        programs.add("xdotool", r"printf '\377\n'")
+        result = run(xdotool.get_focused_window())
+        assert result["success"] is False and "codec can't decode" in result["error"]
+
+
+class TestClickByRef:
+    def test_linux_refs_cannot_be_clicked(self, atspi):
+        atspi._ref_map = {1: {"role": "push button", "name": "Save", "value": "", "backend": "linux_atspi"}}
+        assert run(atspi.click_ref(1, double_click=True)) == {
+            "success": False,
+            "error": "Direct element clicking via AT-SPI2 is not yet supported. Use screenshot + coordinate-based "
+                     "click instead: desktop click x=100 y=200",
+            "ref": 1, "hint": "Take a screenshot first, then click at the element's coordinates."}
+        atspi._pyautogui_available = False
+        assert run(atspi.toggle_ref(1)) == {
+            "success": False, "error": "PyAutoGUI not available for clicking. Install: pip install pyautogui", "ref": 1}
