@@ -2,6 +2,7 @@
 #include "screen_operator/executor.hpp"
 #include "screen_operator/keys.hpp"
 #include "screen_operator/results.hpp"
+#include "screen_operator/runtime.hpp"
 
 #include <algorithm>
 #include <array>
@@ -25,11 +26,11 @@ constexpr double longest_hold = 5.0;
 
 constexpr Py_ssize_t typed_preview_length = 50;
 
-py::module_ input_layer() { return support::import("pyautogui"); }
+py::module_ input_layer() { return imported("pyautogui"); }
 
-void sleep_for(double seconds) { support::import("time").attr("sleep")(seconds); }
+void sleep_for(double seconds) { imported("time").attr("sleep")(seconds); }
 
-bool on_macos() { return support::import("platform").attr("system")().equal(py::str("Darwin")); }
+bool on_macos() { return imported("platform").attr("system")().equal(py::str("Darwin")); }
 
 // A coordinate parameter: None or a list; the list when it holds exactly two items.
 py::object optional_point(const py::object& given, const char* name) {
@@ -143,7 +144,7 @@ py::object type_text(py::object, const Params& params) {
   py::module_ gui = input_layer();
   try {
     // Pasting is fast and keeps characters that have no key on this keyboard layout.
-    support::import("pyperclip").attr("copy")(text);
+    imported("pyperclip").attr("copy")(text);
     gui.attr("hotkey")(on_macos() ? "command" : "ctrl", "v");
     sleep_for(paste_pause);
   } catch (py::error_already_set& error) {
@@ -290,15 +291,8 @@ py::object execute_action(py::object self, py::str action, py::dict params) {
   self.attr("_ensure_initialized")();
   py::object result;
   py::object failure = exception_from([&] {
-    py::str name = format("_action_%U", action.ptr());
-    PyObject* handler = PyObject_GetAttr(self.ptr(), name.ptr());
-    if (handler == nullptr) {
-      if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
-      PyErr_Clear();
-      result = error_result(format("Unknown action: %U", action.ptr()));
-      return;
-    }
-    result = py::reinterpret_steal<py::object>(handler)(**params);
+    py::object handler = optional_attribute(self, format("_action_%U", action.ptr()));
+    result = handler ? handler(**params) : error_result(format("Unknown action: %U", action.ptr()));
   });
   if (failure) {
     logger.log_exception(support::Level::error, failure, [&] { return format("Action %U failed", action.ptr()); });
