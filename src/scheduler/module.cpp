@@ -1,6 +1,111 @@
-#include "support/python.hpp"
+// Bindings of nebrix.core.scheduler: thin shims over the C++ in the other files.
+#include "cron_expression.hpp"
+#include "cron_field.hpp"
+#include "jobs.hpp"
+#include "service.hpp"
+#include "state_file.hpp"
+#include "support/args.hpp"
+
+namespace {
+
+using scheduler::CronExpression;
+namespace args = support::args;
+
+py::set parse_field_shim(py::object field_str, py::object min_val, py::object max_val) {
+  const py::str text = args::to_str(field_str, "field_str");
+  const std::int64_t low = args::to_long(min_val, "min_val");
+  const std::int64_t high = args::to_long(max_val, "max_val");
+  py::set values;
+  for (std::int64_t value : scheduler::parse_field(text, low, high)) {
+    values.add(py::int_(value));
+  }
+  return values;
+}
+
+void bind_cron(py::module_& m) {
+  py::class_<CronExpression>(m, "CronExpression", "Simple cron expression parser (5 fields: min hour dom month dow).")
+      .def(py::init([](py::object expression) { return CronExpression(expression); }), py::arg("expression"))
+      .def("matches", &CronExpression::matches, py::arg("dt"), "Check if a datetime matches this cron expression.")
+      .def("next_occurrence", &CronExpression::next_occurrence, py::arg("after") = py::none(),
+           "Find the next datetime that matches this cron expression.")
+      .def("_dow_adjusted",
+           [](const CronExpression& self) { return scheduler::mask_to_set(scheduler::python_weekdays(self.fields().weekdays)); },
+           "Convert cron DOW (0=Sun) to Python DOW (0=Mon).")
+      .def_static("_parse_field", &parse_field_shim, py::arg("field_str"), py::arg("min_val"), py::arg("max_val"),
+                  "Parse a single cron field into a set of valid values.")
+      .def_property_readonly("_expr", [](const CronExpression& self) { return self.text(); })
+      .def_property_readonly("_minute", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().minutes); })
+      .def_property_readonly("_hour", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().hours); })
+      .def_property_readonly("_dom", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().days); })
+      .def_property_readonly("_month", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().months); })
+      .def_property_readonly("_dow", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().weekdays); });
+}
+
+constexpr const char* kSchedulerDoc = R"(Persistent cron-based task scheduler.
+
+Usage:
+    scheduler = Scheduler(on_fire=run_prompt, on_event=notify)
+    scheduler.add_job(ScheduledJob(name="Morning brief", schedule="0 7 * * 1-5",
+                                   prompt="Summarise my calendar for today."))
+    await scheduler.start()
+    ...
+    await scheduler.stop()
+)";
+
+// A method of `cls` (bound like a function defined in its class body).
+template <class Function, class... Extra>
+void add_method(py::object& cls, const char* name, Function&& function, const char* doc, Extra&&... extra) {
+  cls.attr(name) = py::cpp_function(std::forward<Function>(function), py::name(name), py::is_method(cls),
+                                    std::forward<Extra>(extra)..., doc);
+}
+
+template <support::Coroutine (*Body)(py::object), const char* Qualname>
+py::object coroutine_method(py::object self) {
+  return Body(self).to_python(Qualname);
+}
+
+constexpr char kStart[] = "Scheduler.start";
+constexpr char kStop[] = "Scheduler.stop";
+constexpr char kLoop[] = "Scheduler._loop";
+
+void bind_scheduler(py::module_& m) {
+  const auto builtin = [](PyTypeObject& type) { return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&type)); };
+  py::object cls = builtin(PyType_Type)(
+      "Scheduler", py::make_tuple(builtin(PyBaseObject_Type)),
+      py::dict(py::arg("__doc__") = kSchedulerDoc, py::arg("__module__") = scheduler::kModuleName));
+  add_method(cls, "__init__", &scheduler::initialize, nullptr, py::arg("on_fire") = py::none(),
+             py::arg("on_event") = py::none(), py::arg("storage_path") = py::none());
+  cls.attr("running") = builtin(PyProperty_Type)(
+      py::cpp_function(&scheduler::is_running, py::name("running")));
+  add_method(cls, "add_job", &scheduler::add_job, "Add a new scheduled job.", py::arg("job"));
+  add_method(cls, "update_job", &scheduler::update_job, "Update an existing job.", py::arg("job_id"), py::arg("updates"));
+  add_method(cls, "remove_job", &scheduler::remove_job, "Remove a scheduled job.", py::arg("job_id"));
+  add_method(cls, "pause_job", &scheduler::pause_job, "Pause a job.", py::arg("job_id"));
+  add_method(cls, "resume_job", &scheduler::resume_job, "Resume a paused job.", py::arg("job_id"));
+  add_method(cls, "get_job", &scheduler::get_job, nullptr, py::arg("job_id"));
+  add_method(cls, "list_jobs", &scheduler::list_jobs, "List all jobs with their status.");
+  add_method(cls, "list_executions", &scheduler::list_executions, "List recent job executions.",
+             py::arg("limit") = 50, py::arg("job_id") = py::none());
+  add_method(cls, "stats", &scheduler::stats, "Get scheduler statistics.");
+  add_method(cls, "start", &coroutine_method<&scheduler::start, kStart>, "Start the scheduler loop.");
+  add_method(cls, "stop", &coroutine_method<&scheduler::stop, kStop>, "Stop the scheduler loop.");
+  add_method(cls, "_loop", &coroutine_method<&scheduler::run_loop, kLoop>,
+             "Main scheduler loop \u2014 checks every 30 seconds for due jobs.");
+  add_method(cls, "_fire_job", [](py::object self, py::object job) {
+    return scheduler::fire_job(self, job).to_python("Scheduler._fire_job");
+  }, "Execute a scheduled job.", py::arg("job"));
+  add_method(cls, "_save", [](py::object self) { scheduler::save_state(self); }, "Save jobs to disk.");
+  add_method(cls, "_load", [](py::object self) { scheduler::load_state(self); }, "Load jobs from disk.");
+  add_method(cls, "_calc_next_run", &scheduler::calc_next_run, "Calculate the next run time for a job.", py::arg("job"));
+  m.attr("Scheduler") = cls;
+}
+
+}  // namespace
 
 PYBIND11_MODULE(scheduler, m) {
   m.doc() = "Persistent job scheduler: cron, interval and one-shot jobs fired on the host's event loop.";
   m.attr("logger") = support::import("logging").attr("getLogger")("nebrix.scheduler");
+  bind_cron(m);
+  scheduler::define_records(m);
+  bind_scheduler(m);
 }

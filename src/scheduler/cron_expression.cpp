@@ -1,0 +1,164 @@
+#include "cron_expression.hpp"
+
+#include "cron_field.hpp"
+#include "support/args.hpp"
+
+#include <datetime.h>
+
+#include <algorithm>
+#include <bit>
+
+namespace scheduler {
+
+namespace {
+
+void ensure_datetime_api() {
+  if (PyDateTimeAPI == nullptr) {
+    PyDateTime_IMPORT;
+    if (PyDateTimeAPI == nullptr) {
+      throw py::error_already_set();
+    }
+  }
+}
+
+[[noreturn]] void raise_value_error(const py::str& message) {
+  PyErr_SetObject(PyExc_ValueError, message.ptr());
+  throw py::error_already_set();
+}
+
+std::uint64_t parse_mask(py::handle text, const FieldRange& range) {
+  std::uint64_t mask = 0;
+  for (std::int64_t value : parse_field(py::reinterpret_borrow<py::str>(text), range.min_value, range.max_value)) {
+    mask |= std::uint64_t{1} << value;
+  }
+  return mask;
+}
+
+// `value in {v : bit v of mask}`, with the set's own semantics for values that are
+// not plain ints (5.0 is in {5}).
+bool in_mask(py::handle value, std::uint64_t mask) {
+  if (PyLong_CheckExact(value.ptr())) {
+    int overflow = 0;
+    const long long number = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+    return overflow == 0 && number >= 0 && number < 64 && ((mask >> number) & 1U);
+  }
+  const int found = PySequence_Contains(mask_to_set(mask).ptr(), value.ptr());
+  if (found < 0) {
+    throw py::error_already_set();
+  }
+  return found != 0;
+}
+
+constexpr std::int64_t kLastMinute = 4223371679;  // 9999-12-31 23:59, in minutes since 1970
+
+CivilMinute civil_fields(py::handle moment) {
+  return {PyDateTime_GET_YEAR(moment.ptr()), PyDateTime_GET_MONTH(moment.ptr()), PyDateTime_GET_DAY(moment.ptr()),
+          PyDateTime_DATE_GET_HOUR(moment.ptr()), PyDateTime_DATE_GET_MINUTE(moment.ptr())};
+}
+
+// A plain datetime at `moment` with the tzinfo of `like` (fold 0, as date arithmetic gives).
+py::object make_datetime(const CivilMinute& moment, py::handle like) {
+  PyObject* tzinfo = PyDateTime_DATE_GET_TZINFO(like.ptr());
+  PyObject* result = PyDateTimeAPI->DateTime_FromDateAndTime(
+      static_cast<int>(moment.year), moment.month, moment.day, moment.hour, moment.minute, 0, 0, tzinfo,
+      PyDateTimeAPI->DateTimeType);
+  if (result == nullptr) {
+    throw py::error_already_set();
+  }
+  return py::reinterpret_steal<py::object>(result);
+}
+
+py::object minutes(std::int64_t count) {
+  ensure_datetime_api();
+  return py::reinterpret_steal<py::object>(
+      PyDelta_FromDSU(static_cast<int>(count / 1440), static_cast<int>(count % 1440) * 60, 0));
+}
+
+}  // namespace
+
+CronExpression::CronExpression(py::handle expression) {
+  text_ = support::args::to_str(expression, "expression").attr("strip")();
+  const py::list parts = text_.attr("split")();
+  if (parts.size() != 5) {
+    raise_value_error(py::str("Cron expression must have 5 fields (min hour dom month dow), got {}: '{}'")
+                          .format(parts.size(), text_));
+  }
+  fields_.minutes = parse_mask(parts[0], kMinuteField);
+  fields_.hours = static_cast<std::uint32_t>(parse_mask(parts[1], kHourField));
+  fields_.days = static_cast<std::uint32_t>(parse_mask(parts[2], kDayField));
+  fields_.months = static_cast<std::uint32_t>(parse_mask(parts[3], kMonthField));
+  fields_.weekdays = static_cast<std::uint32_t>(parse_mask(parts[4], kWeekdayField));
+}
+
+bool CronExpression::matches(py::handle moment) const {
+  ensure_datetime_api();
+  if (PyDateTime_CheckExact(moment.ptr())) {
+    return fields_.matches(civil_fields(moment));
+  }
+  // Anything else is asked for its fields, in the order that tests the cheap ones first.
+  return in_mask(moment.attr("minute"), fields_.minutes) && in_mask(moment.attr("hour"), fields_.hours) &&
+         in_mask(moment.attr("day"), fields_.days) && in_mask(moment.attr("month"), fields_.months) &&
+         in_mask(moment.attr("weekday")(), python_weekdays(fields_.weekdays));
+}
+
+std::optional<std::int64_t> CronExpression::search(const CivilMinute& start, std::int64_t& room) const {
+  room = kLastMinute - minute_index(start);
+  return first_match_offset(fields_, start, std::min(room, kSearchMinutes - 1));
+}
+
+void CronExpression::raise_not_found() const {
+  raise_value_error(py::str("No next occurrence found for cron: {}").format(text_));
+}
+
+py::object CronExpression::next_occurrence(py::handle after) const {
+  ensure_datetime_api();
+  const py::object base = after.is_none() ? local_now() : py::reinterpret_borrow<py::object>(after);
+  if (!PyDateTime_Check(base.ptr())) {
+    support::args::raise_incorrect_type("after", "datetime", base);
+  }
+  std::int64_t room = 0;
+  if (PyDateTime_CheckExact(base.ptr()) && minute_index(civil_fields(base)) < kLastMinute) {
+    // A plain datetime: the answer is built directly, with the caller's tzinfo.
+    const std::int64_t first = minute_index(civil_fields(base)) + 1;
+    if (const auto offset = search(civil_minute(first), room)) {
+      return make_datetime(civil_minute(first + *offset), base);
+    }
+    if (room >= kSearchMinutes) {
+      raise_not_found();
+    }
+  }
+  // Other types get the date arithmetic of their own type, as a minute-by-minute
+  // search would do it.
+  const py::object candidate = base.attr("replace")(py::arg("second") = 0, py::arg("microsecond") = 0) + minutes(1);
+  if (!PyDateTime_Check(candidate.ptr())) {
+    support::args::raise_incorrect_type("after", "datetime", candidate);
+  }
+  if (const auto offset = search(civil_fields(candidate), room)) {
+    return *offset == 0 ? candidate : candidate + minutes(*offset);
+  }
+  if (room < kSearchMinutes) {
+    // That search would step past the end of the calendar: the same OverflowError.
+    (void)(candidate + minutes(room) + minutes(1));
+  }
+  raise_not_found();
+}
+
+py::set mask_to_set(std::uint64_t mask) {
+  py::set values;
+  for (; mask != 0; mask &= mask - 1) {
+    values.add(py::int_(std::countr_zero(mask)));
+  }
+  return values;
+}
+
+std::uint64_t python_weekdays(std::uint64_t cron_weekdays) {
+  // Cron Sunday (bit 0) becomes 6; every other day moves down by one.
+  return (cron_weekdays >> 1) | ((cron_weekdays & 1U) << 6);
+}
+
+py::object local_now() {
+  const py::object now = support::import("time").attr("time")();
+  return support::import("datetime").attr("datetime").attr("fromtimestamp")(now);
+}
+
+}  // namespace scheduler

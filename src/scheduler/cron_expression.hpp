@@ -1,0 +1,53 @@
+// CronExpression as the host sees it: parsing of the expression text, matching of a
+// datetime, and the next matching minute as a datetime of the caller's own type.
+#pragma once
+
+#include "cron.hpp"
+#include "support/python.hpp"
+
+namespace scheduler {
+
+// Candidate minutes the search looks at: one leap year.
+inline constexpr std::int64_t kSearchMinutes = 366 * 24 * 60;
+
+struct FieldRange {
+  const char* name;
+  std::int64_t min_value;
+  std::int64_t max_value;
+};
+inline constexpr FieldRange kMinuteField{"minute", 0, 59};
+inline constexpr FieldRange kHourField{"hour", 0, 23};
+inline constexpr FieldRange kDayField{"day of month", 1, 31};
+inline constexpr FieldRange kMonthField{"month", 1, 12};
+inline constexpr FieldRange kWeekdayField{"day of week", 0, 6};
+
+class CronExpression {
+ public:
+  // Raises TypeError when `expression` is not a str, ValueError when it is malformed.
+  explicit CronExpression(py::handle expression);
+
+  const py::str& text() const { return text_; }
+  const CronFields& fields() const { return fields_; }
+
+  bool matches(py::handle moment) const;
+  // The first matching minute strictly after `after` (None: the current local time).
+  py::object next_occurrence(py::handle after) const;
+
+ private:
+  // The first match at or after `start` within the search window, or none; `room` is
+  // the number of minutes from `start` to the last minute the date type can hold.
+  std::optional<std::int64_t> search(const CivilMinute& start, std::int64_t& room) const;
+  [[noreturn]] void raise_not_found() const;
+
+  py::str text_;
+  CronFields fields_;
+};
+
+// The set {v : bit v of mask}, as a Python set.
+py::set mask_to_set(std::uint64_t mask);
+// Cron weekdays (0 = Sunday) as the date type numbers them (0 = Monday).
+std::uint64_t python_weekdays(std::uint64_t cron_weekdays);
+// The current local time as a naive datetime, through time.time().
+py::object local_now();
+
+}  // namespace scheduler

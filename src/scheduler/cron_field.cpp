@@ -1,0 +1,156 @@
+#include "cron_field.hpp"
+
+#include <limits>
+#include <string_view>
+
+namespace scheduler {
+
+namespace {
+
+using Text = std::u32string_view;
+__extension__ typedef __int128 Wide;
+
+constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+
+bool is_space(char32_t c) { return Py_UNICODE_ISSPACE(static_cast<Py_UCS4>(c)); }
+
+// str.strip() without arguments.
+Text strip(Text text) {
+  while (!text.empty() && is_space(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && is_space(text.back())) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+// An integer of the field, saturated to 64 bits; `exact` holds the runtime's int when
+// the value does not fit, for the few computations where saturation would change the
+// answer.
+struct Integer {
+  std::int64_t value;
+  py::object exact;
+};
+
+Integer read_integer(Text text) {
+  constexpr std::size_t kSafeDigits = 18;
+  bool plain = !text.empty() && text.size() <= kSafeDigits;
+  std::int64_t value = 0;
+  for (std::size_t i = 0; plain && i < text.size(); ++i) {
+    plain = text[i] >= U'0' && text[i] <= U'9';
+    value = value * 10 + (text[i] - U'0');
+  }
+  if (plain) {
+    return {value, {}};
+  }
+  py::object piece = py::reinterpret_steal<py::object>(
+      PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(), static_cast<Py_ssize_t>(text.size())));
+  if (!piece) {
+    throw py::error_already_set();
+  }
+  py::object number = py::reinterpret_steal<py::object>(PyLong_FromUnicodeObject(piece.ptr(), 10));
+  if (!number) {
+    throw py::error_already_set();
+  }
+  int overflow = 0;
+  const long long fitted = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+  if (overflow == 0) {
+    return {fitted, {}};
+  }
+  return {overflow > 0 ? kMax : kMin, number};
+}
+
+py::object as_python(const Integer& integer) {
+  return integer.exact ? integer.exact : py::int_(integer.value);
+}
+
+void add_range(std::vector<std::int64_t>& values, Wide low, Wide high) {
+  for (Wide value = low; value <= high; ++value) {
+    values.push_back(static_cast<std::int64_t>(value));
+  }
+}
+
+// start, start + step, ... up to max_value, of which only those at or above min_value.
+void add_progression(std::vector<std::int64_t>& values, const Integer& start, const Integer& step,
+                     std::int64_t min_value, std::int64_t max_value) {
+  if (step.value == 0) {
+    throw py::value_error("range() arg 3 must not be zero");
+  }
+  if (step.value < 0) {
+    return;  // counts down from start, never reaching the range
+  }
+  Wide first = start.value;
+  if (start.exact || step.exact) {
+    // Beyond 64 bits: the first member at or above min_value, in the runtime's integers.
+    py::object low = py::int_(min_value);
+    py::object begin = as_python(start);
+    if (begin < low) {
+      begin = low + py::reinterpret_steal<py::object>(PyNumber_Remainder((begin - low).ptr(), as_python(step).ptr()));
+    }
+    if (begin > py::int_(max_value)) {
+      return;
+    }
+    first = begin.cast<std::int64_t>();
+    if (step.exact) {
+      values.push_back(static_cast<std::int64_t>(first));
+      return;
+    }
+  } else if (first < min_value) {
+    const Wide behind = (Wide{min_value} - first) % step.value;
+    first = behind == 0 ? Wide{min_value} : Wide{min_value} + step.value - behind;
+  }
+  for (Wide value = first; value <= max_value; value += step.value) {
+    values.push_back(static_cast<std::int64_t>(value));
+  }
+}
+
+void add_piece(std::vector<std::int64_t>& values, Text piece, std::int64_t min_value, std::int64_t max_value) {
+  if (piece == U"*") {
+    add_range(values, min_value, max_value);
+    return;
+  }
+  if (const std::size_t slash = piece.find(U'/'); slash != Text::npos) {
+    const Integer step = read_integer(piece.substr(slash + 1));
+    const Text base = piece.substr(0, slash);
+    const Integer start = base == U"*" ? Integer{min_value, {}} : read_integer(base);
+    add_progression(values, start, step, min_value, max_value);
+    return;
+  }
+  if (const std::size_t dash = piece.find(U'-'); dash != Text::npos) {
+    const Integer low = read_integer(piece.substr(0, dash));
+    const Integer high = read_integer(piece.substr(dash + 1));
+    add_range(values, std::max(low.value, min_value), std::min(high.value, max_value));
+    return;
+  }
+  const Integer value = read_integer(piece);
+  if (!value.exact && value.value >= min_value && value.value <= max_value) {
+    values.push_back(value.value);
+  }
+}
+
+}  // namespace
+
+std::vector<std::int64_t> parse_field(const py::str& text, std::int64_t min_value, std::int64_t max_value) {
+  Py_UCS4* buffer = PyUnicode_AsUCS4Copy(text.ptr());
+  if (buffer == nullptr) {
+    throw py::error_already_set();
+  }
+  const std::u32string characters(reinterpret_cast<const char32_t*>(buffer),
+                                  static_cast<std::size_t>(PyUnicode_GET_LENGTH(text.ptr())));
+  PyMem_Free(buffer);
+
+  std::vector<std::int64_t> values;
+  Text rest = characters;
+  while (true) {
+    const std::size_t comma = rest.find(U',');
+    add_piece(values, strip(rest.substr(0, comma)), min_value, max_value);
+    if (comma == Text::npos) {
+      return values;
+    }
+    rest.remove_prefix(comma + 1);
+  }
+}
+
+}  // namespace scheduler

@@ -1,0 +1,214 @@
+#include "jobs.hpp"
+
+#include "support/args.hpp"
+
+namespace scheduler {
+
+namespace {
+
+using namespace pybind11::literals;
+
+constexpr const char* kTimestampFormat = "%Y-%m-%d %H:%M:%S";
+constexpr Py_ssize_t kPromptShown = 300;
+constexpr Py_ssize_t kResultShown = 200;
+
+py::object str_type() { return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyUnicode_Type)); }
+py::object float_type() { return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyFloat_Type)); }
+py::object int_type() { return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyLong_Type)); }
+py::object bool_type() { return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyBool_Type)); }
+
+bool truthy(py::handle value) { return support::args::to_bool(value); }
+
+// `text` itself when it has at most `limit` items, else its first `limit` followed by `marker`.
+py::object shortened(const py::object& text, Py_ssize_t limit, const char* marker) {
+  if (static_cast<Py_ssize_t>(py::len(text)) <= limit) {
+    return text;
+  }
+  py::object head = text[py::slice(0, limit, 1)];
+  return *marker == '\0' ? head : head + py::str(marker);
+}
+
+// The value string of an enumeration member; a plain string (as a host may assign one)
+// stands for itself.
+py::object value_of(const py::object& member) {
+  return PyUnicode_CheckExact(member.ptr()) ? member : py::object(member.attr("value"));
+}
+
+py::object make_enum(const char* name, std::initializer_list<std::pair<const char*, const char*>> members) {
+  py::list pairs;
+  for (const auto& [member, value] : members) {
+    pairs.append(py::make_tuple(member, value));
+  }
+  return support::import("enum").attr("Enum")(name, pairs, "module"_a = kModuleName, "qualname"_a = name,
+                                              "type"_a = str_type());
+}
+
+// Makes a dataclass with `fields` ((name, type[, default or Field]) tuples) and the given
+// docstring, owned by this module.
+py::object make_dataclass(const char* name, const char* doc, const py::list& fields) {
+  py::object cls = support::import("dataclasses").attr("make_dataclass")(name, fields, "namespace"_a = py::dict("__doc__"_a = doc));
+  cls.attr("__module__") = kModuleName;
+  return cls;
+}
+
+void add_method(py::object& cls, const char* name, py::dict (*method)(py::handle)) {
+  cls.attr(name) = py::cpp_function(method, py::name(name), py::is_method(cls));
+}
+
+py::object new_job_id() { return support::import("uuid").attr("uuid4")().attr("hex")[py::slice(0, 10, 1)]; }
+
+py::object current_time() { return support::import("time").attr("time")(); }
+
+// ScheduledJob.from_dict: fields from a dictionary form or any part of it.
+py::object job_from_dict(py::object cls, py::object data) {
+  py::dict values = py::dict(support::args::to_dict(data, "data"));
+  const std::pair<const char*, const char*> enumerations[] = {{"job_type", "JobType"}, {"state", "JobState"}};
+  for (const auto& [key, enumeration] : enumerations) {
+    if (values.contains(key) && PyUnicode_Check(values[key].ptr())) {
+      values[key] = module_attr(enumeration)(values[key]);
+    }
+  }
+  const py::list names = field_names(cls);
+  py::dict arguments;
+  for (auto [key, value] : values) {
+    if (names.contains(key)) {
+      arguments[key] = value;
+    }
+  }
+  return cls(**arguments);
+}
+
+}  // namespace
+
+py::object module_attr(const char* name) { return support::import(kModuleName).attr(name); }
+
+py::list field_names(py::handle dataclass) {
+  py::list names;
+  for (py::handle field : support::import("dataclasses").attr("fields")(dataclass)) {
+    names.append(field.attr("name"));
+  }
+  return names;
+}
+
+py::str format_timestamp(py::handle ts) {
+  double seconds = 0;
+  try {
+    seconds = support::args::to_real(ts, "ts");
+  } catch (py::error_already_set& error) {
+    if (!error.matches(PyExc_OverflowError)) {
+      throw;
+    }
+    return py::str("Invalid");
+  }
+  if (seconds == 0) {
+    return py::str("Never");
+  }
+  try {
+    py::object moment = support::import("datetime").attr("datetime").attr("fromtimestamp")(seconds);
+    return moment.attr("strftime")(kTimestampFormat);
+  } catch (py::error_already_set& error) {
+    if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_OSError) && !error.matches(PyExc_OverflowError)) {
+      throw;
+    }
+    return py::str("Invalid");
+  }
+}
+
+py::dict job_to_dict(py::handle job) {
+  py::dict form;
+  form["id"] = job.attr("id");
+  form["name"] = job.attr("name");
+  form["description"] = job.attr("description");
+  form["job_type"] = value_of(job.attr("job_type"));
+  form["schedule"] = job.attr("schedule");
+  form["interval_seconds"] = job.attr("interval_seconds");
+  form["prompt"] = shortened(job.attr("prompt"), kPromptShown, "...");
+  form["model_key"] = job.attr("model_key");
+  form["spawn_worker"] = job.attr("spawn_worker");
+  form["state"] = value_of(job.attr("state"));
+  const py::object next_run = job.attr("next_run");
+  const py::object last_run = job.attr("last_run");
+  form["created_at"] = job.attr("created_at");
+  form["last_run"] = last_run;
+  form["next_run"] = next_run;
+  form["run_count"] = job.attr("run_count");
+  form["max_runs"] = job.attr("max_runs");
+  form["next_run_human"] = truthy(next_run) ? format_timestamp(next_run) : py::str("Not scheduled");
+  form["last_run_human"] = truthy(last_run) ? format_timestamp(last_run) : py::str("Never");
+  return form;
+}
+
+py::dict execution_to_dict(py::handle execution) {
+  py::dict form;
+  const py::object started_at = execution.attr("started_at");
+  form["job_id"] = execution.attr("job_id");
+  form["job_name"] = execution.attr("job_name");
+  form["started_at"] = started_at;
+  form["started_at_human"] = format_timestamp(started_at);
+  form["completed_at"] = execution.attr("completed_at");
+  form["duration"] = support::import("builtins").attr("round")(execution.attr("duration"), 2);
+  form["success"] = execution.attr("success");
+  form["result"] = shortened(execution.attr("result"), kResultShown, "");
+  form["error"] = execution.attr("error");
+  form["model_used"] = execution.attr("model_used");
+  form["worker_id"] = execution.attr("worker_id");
+  return form;
+}
+
+void define_records(py::module_& m) {
+  const py::object job_type = make_enum("JobType", {{"CRON", "cron"}, {"INTERVAL", "interval"}, {"ONCE", "once"}});
+  const py::object job_state = make_enum(
+      "JobState", {{"ACTIVE", "active"}, {"PAUSED", "paused"}, {"COMPLETED", "completed"}, {"DISABLED", "disabled"}});
+  const py::object field = support::import("dataclasses").attr("field");
+  const py::object optional_str = str_type() | py::none();
+  const py::object metadata_type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyDict_Type))
+      [py::make_tuple(str_type(), support::import("typing").attr("Any"))];
+
+  py::list job_fields;
+  job_fields.append(py::make_tuple("id", str_type(), field("default_factory"_a = py::cpp_function(&new_job_id))));
+  job_fields.append(py::make_tuple("name", str_type(), ""));
+  job_fields.append(py::make_tuple("description", str_type(), ""));
+  job_fields.append(py::make_tuple("job_type", job_type, job_type.attr("CRON")));
+  job_fields.append(py::make_tuple("schedule", str_type(), ""));
+  job_fields.append(py::make_tuple("interval_seconds", int_type(), 0));
+  job_fields.append(py::make_tuple("prompt", str_type(), ""));
+  job_fields.append(py::make_tuple("model_key", optional_str, py::none()));
+  job_fields.append(py::make_tuple("spawn_worker", bool_type(), true));
+  job_fields.append(py::make_tuple("state", job_state, job_state.attr("ACTIVE")));
+  job_fields.append(py::make_tuple("created_at", float_type(), field("default_factory"_a = py::cpp_function(&current_time))));
+  job_fields.append(py::make_tuple("last_run", float_type(), 0.0));
+  job_fields.append(py::make_tuple("next_run", float_type(), 0.0));
+  job_fields.append(py::make_tuple("run_count", int_type(), 0));
+  job_fields.append(py::make_tuple("max_runs", int_type(), 0));
+  job_fields.append(py::make_tuple("metadata", metadata_type,
+                                   field("default_factory"_a = py::reinterpret_borrow<py::object>(
+                                             reinterpret_cast<PyObject*>(&PyDict_Type)))));
+  py::object job = make_dataclass("ScheduledJob", "Definition of a scheduled job.", job_fields);
+  add_method(job, "to_dict", &job_to_dict);
+  job.attr("from_dict") = py::reinterpret_steal<py::object>(
+      PyClassMethod_New(py::cpp_function(&job_from_dict, py::name("from_dict"), py::arg("cls"), py::arg("data")).ptr()));
+
+  py::list execution_fields;
+  execution_fields.append(py::make_tuple("job_id", str_type()));
+  execution_fields.append(py::make_tuple("job_name", str_type()));
+  execution_fields.append(py::make_tuple("started_at", float_type()));
+  execution_fields.append(py::make_tuple("completed_at", float_type(), 0.0));
+  execution_fields.append(py::make_tuple("duration", float_type(), 0.0));
+  execution_fields.append(py::make_tuple("success", bool_type(), false));
+  execution_fields.append(py::make_tuple("result", str_type(), ""));
+  execution_fields.append(py::make_tuple("error", str_type(), ""));
+  execution_fields.append(py::make_tuple("model_used", str_type(), ""));
+  execution_fields.append(py::make_tuple("worker_id", str_type(), ""));
+  py::object execution = make_dataclass("JobExecution", "Record of a single job execution.", execution_fields);
+  add_method(execution, "to_dict", &execution_to_dict);
+
+  const py::module_ typing = support::import("typing");
+  m.attr("JobType") = job_type;
+  m.attr("JobState") = job_state;
+  m.attr("ScheduledJob") = job;
+  m.attr("JobExecution") = execution;
+  m.attr("JobFireCallback") = typing.attr("Callable")[py::make_tuple(py::list(py::make_tuple(job)), typing.attr("Awaitable")[str_type()])];
+  m.def("_format_timestamp", &format_timestamp, py::arg("ts"), "Format a Unix timestamp as a human-readable string.");
+}
+
+}  // namespace scheduler

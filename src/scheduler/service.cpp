@@ -1,0 +1,393 @@
+#include "service.hpp"
+
+#include "cron_expression.hpp"
+#include "jobs.hpp"
+#include "support/args.hpp"
+#include "support/log.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+namespace scheduler {
+
+namespace {
+
+using namespace pybind11::literals;
+namespace args = support::args;
+
+constexpr support::Logger kLog("nebrix.scheduler");
+constexpr double kLoopPeriod = 30.0;
+constexpr Py_ssize_t kHistoryLimit = 500;
+constexpr Py_ssize_t kHistoryKept = 250;
+
+bool truthy(py::handle value) { return args::to_bool(value); }
+
+// Python's `a == b`.
+bool equals(py::handle a, py::handle b) {
+  return py::reinterpret_borrow<py::object>(a).equal(py::reinterpret_borrow<py::object>(b));
+}
+
+py::object job_state(const char* member) { return module_attr("JobState").attr(member); }
+py::object job_type(const char* member) { return module_attr("JobType").attr(member); }
+py::object now() { return support::import("time").attr("time")(); }
+
+// Enumeration members for the strings a host may give for "job_type" and "state".
+py::object as_member(const py::object& key, const py::object& value) {
+  if (PyUnicode_Check(value.ptr())) {
+    if (key.equal(py::str("job_type"))) {
+      return module_attr("JobType")(value);
+    }
+    if (key.equal(py::str("state"))) {
+      return module_attr("JobState")(value);
+    }
+  }
+  return value;
+}
+
+bool is_final_run(const py::object& job, const py::object& runs) {
+  const py::object max_runs = job.attr("max_runs");
+  return max_runs > py::int_(0) && runs >= max_runs;
+}
+
+// The next run the loop gives a job as it starts firing it, so that later passes do
+// not start it again while the firing runs.
+py::object next_run_before_firing(const py::object& self, const py::object& job, const py::object& pass_time) {
+  if (is_final_run(job, py::object(job.attr("run_count")) + py::int_(1)) || equals(job.attr("job_type"), job_type("ONCE"))) {
+    return py::int_(0);
+  }
+  if (equals(job.attr("job_type"), job_type("INTERVAL"))) {
+    const py::object interval = job.attr("interval_seconds");
+    return interval > py::int_(0) ? pass_time + interval : py::int_(0);
+  }
+  return self.attr("_calc_next_run")(job);
+}
+
+// One pass of the loop: starts a firing task for every active job that is due.
+void fire_due_jobs(const py::object& self) {
+  const py::object pass_time = now();
+  const py::module_ asyncio = support::import("asyncio");
+  const py::object active = job_state("ACTIVE");
+  const py::list jobs(self.attr("_jobs").attr("values")());
+  for (py::handle entry : jobs) {
+    const py::object job = py::reinterpret_borrow<py::object>(entry);
+    const py::object next_run = job.attr("next_run");
+    if (!equals(job.attr("state"), active) || !truthy(next_run) || pass_time < next_run) {
+      continue;
+    }
+    job.attr("next_run") = next_run_before_firing(self, job, pass_time);
+    const py::object task = asyncio.attr("create_task")(self.attr("_fire_job")(job),
+                                                        "name"_a = py::str("job-{}").format(job.attr("id")));
+    // The event loop holds tasks only weakly; the set keeps a firing alive until it ends.
+    const py::object firing = self.attr("_firing_tasks");
+    firing.attr("add")(task);
+    task.attr("add_done_callback")(firing.attr("discard"));
+  }
+}
+
+py::object text_of(const py::object& result) {
+  return PyUnicode_Check(result.ptr()) ? result : py::str(result);
+}
+
+// The job's fields after a firing: runs, last run, state and next run.
+void finish_firing(const py::object& self, const py::object& job, const py::object& execution) {
+  job.attr("last_run") = execution.attr("started_at");
+  job.attr("run_count") = py::object(job.attr("run_count")) + py::int_(1);
+  if (is_final_run(job, job.attr("run_count")) || equals(job.attr("job_type"), job_type("ONCE"))) {
+    job.attr("state") = job_state("COMPLETED");
+    job.attr("next_run") = py::int_(0);
+  } else {
+    job.attr("next_run") = self.attr("_calc_next_run")(job);
+  }
+}
+
+void record(const py::object& self, const py::object& execution) {
+  py::list history = self.attr("_executions");
+  history.append(execution);
+  if (static_cast<Py_ssize_t>(history.size()) > kHistoryLimit) {
+    history.attr("__delitem__")(py::slice(py::none(), py::int_(-kHistoryKept), py::none()));
+  }
+}
+
+}  // namespace
+
+void initialize(py::object self, py::object on_fire, py::object on_event, py::object storage_path) {
+  self.attr("_on_fire") = on_fire;
+  self.attr("_on_event") = on_event;
+  const py::module_ pathlib = support::import("pathlib");
+  if (!truthy(storage_path)) {
+    storage_path = support::import("nebrix.config").attr("nebrix_dir")().attr("__truediv__")("scheduler.json");
+  } else if (!py::isinstance(storage_path, pathlib.attr("PurePath"))) {
+    storage_path = pathlib.attr("Path")(storage_path);
+  }
+  self.attr("_storage_path") = storage_path;
+  self.attr("_jobs") = py::dict();
+  self.attr("_executions") = py::list();
+  self.attr("_task") = py::none();
+  self.attr("_stop_event") = support::import("asyncio").attr("Event")();
+  self.attr("_firing_tasks") = py::set();
+  self.attr("_load")();
+}
+
+bool is_running(py::object self) {
+  const py::object task = self.attr("_task");
+  return !task.is_none() && !truthy(task.attr("done")());
+}
+
+py::object calc_next_run(py::object /*self*/, py::object job) {
+  const py::object now_seconds = now();
+  const py::object type = job.attr("job_type");
+  if (type.equal(job_type("CRON"))) {
+    try {
+      const CronExpression expression(job.attr("schedule"));
+      const py::object local = support::import("datetime").attr("datetime").attr("fromtimestamp")(now_seconds);
+      return expression.next_occurrence(local).attr("timestamp")();
+    } catch (py::error_already_set& error) {
+      if (!error.matches(PyExc_ValueError)) {
+        throw;
+      }
+      kLog.error([&] { return py::str("Invalid cron expression for job {}: {}").format(job.attr("id"), error.value()); });
+      return py::int_(0);
+    }
+  }
+  if (type.equal(job_type("INTERVAL"))) {
+    const py::object interval = job.attr("interval_seconds");
+    if (interval <= py::int_(0)) {
+      return py::int_(0);
+    }
+    const py::object last_run = job.attr("last_run");
+    return truthy(last_run) ? last_run + interval : now_seconds + interval;
+  }
+  if (type.equal(job_type("ONCE"))) {
+    const py::object next_run = job.attr("next_run");
+    return truthy(next_run) ? next_run : py::int_(0);
+  }
+  return py::int_(0);
+}
+
+py::object add_job(py::object self, py::object job) {
+  job.attr("next_run") = self.attr("_calc_next_run")(job);
+  self.attr("_jobs")[job.attr("id")] = job;
+  self.attr("_save")();
+  kLog.info([&] {
+    return py::str("Job added: {} ({}) \u2014 next run: {}")
+        .format(job.attr("name"), job.attr("id"), format_timestamp(job.attr("next_run")));
+  });
+  return job;
+}
+
+py::object update_job(py::object self, py::object job_id, py::object updates) {
+  const py::str key = args::to_str(job_id, "job_id");
+  const py::dict changes = args::to_dict(updates, "updates");
+  const py::object job = self.attr("_jobs").attr("get")(key);
+  if (job.is_none()) {
+    return py::none();
+  }
+  // Every value is converted before any is assigned: a bad one changes nothing.
+  const py::list fields = field_names(job);
+  std::vector<std::pair<py::object, py::object>> assignments;
+  for (auto [name, value] : changes) {
+    if (fields.contains(name)) {
+      assignments.emplace_back(py::reinterpret_borrow<py::object>(name),
+                               as_member(py::reinterpret_borrow<py::object>(name), py::reinterpret_borrow<py::object>(value)));
+    }
+  }
+  for (const auto& [name, value] : assignments) {
+    py::setattr(job, name, value);
+  }
+  if (changes.contains("schedule") || changes.contains("interval_seconds")) {
+    job.attr("next_run") = self.attr("_calc_next_run")(job);
+  }
+  self.attr("_save")();
+  return job;
+}
+
+bool remove_job(py::object self, py::object job_id) {
+  const py::str key = args::to_str(job_id, "job_id");
+  const py::dict jobs = self.attr("_jobs");
+  if (!jobs.contains(key)) {
+    return false;
+  }
+  jobs.attr("__delitem__")(key);
+  self.attr("_save")();
+  kLog.info([&] { return py::str("Job removed: {}").format(key); });
+  return true;
+}
+
+bool pause_job(py::object self, py::object job_id) {
+  const py::object job = self.attr("_jobs").attr("get")(args::to_str(job_id, "job_id"));
+  if (job.is_none()) {
+    return false;
+  }
+  job.attr("state") = job_state("PAUSED");
+  self.attr("_save")();
+  return true;
+}
+
+bool resume_job(py::object self, py::object job_id) {
+  const py::object job = self.attr("_jobs").attr("get")(args::to_str(job_id, "job_id"));
+  if (job.is_none()) {
+    return false;
+  }
+  job.attr("state") = job_state("ACTIVE");
+  job.attr("next_run") = self.attr("_calc_next_run")(job);
+  self.attr("_save")();
+  return true;
+}
+
+py::object get_job(py::object self, py::object job_id) {
+  return self.attr("_jobs").attr("get")(args::to_str(job_id, "job_id"));
+}
+
+py::list list_jobs(py::object self) {
+  struct Entry {
+    double due;  // infinity for a job that is not scheduled
+    py::object job;
+  };
+  std::vector<Entry> entries;
+  for (py::handle job : self.attr("_jobs").attr("values")()) {
+    const py::object next_run = job.attr("next_run");
+    const double due = truthy(next_run) ? next_run.cast<double>() : std::numeric_limits<double>::infinity();
+    entries.push_back({due, py::reinterpret_borrow<py::object>(job)});
+  }
+  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.due < b.due; });
+  py::list forms;
+  for (const Entry& entry : entries) {
+    forms.append(entry.job.attr("to_dict")());
+  }
+  return forms;
+}
+
+py::list list_executions(py::object self, py::object limit, py::object job_id) {
+  const py::int_ count = args::to_int(limit, "limit");
+  const py::object wanted = args::to_optional_str(job_id, "job_id");
+  py::list records;
+  for (py::handle execution : self.attr("_executions")) {
+    if (!truthy(wanted) || equals(execution.attr("job_id"), wanted)) {
+      records.append(execution);
+    }
+  }
+  // The last `limit` records; 0 takes all, and -n drops the first n.
+  const py::object negated = py::reinterpret_steal<py::object>(PyNumber_Negative(count.ptr()));
+  py::list forms;
+  for (py::handle execution : records[py::slice(negated, py::none(), py::none())]) {
+    forms.append(execution.attr("to_dict")());
+  }
+  return forms;
+}
+
+py::dict stats(py::object self) {
+  const py::dict jobs = self.attr("_jobs");
+  const py::object active = job_state("ACTIVE");
+  const py::object paused = job_state("PAUSED");
+  Py_ssize_t active_jobs = 0;
+  Py_ssize_t paused_jobs = 0;
+  py::object total_executions = py::int_(0);
+  for (auto [key, job] : jobs) {
+    const py::object state = job.attr("state");
+    active_jobs += equals(state, active);
+    paused_jobs += equals(state, paused);
+    total_executions = total_executions + py::object(job.attr("run_count"));
+  }
+  py::dict result;
+  result["running"] = py::bool_(is_running(self));
+  result["total_jobs"] = py::len(jobs);
+  result["active_jobs"] = active_jobs;
+  result["paused_jobs"] = paused_jobs;
+  result["total_executions"] = total_executions;
+  result["recent_executions"] = py::len(self.attr("_executions"));
+  return result;
+}
+
+support::Coroutine start(py::object self) {
+  if (is_running(self)) {
+    co_return py::none();
+  }
+  self.attr("_stop_event").attr("clear")();
+  self.attr("_task") = support::import("asyncio").attr("create_task")(self.attr("_loop")(), "name"_a = "scheduler");
+  kLog.info([&] { return py::str("Scheduler started with {} jobs").format(py::len(self.attr("_jobs"))); });
+  co_return py::none();
+}
+
+support::Coroutine stop(py::object self) {
+  self.attr("_stop_event").attr("set")();
+  const py::object task = self.attr("_task");
+  if (!task.is_none() && !truthy(task.attr("done")())) {
+    task.attr("cancel")();
+    try {
+      co_await task;
+    } catch (py::error_already_set& error) {
+      if (!error.matches(support::import("asyncio").attr("CancelledError"))) {
+        throw;
+      }
+    }
+  }
+  self.attr("_task") = py::none();
+  kLog.info([] { return std::string("Scheduler stopped"); });
+  co_return py::none();
+}
+
+support::Coroutine run_loop(py::object self) {
+  try {
+    while (!truthy(self.attr("_stop_event").attr("is_set")())) {
+      fire_due_jobs(self);
+      const py::module_ asyncio = support::import("asyncio");
+      try {
+        co_await asyncio.attr("wait_for")(self.attr("_stop_event").attr("wait")(), kLoopPeriod);
+        break;
+      } catch (py::error_already_set& error) {
+        if (!error.matches(asyncio.attr("TimeoutError"))) {
+          throw;
+        }
+      }
+    }
+  } catch (py::error_already_set& error) {
+    if (!error.matches(support::import("asyncio").attr("CancelledError"))) {
+      throw;
+    }
+    kLog.debug([] { return std::string("Scheduler loop cancelled"); });
+  }
+  co_return py::none();
+}
+
+support::Coroutine fire_job(py::object self, py::object job) {
+  kLog.info([&] { return py::str("Firing job: {} ({})").format(job.attr("name"), job.attr("id")); });
+  const py::object execution = module_attr("JobExecution")("job_id"_a = job.attr("id"), "job_name"_a = job.attr("name"),
+                                                          "started_at"_a = now());
+  if (const py::object on_event = self.attr("_on_event"); truthy(on_event)) {
+    co_await on_event(py::dict("type"_a = "scheduler_job_fired", "job"_a = job.attr("to_dict")()));
+  }
+  std::optional<py::error_already_set> failure;
+  try {
+    py::object result = py::str("");
+    if (const py::object on_fire = self.attr("_on_fire"); truthy(on_fire)) {
+      result = co_await on_fire(job);
+    }
+    execution.attr("success") = true;
+    execution.attr("result") = truthy(result) ? text_of(result) : py::str("Completed");
+  } catch (py::error_already_set& error) {
+    if (!error.matches(PyExc_Exception)) {
+      throw;  // a cancellation ends the firing unrecorded
+    }
+    failure = std::move(error);
+  }
+  if (failure) {
+    execution.attr("success") = false;
+    execution.attr("error") = py::str(failure->value());
+    kLog.log_exception(support::Level::error, failure->value(), [&] {
+      return py::str("Job {} failed: {}").format(job.attr("id"), failure->value());
+    });
+  }
+  const py::object completed_at = now();
+  execution.attr("completed_at") = completed_at;
+  execution.attr("duration") = completed_at - py::object(execution.attr("started_at"));
+  finish_firing(self, job, execution);
+  record(self, execution);
+  self.attr("_save")();
+  if (const py::object on_event = self.attr("_on_event"); truthy(on_event)) {
+    co_await on_event(py::dict("type"_a = "scheduler_job_completed", "execution"_a = execution.attr("to_dict")()));
+  }
+  co_return py::none();
+}
+
+}  // namespace scheduler

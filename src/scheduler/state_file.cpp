@@ -1,0 +1,145 @@
+#include "state_file.hpp"
+
+#include "jobs.hpp"
+#include "support/json.hpp"
+#include "support/log.hpp"
+
+namespace scheduler {
+
+namespace {
+
+using namespace pybind11::literals;
+
+constexpr support::Logger kLog("nebrix.scheduler");
+constexpr int kExecutionsSaved = 100;
+
+bool is_ordinary_error(const py::error_already_set& error) { return error.matches(PyExc_Exception); }
+
+void remove_quietly(const py::object& path) {
+  try {
+    support::import("os").attr("unlink")(path);
+  } catch (py::error_already_set&) {
+    // Nothing more to do: the temporary file is only litter now.
+  }
+}
+
+// Writes `text` to a temporary file beside `path`, flushed to the disk, and renames it
+// over `path`: readers see the old content or the new, never a part.
+void write_atomically(const py::object& path, const py::str& text) {
+  const py::module_ os = support::import("os");
+  const py::object directory = path.attr("parent");
+  directory.attr("mkdir")("parents"_a = true, "exist_ok"_a = true);
+  const py::tuple made = support::import("tempfile").attr("mkstemp")(
+      "prefix"_a = py::str(".{}.").format(path.attr("name")), "suffix"_a = ".tmp", "dir"_a = directory);
+  const py::object descriptor = made[0];
+  const py::object temporary = made[1];
+  try {
+    py::object file;
+    try {
+      file = os.attr("fdopen")(descriptor, "wb");
+    } catch (py::error_already_set&) {
+      os.attr("close")(descriptor);
+      throw;
+    }
+    try {
+      file.attr("write")(text.attr("encode")("ascii"));
+      file.attr("flush")();
+      os.attr("fsync")(file.attr("fileno")());
+    } catch (py::error_already_set&) {
+      file.attr("close")();
+      throw;
+    }
+    file.attr("close")();
+    os.attr("replace")(temporary, path);
+  } catch (py::error_already_set&) {
+    remove_quietly(temporary);
+    throw;
+  }
+}
+
+py::dict state_of(py::handle scheduler) {
+  py::dict jobs;
+  for (auto [key, job] : py::dict(scheduler.attr("_jobs"))) {
+    py::dict record = job.attr("to_dict")();
+    record["prompt"] = job.attr("prompt");  // whole, so a long prompt survives a restart
+    jobs[key] = record;
+  }
+  py::list executions;
+  const py::object history = scheduler.attr("_executions");
+  for (py::handle execution : history[py::slice(py::int_(-kExecutionsSaved), py::none(), py::none())]) {
+    executions.append(execution.attr("to_dict")());
+  }
+  py::dict state;
+  state["jobs"] = jobs;
+  state["executions"] = executions;
+  return state;
+}
+
+// Copies a damaged state file beside itself before the next save replaces it.
+void keep_copy(const py::object& path) {
+  try {
+    const py::object name = path.attr("name");
+    py::object copy = path.attr("with_name")(py::str("{}.bad").format(name));
+    for (int number = 1; py::bool_(copy.attr("exists")()); ++number) {
+      copy = path.attr("with_name")(py::str("{}.bad.{}").format(name, number));
+    }
+    support::import("shutil").attr("copyfile")(path, copy);
+  } catch (py::error_already_set& error) {
+    if (!is_ordinary_error(error)) {
+      throw;
+    }
+    kLog.error([&] { return py::str("Failed to load scheduler state: cannot keep a copy of {}: {}").format(path, error.value()); });
+  }
+}
+
+}  // namespace
+
+void save_state(py::handle scheduler) {
+  try {
+    write_atomically(scheduler.attr("_storage_path"), support::json::dumps_indented(state_of(scheduler), 2));
+  } catch (py::error_already_set& error) {
+    if (!is_ordinary_error(error)) {
+      throw;
+    }
+    kLog.error([&] { return py::str("Failed to save scheduler state: {}").format(error.value()); });
+  }
+}
+
+void load_state(py::handle scheduler) {
+  const py::object path = scheduler.attr("_storage_path");
+  bool damaged = false;
+  try {
+    if (!py::bool_(path.attr("exists")())) {
+      return;
+    }
+    const py::object data = support::json::loads(path.attr("read_text")("encoding"_a = "utf-8"));
+    const py::object records = data.attr("get")("jobs", py::dict());
+    py::object table = scheduler.attr("_jobs");
+    const py::object from_dict = module_attr("ScheduledJob").attr("from_dict");
+    for (py::handle item : records.attr("items")()) {
+      const py::object key = item[py::int_(0)];
+      try {
+        py::object job = from_dict(item[py::int_(1)]);
+        table[job.attr("id")] = job;
+      } catch (py::error_already_set& error) {
+        if (!is_ordinary_error(error)) {
+          throw;
+        }
+        damaged = true;
+        kLog.error([&] { return py::str("Failed to load scheduler state: job {}: {}").format(key, error.value()); });
+      }
+    }
+    kLog.info([&] { return py::str("Loaded {} scheduled jobs").format(py::len(table)); });
+  } catch (py::error_already_set& error) {
+    if (!is_ordinary_error(error)) {
+      throw;
+    }
+    damaged = true;
+    kLog.error([&] { return py::str("Failed to load scheduler state: {}").format(error.value()); });
+  }
+  if (damaged) {
+    keep_copy(path);
+  }
+}
+
+}  // namespace scheduler
