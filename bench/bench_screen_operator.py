@@ -93,6 +93,18 @@ def main() -> None:
             stages.time("encode (PNG optimize + base64)", encode)
             stages.time("write (PNG to latest.png)", lambda: scaled.save(str(target), format="PNG"))
 
+        # Ways to the same pixels for less: an in-memory X capture instead of a scrot
+        # subprocess and a PNG round trip; the optimized PNG, already made for the model,
+        # written to latest.png instead of a second encoding.
+        from PIL import ImageGrab
+
+        same = ImageGrab.grab().tobytes() == pyautogui.screenshot().tobytes()
+        optimized = base64.b64decode(encode())
+        with Comparison(f"alternatives giving the same image (in-memory capture identical: {same})",
+                        rounds=5, round_seconds=0.2) as alternatives:
+            alternatives.time("capture (PIL.ImageGrab.grab, XCB)", ImageGrab.grab)
+            alternatives.time("write (the optimized PNG bytes)", lambda: target.write_bytes(optimized))
+
         rival = PythonDispatch(pyautogui, executor._scale_factor)
         with Comparison("dispatch of cheap actions") as bench:
             bench.compare("cursor_position", lambda: executor.execute_action("cursor_position"),

@@ -19,6 +19,8 @@ FACTOR = 1429 / 1920  # close enough to place API points; the executor uses its 
 
 @pytest.fixture
 def executor(virtual_desktop) -> ScreenOperatorExecutor:
+    # Away from the corners, where pyautogui's fail-safe would stop every action.
+    virtual_desktop.xdotool("mousemove", "960", "540")
     executor = ScreenOperatorExecutor()
     assert executor.get_display_info()["api_width"] == 1429  # detected through the host's platform_utils
     return executor
@@ -115,6 +117,7 @@ def test_drag_and_button_down_up(executor, test_window, virtual_desktop, held):
 def test_drag_releases_the_button_when_it_cannot_finish(executor, virtual_desktop, held, monkeypatch):
     import pyautogui
 
+    assert not held()[1]
     real_move = pyautogui.moveTo
 
     def move(x, y, duration=0.0):
@@ -135,15 +138,17 @@ def test_cursor_position_round_trip(executor, virtual_desktop):
 
 
 def test_hold_key_holds_then_releases(executor, test_window, held):
+    before = held()
     assert done(executor.execute_action("hold_key", text="Shift", duration=0.3)) == "Held shift for 0.3s"
     assert "Shift_L" in test_window.wait_for(lambda s: "Shift_L" in s["keys"], what="shift")["keys"]
-    assert held() == ([], False)
+    assert held() == before
 
 
 def test_hold_key_with_a_bad_duration_does_not_leave_the_key_down(executor, test_window, held):
+    before = held()
     result = executor.execute_action("hold_key", text="shift", duration=-1)
     assert result["error"] == "Action hold_key failed: sleep length must be non-negative"
-    assert held() == ([], False)
+    assert held() == before
 
 
 def decoded(result) -> Image.Image:

@@ -187,6 +187,20 @@ def test_a_patched_detection_that_raises_is_reported(monkeypatch, caplog):
     assert executor._initialized is True
 
 
+def test_a_subclass_can_replace_detection_and_conversion(gui):
+    class FixedScreen(ScreenOperatorExecutor):
+        def _detect_screen_size(self):
+            self._screen_width, self._screen_height = 2560, 1600
+            self._compute_scale()
+
+        def _to_screen_coords(self, api_x, api_y):
+            return super()._to_screen_coords(api_x, api_y)[::-1]
+
+    executor = FixedScreen(display_number=1)
+    assert executor.get_tool_definition()["display_width_px"] == 1356
+    assert executor.execute_action("left_click", coordinate=[100, 200])["text"] == "Clicked at (377, 188)"
+
+
 def test_screen_coordinates(screen):
     scaled = screen(1920, 1080)
     assert scaled._to_screen_coords(500, 300) == (671, 402)
