@@ -1,0 +1,364 @@
+#include "inspection.hpp"
+
+#include "strings.hpp"
+
+namespace source_inspector {
+
+namespace {
+
+constexpr std::size_t DOCSTRING_LIMIT = 200;
+constexpr std::size_t MODULE_DOCSTRING_LIMIT = 300;
+constexpr std::size_t TOP_IMPORT_COUNT = 10;
+
+void put(const py::dict& record, const py::object& key, py::handle value) {
+  if (PyDict_SetItem(record.ptr(), key.ptr(), value.ptr()) < 0) {
+    throw py::error_already_set();
+  }
+}
+
+py::object item(const py::dict& record, const py::object& key) {
+  PyObject* value = PyDict_GetItemWithError(record.ptr(), key.ptr());
+  if (value == nullptr) {
+    if (!PyErr_Occurred()) {
+      PyErr_SetObject(PyExc_KeyError, key.ptr());
+    }
+    throw py::error_already_set();
+  }
+  return py::reinterpret_borrow<py::object>(value);
+}
+
+py::object attribute(py::handle node, const py::object& name) { return py::getattr(node, name); }
+
+py::object size(std::size_t count) { return py::int_(count); }
+
+// A {"name": ..., "line": ...} entry.
+py::dict name_and_line(const Strings& names, py::handle name, py::handle line) {
+  py::dict entry;
+  put(entry, names.name, name);
+  put(entry, names.line, line);
+  return entry;
+}
+
+bool is_upper(const Strings& names, py::handle text) {
+  py::object result = py::reinterpret_steal<py::object>(PyObject_CallMethodNoArgs(text.ptr(), names.isupper.ptr()));
+  if (!result) {
+    throw py::error_already_set();
+  }
+  return PyObject_IsTrue(result.ptr()) == 1;
+}
+
+}  // namespace
+
+Inspection::Inspection(py::object tree, py::object source, unsigned parts)
+    : tree_(std::move(tree)), source_(source), parts_(parts), segments_(std::move(source)) {}
+
+const TreeIndex& Inspection::index() {
+  if (!index_) {
+    index_ = walk_tree(schema_, tree_, parts_);
+    py::gil_scoped_release unlocked;
+    roll_up(index_->metrics, index_->callee_texts);
+  }
+  return *index_;
+}
+
+const std::vector<LineSpan>& Inspection::lines() {
+  if (!lines_) {
+    CodePoints text = view_of(source_);
+    py::gil_scoped_release unlocked;
+    lines_ = split_lines(text);
+  }
+  return *lines_;
+}
+
+py::object Inspection::function_record(const FunctionNode& function) {
+  const Strings& names = strings();
+  py::handle node = function.node;
+  py::dict record;
+  put(record, names.name, attribute(node, names.name));
+  put(record, names.type, function.is_async ? names.async_function : names.function);
+  put(record, names.line, attribute(node, names.lineno));
+  put(record, names.end_line, attribute(node, names.end_lineno));
+  py::list parameters;
+  for (py::handle parameter : attribute(attribute(node, names.args), names.args)) {
+    py::dict entry;
+    put(entry, names.name, attribute(parameter, names.arg));
+    put(entry, names.annotation, segments_.text_or_empty(attribute(parameter, names.annotation)));
+    parameters.append(entry);
+  }
+  put(record, names.args, parameters);
+  put(record, names.return_type, segments_.text_or_empty(attribute(node, names.returns)));
+  py::list decorators;
+  for (py::handle decorator : attribute(node, names.decorator_list)) {
+    decorators.append(segments_.text_or_empty(decorator));
+  }
+  put(record, names.decorators, decorators);
+  put(record, names.docstring, docstring_prefix(schema_, node, DOCSTRING_LIMIT));
+  put(record, names.is_method, py::bool_(function.is_method));
+  return record;
+}
+
+py::object Inspection::class_record(py::handle node) {
+  const Strings& names = strings();
+  py::dict record;
+  put(record, names.name, attribute(node, names.name));
+  put(record, names.line, attribute(node, names.lineno));
+  put(record, names.end_line, attribute(node, names.end_lineno));
+  py::list bases;
+  for (py::handle base : attribute(node, names.bases)) {
+    bases.append(segments_.text_or_empty(base));
+  }
+  put(record, names.bases, bases);
+  py::list methods;
+  py::list attributes;
+  for (py::handle statement : attribute(node, names.body)) {
+    NodeKind kind = schema_.kind_of(statement);
+    if (is_function(kind)) {
+      methods.append(attribute(statement, names.name));
+    } else if (kind == NodeKind::Assign) {
+      for (py::handle target : attribute(statement, names.targets)) {
+        if (schema_.kind_of(target) == NodeKind::Name) {
+          attributes.append(attribute(target, names.id));
+        }
+      }
+    }
+  }
+  put(record, names.methods, methods);
+  put(record, names.attributes, attributes);
+  put(record, names.docstring, docstring_prefix(schema_, node, DOCSTRING_LIMIT));
+  put(record, names.method_count, size(py::len(methods)));
+  return record;
+}
+
+py::list Inspection::functions() {
+  if (!functions_) {
+    py::list records;
+    for (const FunctionNode& function : index().functions) {
+      records.append(function_record(function));
+    }
+    functions_ = std::move(records);
+  }
+  return *functions_;
+}
+
+py::list Inspection::classes() {
+  if (!classes_) {
+    py::list records;
+    for (const py::object& node : index().classes) {
+      records.append(class_record(node));
+    }
+    classes_ = std::move(records);
+  }
+  return *classes_;
+}
+
+py::list Inspection::imports() {
+  if (imports_) {
+    return *imports_;
+  }
+  const Strings& names = strings();
+  py::list records;
+  for (const py::object& node : index().imports) {
+    const bool from_import = schema_.kind_of(node) == NodeKind::ImportFrom;
+    py::object module;
+    if (from_import) {
+      module = attribute(node, names.module);
+      if (!PyObject_IsTrue(module.ptr())) {
+        module = names.empty;
+      }
+    }
+    py::object line = attribute(node, names.lineno);
+    for (py::handle alias : attribute(node, names.names)) {
+      py::dict record;
+      if (from_import) {
+        put(record, names.module, module);
+        put(record, names.name, attribute(alias, names.name));
+      } else {
+        put(record, names.module, attribute(alias, names.name));
+      }
+      put(record, names.alias, attribute(alias, names.asname));
+      put(record, names.line, line);
+      put(record, names.type, from_import ? names.from_import : names.import_);
+      records.append(record);
+    }
+  }
+  imports_ = std::move(records);
+  return *imports_;
+}
+
+py::list Inspection::todos() {
+  if (todos_) {
+    return *todos_;
+  }
+  const Strings& names = strings();
+  const std::vector<LineSpan>& spans = lines();
+  std::vector<TodoMatch> matches;
+  {
+    CodePoints text = view_of(source_);
+    py::gil_scoped_release unlocked;
+    matches = find_todo_comments(text, spans);
+  }
+  auto substring = [&](std::size_t start, std::size_t end) {
+    PyObject* part = PyUnicode_Substring(source_.ptr(), static_cast<Py_ssize_t>(start), static_cast<Py_ssize_t>(end));
+    if (part == nullptr) {
+      throw py::error_already_set();
+    }
+    return py::reinterpret_steal<py::object>(part);
+  };
+  py::list records;
+  for (const TodoMatch& match : matches) {
+    py::object marker = names.todo_markers[match.marker];
+    if (!match.marker_is_ascii) {
+      marker = substring(match.marker_start, match.marker_end).attr(names.upper)();
+    }
+    py::dict record;
+    put(record, names.line, size(match.line));
+    put(record, names.type, marker);
+    put(record, names.text, substring(match.text_start, match.text_end));
+    records.append(record);
+  }
+  todos_ = std::move(records);
+  return *todos_;
+}
+
+py::list Inspection::complexity() {
+  if (complexity_) {
+    return *complexity_;
+  }
+  const Strings& names = strings();
+  const TreeIndex& found = index();
+  py::list records;
+  for (std::size_t i = 0; i < found.functions.size(); ++i) {
+    py::handle node = found.functions[i].node;
+    long long score = 1 + found.metrics[i].decision_points;
+    py::dict record;
+    put(record, names.name, attribute(node, names.name));
+    put(record, names.line, attribute(node, names.lineno));
+    put(record, names.complexity, py::int_(score));
+    put(record, names.rating, names.rating_of(score));
+    records.append(record);
+  }
+  complexity_ = std::move(records);
+  return *complexity_;
+}
+
+py::dict Inspection::symbols() {
+  const Strings& names = strings();
+  py::list functions;
+  py::list classes;
+  py::list variables;
+  py::list constants;
+  for (const py::object& node : index().top_level) {
+    NodeKind kind = schema_.kind_of(node);
+    if (is_function(kind) || kind == NodeKind::ClassDef) {
+      (kind == NodeKind::ClassDef ? classes : functions)
+          .append(name_and_line(names, attribute(node, names.name), attribute(node, names.lineno)));
+    } else if (kind == NodeKind::Assign) {
+      py::object line = attribute(node, names.lineno);
+      for (py::handle target : attribute(node, names.targets)) {
+        if (schema_.kind_of(target) == NodeKind::Name) {
+          py::object name = attribute(target, names.id);
+          (is_upper(names, name) ? constants : variables).append(name_and_line(names, name, line));
+        }
+      }
+    }
+  }
+  py::dict result;
+  put(result, names.functions, functions);
+  put(result, names.classes, classes);
+  put(result, names.variables, variables);
+  put(result, names.constants, constants);
+  return result;
+}
+
+py::dict Inspection::call_graph() {
+  const TreeIndex& found = index();
+  py::dict graph;
+  for (std::size_t i = 0; i < found.functions.size(); ++i) {
+    const std::vector<std::uint32_t>& callees = found.metrics[i].callees;
+    py::list called(callees.size());
+    for (std::size_t j = 0; j < callees.size(); ++j) {
+      PyList_SET_ITEM(called.ptr(), static_cast<Py_ssize_t>(j), found.callee_names[callees[j]].inc_ref().ptr());
+    }
+    put(graph, attribute(found.functions[i].node, strings().name), called);
+  }
+  return graph;
+}
+
+py::dict Inspection::summary(py::handle path) {
+  const Strings& names = strings();
+  const std::vector<LineSpan>& spans = lines();
+  py::list function_records = functions();
+  py::list class_records = classes();
+  py::list import_records = imports();
+  py::list todo_records = todos();
+  py::list complexity_records = complexity();
+  LineCounts counts;
+  {
+    CodePoints text = view_of(source_);
+    py::gil_scoped_release unlocked;
+    counts = count_lines(text, spans);
+  }
+
+  py::object average = py::int_(0);
+  if (!complexity_records.empty()) {
+    long long total = 0;
+    for (std::size_t i = 0; i < index().metrics.size(); ++i) {
+      total += 1 + index().metrics[i].decision_points;
+    }
+    py::float_ mean(static_cast<double>(total) / static_cast<double>(complexity_records.size()));
+    average = mean.attr(names.round)(1);
+  }
+
+  py::list function_entries;
+  for (py::handle record : function_records) {
+    py::dict entry = py::reinterpret_borrow<py::dict>(record);
+    function_entries.append(name_and_line(names, item(entry, names.name), item(entry, names.line)));
+  }
+  py::list class_entries;
+  for (py::handle record : class_records) {
+    py::dict entry = py::reinterpret_borrow<py::dict>(record);
+    py::dict brief = name_and_line(names, item(entry, names.name), item(entry, names.line));
+    put(brief, names.methods, item(entry, names.method_count));
+    class_entries.append(brief);
+  }
+  py::list top_imports;
+  for (py::handle record : import_records) {
+    if (py::len(top_imports) == TOP_IMPORT_COUNT) {
+      break;
+    }
+    top_imports.append(item(py::reinterpret_borrow<py::dict>(record), names.module));
+  }
+
+  py::dict summary;
+  put(summary, names.path, path);
+  put(summary, names.total_lines, size(counts.total));
+  put(summary, names.code_lines, size(counts.total - counts.comment - counts.blank));
+  put(summary, names.comment_lines, size(counts.comment));
+  put(summary, names.blank_lines, size(counts.blank));
+  put(summary, names.module_docstring, docstring_prefix(schema_, tree_, MODULE_DOCSTRING_LIMIT));
+  put(summary, names.function_count, size(py::len(function_records)));
+  put(summary, names.class_count, size(py::len(class_records)));
+  put(summary, names.import_count, size(py::len(import_records)));
+  put(summary, names.todo_count, size(py::len(todo_records)));
+  put(summary, names.avg_complexity, average);
+  put(summary, names.functions, function_entries);
+  put(summary, names.classes, class_entries);
+  put(summary, names.top_imports, top_imports);
+  return summary;
+}
+
+py::dict Inspection::everything(py::handle path) {
+  const Strings& names = strings();
+  py::dict result;
+  put(result, names.summary, summary(path));
+  put(result, names.functions, functions());
+  put(result, names.classes, classes());
+  put(result, names.imports, imports());
+  put(result, names.todos, todos());
+  put(result, names.complexity, complexity());
+  put(result, names.symbols, symbols());
+  put(result, names.call_graph, call_graph());
+  return result;
+}
+
+}  // namespace source_inspector

@@ -1,0 +1,181 @@
+#include "node_text.hpp"
+
+#include "strings.hpp"
+
+#include <algorithm>
+
+namespace source_inspector {
+
+namespace {
+
+constexpr IndentStrip DOCSTRING_INDENT =
+#if PY_VERSION_HEX >= 0x030D0000
+    IndentStrip::SpacesOnly;
+#else
+    IndentStrip::AnyWhitespace;
+#endif
+
+constexpr LineTableStyle LINE_TABLE =
+#if PY_VERSION_HEX >= 0x030D0000
+    LineTableStyle::TruncatedWithEmptyTail;
+#else
+    LineTableStyle::Complete;
+#endif
+
+py::object decode(std::string_view utf8, ByteRange range) {
+  PyObject* text = PyUnicode_DecodeUTF8(utf8.data() + range.begin, static_cast<Py_ssize_t>(range.end - range.begin),
+                                        nullptr);
+  if (text == nullptr) {
+    throw py::error_already_set();
+  }
+  return py::reinterpret_steal<py::object>(text);
+}
+
+std::string_view utf8_of(py::handle text) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+  if (data == nullptr) {
+    throw py::error_already_set();
+  }
+  return {data, static_cast<std::size_t>(size)};
+}
+
+// A line number, used as the runtime uses it: `lineno - 1`.
+long long line_number(const py::object& value) {
+  if (!PyLong_Check(value.ptr())) {
+    throw py::type_error("unsupported operand type(s) for -: '" + support::type_name(value) + "' and 'int'");
+  }
+  return value.cast<long long>();
+}
+
+Column column(const py::object& value) {
+  if (value.is_none()) {
+    return std::nullopt;
+  }
+  if (!PyLong_Check(value.ptr())) {
+    throw py::type_error("slice indices must be integers or None or have an __index__ method");
+  }
+  return value.cast<long long>();
+}
+
+std::u32string code_points_of(py::handle text) {
+  CodePoints view = view_of(text);
+  std::u32string copy(view.length, U'\0');
+  for (std::size_t i = 0; i < view.length; ++i) {
+    copy[i] = PyUnicode_READ(view.width, view.data, i);
+  }
+  return copy;
+}
+
+py::object from_code_points(std::u32string_view text) {
+  PyObject* made = PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(), static_cast<Py_ssize_t>(text.size()));
+  if (made == nullptr) {
+    throw py::error_already_set();
+  }
+  return py::reinterpret_steal<py::object>(made);
+}
+
+// ast.get_docstring(node): the text of a leading string expression, or None.
+std::optional<std::u32string> docstring(AstSchema& schema, py::handle node) {
+  const Strings& names = strings();
+  NodeKind kind = schema.kind_of(node);
+  if (!is_function(kind) && kind != NodeKind::ClassDef && kind != NodeKind::Module) {
+    throw py::type_error("'" + std::string(py::str(py::type::handle_of(node).attr("__name__"))) +
+                         "' can't have docstrings");
+  }
+  py::object body = py::getattr(node, names.body);
+  if (!PyObject_IsTrue(body.ptr())) {
+    return std::nullopt;
+  }
+  py::object first = body[py::int_(0)];
+  if (schema.kind_of(first) != NodeKind::Expr) {
+    return std::nullopt;
+  }
+  py::object value = py::getattr(first, names.value);
+  if (schema.kind_of(value) != NodeKind::Constant) {
+    return std::nullopt;
+  }
+  py::object text = py::getattr(value, names.value);
+  if (!PyUnicode_Check(text.ptr())) {
+    return std::nullopt;
+  }
+  return clean_docstring(code_points_of(text), DOCSTRING_INDENT);
+}
+
+}  // namespace
+
+CodePoints view_of(py::handle text) {
+#if PY_VERSION_HEX < 0x030C0000
+  if (PyUnicode_READY(text.ptr()) < 0) {
+    throw py::error_already_set();
+  }
+#endif
+  return {PyUnicode_DATA(text.ptr()), static_cast<int>(PyUnicode_KIND(text.ptr())),
+          static_cast<std::size_t>(PyUnicode_GET_LENGTH(text.ptr()))};
+}
+
+SegmentReader::SegmentReader(py::object source) : source_(std::move(source)) {}
+
+const SourceLines& SegmentReader::lines() {
+  if (!lines_) {
+    std::string_view utf8 = utf8_of(source_);
+    py::gil_scoped_release unlocked;
+    lines_.emplace(utf8, LINE_TABLE);
+  }
+  return *lines_;
+}
+
+py::object SegmentReader::segment(py::handle node) {
+  const Strings& names = strings();
+  py::object end_lineno;
+  py::object end_col_offset;
+  py::object lineno;
+  py::object col_offset;
+  if (!get_optional_attr(node, names.end_lineno, end_lineno) || end_lineno.is_none() ||
+      !get_optional_attr(node, names.end_col_offset, end_col_offset) || end_col_offset.is_none() ||
+      !get_optional_attr(node, names.lineno, lineno) || !get_optional_attr(node, names.col_offset, col_offset)) {
+    return py::none();
+  }
+  long long first_line = line_number(lineno);
+  long long last_line = line_number(end_lineno);
+  std::optional<SegmentPieces> pieces = lines().locate(first_line, last_line, column(col_offset), column(end_col_offset));
+  if (!pieces) {
+    throw py::index_error("list index out of range");
+  }
+  std::string_view utf8 = utf8_of(source_);
+  py::object first = decode(utf8, pieces->first);
+  if (!pieces->last) {
+    return first;
+  }
+  py::object last = decode(utf8, *pieces->last);
+  py::object joined = first;
+  if (pieces->middle.end > pieces->middle.begin) {
+    joined = py::reinterpret_steal<py::object>(PyUnicode_Concat(joined.ptr(), decode(utf8, pieces->middle).ptr()));
+    if (!joined) {
+      throw py::error_already_set();
+    }
+  }
+  joined = py::reinterpret_steal<py::object>(PyUnicode_Concat(joined.ptr(), last.ptr()));
+  if (!joined) {
+    throw py::error_already_set();
+  }
+  return joined;
+}
+
+py::object SegmentReader::text_or_empty(py::handle node) {
+  if (node.is_none()) {
+    return strings().empty;
+  }
+  py::object text = segment(node);
+  return text.is_none() ? strings().empty : text;
+}
+
+py::object docstring_prefix(AstSchema& schema, py::handle node, std::size_t limit) {
+  std::optional<std::u32string> text = docstring(schema, node);
+  if (!text) {
+    return strings().empty;
+  }
+  return from_code_points(std::u32string_view(*text).substr(0, limit));
+}
+
+}  // namespace source_inspector
