@@ -73,8 +73,11 @@ void bind_scheduler(py::module_& m) {
   py::object cls = builtin(PyType_Type)(
       "Scheduler", py::make_tuple(builtin(PyBaseObject_Type)),
       py::dict(py::arg("__doc__") = kSchedulerDoc, py::arg("__module__") = scheduler::kModuleName));
-  add_method(cls, "__init__", &scheduler::initialize, nullptr, py::arg("on_fire") = py::none(),
-             py::arg("on_event") = py::none(), py::arg("storage_path") = py::none());
+  // pybind11 takes any function named "__init__" for a constructor of its own classes,
+  // so this one carries a different name.
+  cls.attr("__init__") = py::cpp_function(&scheduler::initialize, py::name("initialize"), py::is_method(cls),
+                                          py::arg("on_fire") = py::none(), py::arg("on_event") = py::none(),
+                                          py::arg("storage_path") = py::none());
   cls.attr("running") = builtin(PyProperty_Type)(
       py::cpp_function(&scheduler::is_running, py::name("running")));
   add_method(cls, "add_job", &scheduler::add_job, "Add a new scheduled job.", py::arg("job"));
