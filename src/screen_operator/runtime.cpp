@@ -29,13 +29,12 @@ py::module_ imported(const char* name) {
   if (!key) {
     throw py::error_already_set();
   }
-  PyObject* loaded = PyImport_GetModule(key.ptr());
-  if (loaded != nullptr && loaded != Py_None) {
-    return py::reinterpret_steal<py::module_>(loaded);
-  }
-  Py_XDECREF(loaded);
+  auto loaded = py::reinterpret_steal<py::object>(PyImport_GetModule(key.ptr()));
   if (PyErr_Occurred()) {
     throw py::error_already_set();
+  }
+  if (loaded && !loaded.is_none()) {
+    return py::reinterpret_steal<py::module_>(loaded.release());
   }
   return support::import(name);
 }
