@@ -61,14 +61,41 @@ py::str from_utf8(const std::string& text) {
   return py::reinterpret_steal<py::str>(decoded);
 }
 
-// The keys of a walker element, made once per answer.
+// An interned str: dictionaries whose keys are interned find it by identity.
+py::str interned(const char* text) {
+  PyObject* string = PyUnicode_InternFromString(text);
+  if (string == nullptr) {
+    throw py::error_already_set();
+  }
+  return py::reinterpret_steal<py::str>(string);
+}
+
+// The keys of walker elements and element records, made once per answer.
 struct ElementKeys {
-  py::str ref{"ref"};
-  py::str role{"role"};
-  py::str name{"name"};
-  py::str value{"value"};
-  py::str depth{"depth"};
+  py::str ref = interned("ref");
+  py::str role = interned("role");
+  py::str name = interned("name");
+  py::str value = interned("value");
+  py::str depth = interned("depth");
+  py::str backend = interned("backend");
+  py::str linux_atspi = interned("linux_atspi");
 };
+
+void set_item(const py::dict& dict, const py::str& key, const py::object& value) {
+  if (PyDict_SetItem(dict.ptr(), key.ptr(), value.ptr()) != 0) {
+    throw py::error_already_set();
+  }
+}
+
+// {"role": role, "name": name, "value": value, "backend": "linux_atspi"}
+py::dict element_record(const ElementKeys& keys, const py::str& role, const py::str& name, const py::str& value) {
+  py::dict record;
+  set_item(record, keys.role, role);
+  set_item(record, keys.name, name);
+  set_item(record, keys.value, value);
+  set_item(record, keys.backend, keys.linux_atspi);
+  return record;
+}
 
 // element[key], or an empty object when the key is missing.
 py::object field(py::handle element, const py::str& key) {
@@ -95,6 +122,11 @@ bool has_ref(py::handle element, const ElementKeys& keys) {
   py::object ref = field(element, keys.ref);
   if (!ref) {
     return false;
+  }
+  if (PyLong_CheckExact(ref.ptr())) {
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(ref.ptr(), &overflow);
+    return overflow > 0 || (overflow == 0 && value > 0);
   }
   const int positive = PyObject_RichCompareBool(ref.ptr(), py::int_(0).ptr(), Py_GT);
   if (positive < 0) {
@@ -125,7 +157,6 @@ py::dict render_atspi_answer(py::object self, py::object data) {
     throw py::type_error("walker elements are not a list");
   }
   const ElementKeys keys;
-  const py::str backend("linux_atspi");
   const py::str window_name = py::str(window);
   const Utf8 window_utf8(window_name);
   SnapshotText text(window_utf8.view(), true);
@@ -145,7 +176,9 @@ py::dict render_atspi_answer(py::object self, py::object data) {
       const Utf8 value_utf8(value);
       ++counter;
       text.ref_line(depth, counter, role_utf8.view(), name_utf8.view(), value_utf8.view());
-      ref_map[py::int_(counter)] = py::dict("role"_a = role, "name"_a = name, "value"_a = value, "backend"_a = backend);
+      if (PyDict_SetItem(ref_map.ptr(), py::int_(counter).ptr(), element_record(keys, role, name, value).ptr()) != 0) {
+        throw py::error_already_set();
+      }
     } else if (!name_utf8.view().empty()) {
       text.context_line(depth, role_utf8.view(), name_utf8.view());
     }
