@@ -1,0 +1,97 @@
+"""Accessible objects built from the JSON tree in $FAKE_ATSPI_TREE.
+
+A node is {"role", "name", "description", "states": [...], "value": number,
+"text": str, "legacy_value": bool, "fail": [what], "children": [...]}; "fail" names the
+calls that raise ("name", "role", "states", "children", "child").
+"""
+
+import json
+import os
+
+
+class StateType:
+    ACTIVE = "active"
+    SENSITIVE = "sensitive"
+    ENABLED = "enabled"
+
+
+class StateSet:
+    def __init__(self, states):
+        self._states = set(states)
+
+    def contains(self, state):
+        return state in self._states
+
+
+class Value:
+    def __init__(self, value):
+        self._value = value
+
+    def get_current_value(self):
+        return float(self._value)
+
+
+class Text:
+    def __init__(self, text):
+        self._text = text
+        self.requested = None
+
+    def get_character_count(self):
+        return len(self._text)
+
+    def get_text(self, start, end):
+        if end - start > 1000:
+            raise AssertionError("unbounded text read")
+        return self._text[start:end]
+
+
+class Accessible:
+    def __init__(self, spec):
+        self._spec = spec
+        self._children = [None if child is None else Accessible(child) for child in spec.get("children", [])]
+        if spec.get("legacy_value"):
+            self.get_value = self._value
+
+    def _check(self, what):
+        if what in self._spec.get("fail", []):
+            raise RuntimeError(f"{what} failed")
+
+    def get_name(self):
+        self._check("name")
+        return self._spec.get("name")
+
+    def get_description(self):
+        return self._spec.get("description")
+
+    def get_role_name(self):
+        self._check("role")
+        return self._spec.get("role")
+
+    def get_state_set(self):
+        self._check("states")
+        return StateSet(self._spec.get("states", ["sensitive", "enabled"]))
+
+    def get_child_count(self):
+        self._check("children")
+        return len(self._children)
+
+    def get_child_at_index(self, index):
+        if "child" in self._spec.get("fail", []) and index > 0:
+            raise RuntimeError("child failed")
+        return self._children[index]
+
+    def _value(self):
+        return Value(self._spec["value"]) if "value" in self._spec else None
+
+    def get_value_iface(self):
+        if self._spec.get("legacy_value"):
+            raise AttributeError("get_value_iface")
+        return self._value()
+
+    def get_text_iface(self):
+        return Text(self._spec["text"]) if "text" in self._spec else None
+
+
+def get_desktop(index):
+    with open(os.environ["FAKE_ATSPI_TREE"]) as tree:
+        return Accessible({"role": "desktop frame", "children": json.load(tree)})

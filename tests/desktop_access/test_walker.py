@@ -1,0 +1,118 @@
+"""The walker program's own logic (window choice, depth limit, values, failures),
+run by the real interpreter over made-up accessible trees."""
+
+import asyncio
+import json
+import shlex
+import sys
+from pathlib import Path
+
+import pytest
+
+FAKE_BINDINGS = Path(__file__).with_name("fake_atspi")
+
+
+def node(role, name="", children=(), **details):
+    return {"role": role, "name": name, "children": list(children), **details}
+
+
+def frame(name, *children, **details):
+    return node("frame", name, children, **details)
+
+
+def app(name, *windows):
+    return node("application", name, windows)
+
+
+@pytest.fixture
+def walk(access, linux, programs, tmp_path, monkeypatch):
+    """walk(tree, title=None, depth=8): the snapshot of `tree` (a list of applications)."""
+    access._linux_atspi_available = True
+    programs.add("python3", f"PYTHONPATH={shlex.quote(str(FAKE_BINDINGS))} exec {shlex.quote(sys.executable)} \"$@\"")
+    tree_file = tmp_path / "tree.json"
+    monkeypatch.setenv("FAKE_ATSPI_TREE", str(tree_file))
+
+    def snapshot(tree, title=None, depth=8):
+        tree_file.write_text(json.dumps(tree))
+        return asyncio.run(access.snapshot(title, depth))
+
+    return snapshot
+
+
+def lines(result):
+    assert result["success"], result
+    return result["snapshot"].split("\n")[2:]
+
+
+class TestWindowChoice:
+    TREE = [
+        app("panel", node("panel", "Top bar", states=["active"])),
+        app("mail", frame("Inbox - Mail", node("label", "inbox")),
+            node("dialog", "Save changes?", [node("label", "dialog")], states=["active"])),
+        app("editor", None, frame("Editor", node("label", "editor"), states=["active"])),
+    ]
+
+    def test_the_active_frame_window_or_dialog(self, walk):
+        result = walk(self.TREE)
+        assert result["window"] == "Save changes?" and lines(result) == ["  label: dialog"]
+
+    def test_a_title_matches_case_insensitively_as_a_substring(self, walk):
+        assert walk(self.TREE, "EDIT")["window"] == "Editor"
+
+    def test_no_match_falls_back_to_the_first_named_frame(self, walk):
+        assert walk(self.TREE, "nothing")["window"] == "Inbox - Mail"
+        inactive = [app("a", node("dialog", "Dialog"), frame(""), node("window", "Plain window"))]
+        assert walk(inactive)["window"] == "Plain window"
+
+    def test_no_window_at_all(self, walk, access):
+        access._ref_map = {1: {"backend": "linux_atspi"}}
+        assert walk([app("daemon")]) == {"success": False, "error": "No window found"}
+        assert access._ref_map == {1: {"backend": "linux_atspi"}}
+
+    def test_unreadable_windows_and_applications_are_passed_over(self, walk):
+        tree = [node("application", "broken", [frame("x")], fail=["children"]),
+                app("half", frame("Bad", fail=["states"]), frame("Good", states=["active"]))]
+        assert walk(tree)["window"] == "Good"
+
+    def test_an_unnamed_window_is_unknown(self, walk):
+        assert walk([app("a", frame("", states=["active"]))])["window"] == "Unknown"
+
+
+class TestWalk:
+    def test_depth_limit_and_indentation(self, walk):
+        deep = node("label", "depth 6")
+        for depth in range(5, 0, -1):
+            deep = node("panel", f"depth {depth}", [deep])
+        window = frame("W", deep, states=["active"])
+        assert lines(walk([app("a", window)], depth=5)) == [
+            "frame: W", "  panel: depth 1", "    panel: depth 2", "      panel: depth 3", "        panel: depth 4",
+            "        panel: depth 5"]
+        assert lines(walk([app("a", window)], depth=0)) == ["frame: W"]
+        assert walk([app("a", window)], depth=-1)["snapshot"] == "Window: W\n"
+
+    def test_refs_values_and_names(self, walk):
+        window = frame("W", node("push button", "OK"), node("push button", "Off", states=[]),
+                       node("push button", "", description="Close"), node("slider", "Volume", value=42),
+                       node("spin button", "Count", legacy_value=True, value=3),
+                       node("entry", "", text="x" * 1500), node("password text", "Password", text="secret"),
+                       node("text", "Notes", text="Notes"), node("label", ""), node("image", "ignored"),
+                       node("heading", "", description="Described"), states=["active"])
+        assert lines(walk([app("a", window)])) == [
+            "frame: W", '  [1] push button "OK"', '  [2] push button "Close"', '  [3] slider "Volume" value="42.0"',
+            '  [4] spin button "Count" value="3.0"', '  [5] entry value="' + "x" * 100 + '"',
+            '  [6] password text "Password"', '  [7] text "Notes"', "  heading: Described"]
+
+    def test_disabled_elements_keep_their_children(self, walk):
+        window = frame("W", node("combo box", "Size", [node("menu item", "Large")], states=[]), states=["active"])
+        assert lines(walk([app("a", window)])) == ["frame: W", '    [1] menu item "Large"']
+
+    def test_unreadable_states_count_as_enabled(self, walk):
+        window = frame("W", node("check box", "Sync", fail=["states"]), states=["active"])
+        assert lines(walk([app("a", window)])) == ["frame: W", '  [1] check box "Sync"']
+
+    def test_a_failing_node_is_left_out_with_its_subtree_and_the_walk_goes_on(self, walk):
+        window = frame("W", node("panel", "p", [node("push button", "lost")], fail=["role"]),
+                       node("panel", "kids", [node("link", "first"), node("link", "second")], fail=["child"]),
+                       None, node("link", "after"), states=["active"])
+        assert lines(walk([app("a", window)])) == ["frame: W", "  panel: kids", '    [1] link "first"',
+                                                   '  [2] link "after"']
