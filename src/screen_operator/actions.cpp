@@ -57,8 +57,9 @@ void releasing_on_failure(Step&& step, Release&& release) {
   try {
     step();
   } catch (py::error_already_set&) {
-    if (exception_from([&] { release(); })) {
-      logger.warning([] { return "Could not release after a failed action"; });
+    if (py::object failure = exception_from([&] { release(); })) {
+      logger.log_exception(support::Level::warning, failure,
+                           [] { return "Could not release what a failed action left pressed"; });
     }
     throw;
   }

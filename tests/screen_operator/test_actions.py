@@ -243,10 +243,13 @@ def test_hold_key_releases_the_key_when_the_hold_fails(full_hd, gui, sleeps, dur
     assert gui.calls == [("keyDown", ("shift",), {}), ("keyUp", ("shift",), {})]
 
 
-def test_hold_key_release_failure_keeps_the_first_error(full_hd, gui, sleeps):
+def test_hold_key_release_failure_keeps_the_first_error(full_hd, gui, sleeps, caplog):
     gui.failures["keyUp"] = RuntimeError("release lost")
     result = full_hd.execute_action("hold_key", text="a", duration=-1)
     assert error(result) == "Action hold_key failed: sleep length must be non-negative"
+    [release] = [r for r in caplog.records if r.levelname == "WARNING"]
+    assert release.getMessage() == "Could not release what a failed action left pressed"
+    assert str(release.exc_info[1]) == "release lost"
 
 
 def test_cursor_position_in_api_coordinates(screen, gui):
