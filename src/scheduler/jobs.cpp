@@ -1,6 +1,13 @@
 #include "jobs.hpp"
 
+#include "runtime.hpp"
 #include "support/args.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <optional>
 
 namespace scheduler {
 
@@ -34,6 +41,51 @@ py::object value_of(const py::object& member) {
   return PyUnicode_CheckExact(member.ptr()) ? member : py::object(member.attr("value"));
 }
 
+// The broken-down local time of a Unix time as datetime.fromtimestamp() takes it: the
+// fraction rounded to microseconds half to even (which may carry into the second),
+// none where the platform cannot convert it or the year lies outside 1..9999.
+std::optional<std::tm> local_time(double seconds) {
+  if (std::isnan(seconds)) {
+    return std::nullopt;
+  }
+  double whole = 0;
+  double micros = std::modf(seconds, &whole) * 1e6;
+  double rounded = std::round(micros);
+  if (std::fabs(micros - rounded) == 0.5) {
+    rounded = 2.0 * std::round(micros / 2.0);
+  }
+  if (rounded >= 1e6) {
+    whole += 1.0;
+  } else if (rounded < 0) {
+    whole -= 1.0;
+  }
+  constexpr double kTimeLimit = 9.223372036854775808e18;  // 2**63: the range of a 64-bit time_t
+  if (!(whole >= -kTimeLimit && whole < kTimeLimit)) {
+    return std::nullopt;
+  }
+  const std::time_t moment = static_cast<std::time_t>(whole);
+  std::tm local{};
+#ifdef _WIN32
+  if (localtime_s(&local, &moment) != 0) {
+    return std::nullopt;
+  }
+#else
+  if (localtime_r(&moment, &local) == nullptr) {
+    return std::nullopt;
+  }
+#endif
+  const int year = local.tm_year + 1900;
+  if (year < 1 || year > 9999) {
+    return std::nullopt;
+  }
+  return local;
+}
+
+py::str python_format(double seconds) {
+  const py::object moment = runtime_module("datetime").attr("datetime").attr("fromtimestamp")(seconds);
+  return moment.attr("strftime")(kTimestampFormat);
+}
+
 py::object make_enum(const char* name, std::initializer_list<std::pair<const char*, const char*>> members) {
   py::list pairs;
   for (const auto& [member, value] : members) {
@@ -55,9 +107,9 @@ void add_method(py::object& cls, const char* name, py::dict (*method)(py::handle
   cls.attr(name) = py::cpp_function(method, py::name(name), py::is_method(cls));
 }
 
-py::object new_job_id() { return support::import("uuid").attr("uuid4")().attr("hex")[py::slice(0, 10, 1)]; }
+py::object new_job_id() { return runtime_module("uuid").attr("uuid4")().attr("hex")[py::slice(0, 10, 1)]; }
 
-py::object current_time() { return support::import("time").attr("time")(); }
+py::object current_time() { return runtime_module("time").attr("time")(); }
 
 // ScheduledJob.from_dict: fields from a dictionary form or any part of it.
 py::object job_from_dict(py::object cls, py::object data) {
@@ -65,13 +117,13 @@ py::object job_from_dict(py::object cls, py::object data) {
   const std::pair<const char*, const char*> enumerations[] = {{"job_type", "JobType"}, {"state", "JobState"}};
   for (const auto& [key, enumeration] : enumerations) {
     if (values.contains(key) && PyUnicode_Check(values[key].ptr())) {
-      values[key] = module_attr(enumeration)(values[key]);
+      values[key] = enum_member(module_attr(enumeration), values[key]);
     }
   }
-  const py::list names = field_names(cls);
+  const py::dict fields = cls.attr("__dataclass_fields__");
   py::dict arguments;
   for (auto [key, value] : values) {
-    if (names.contains(key)) {
+    if (fields.contains(key)) {
       arguments[key] = value;
     }
   }
@@ -80,7 +132,12 @@ py::object job_from_dict(py::object cls, py::object data) {
 
 }  // namespace
 
-py::object module_attr(const char* name) { return support::import(kModuleName).attr(name); }
+py::object module_attr(const char* name) { return runtime_module(kModuleName).attr(name); }
+
+py::object enum_member(const py::object& enumeration, const py::object& value) {
+  const py::object known = enumeration.attr("_value2member_map_").attr("get")(value);
+  return known.is_none() ? enumeration(value) : known;
+}
 
 py::list field_names(py::handle dataclass) {
   py::list names;
@@ -103,15 +160,17 @@ py::str format_timestamp(py::handle ts) {
   if (seconds == 0) {
     return py::str("Never");
   }
-  try {
-    py::object moment = support::import("datetime").attr("datetime").attr("fromtimestamp")(seconds);
-    return moment.attr("strftime")(kTimestampFormat);
-  } catch (py::error_already_set& error) {
-    if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_OSError) && !error.matches(PyExc_OverflowError)) {
-      throw;
-    }
+  const std::optional<std::tm> local = local_time(seconds);
+  if (!local) {
     return py::str("Invalid");
   }
+  if (local->tm_year + 1900 < 1000) {
+    return python_format(seconds);  // years of fewer digits: as the runtime's strftime writes them
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local->tm_year + 1900, local->tm_mon + 1,
+                local->tm_mday, local->tm_hour, local->tm_min, std::min(local->tm_sec, 59));
+  return py::str(text);
 }
 
 py::dict job_to_dict(py::handle job) {
@@ -146,7 +205,8 @@ py::dict execution_to_dict(py::handle execution) {
   form["started_at"] = started_at;
   form["started_at_human"] = format_timestamp(started_at);
   form["completed_at"] = execution.attr("completed_at");
-  form["duration"] = support::import("builtins").attr("round")(execution.attr("duration"), 2);
+  const py::object round = py::reinterpret_borrow<py::dict>(PyEval_GetBuiltins())["round"];
+  form["duration"] = round(execution.attr("duration"), 2);
   form["success"] = execution.attr("success");
   form["result"] = shortened(execution.attr("result"), kResultShown, "");
   form["error"] = execution.attr("error");

@@ -24,6 +24,10 @@ py::str format_timestamp(py::handle ts);
 py::dict job_to_dict(py::handle job);
 py::dict execution_to_dict(py::handle execution);
 
+// enumeration(value): the member with that value (ValueError if none), looked up in the
+// enumeration's value map first.
+py::object enum_member(const py::object& enumeration, const py::object& value);
+
 // The field names of a dataclass (or of an instance's class).
 py::list field_names(py::handle dataclass);
 

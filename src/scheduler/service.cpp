@@ -2,6 +2,7 @@
 
 #include "cron_expression.hpp"
 #include "jobs.hpp"
+#include "runtime.hpp"
 #include "support/args.hpp"
 #include "support/log.hpp"
 
@@ -30,16 +31,16 @@ bool equals(py::handle a, py::handle b) {
 
 py::object job_state(const char* member) { return module_attr("JobState").attr(member); }
 py::object job_type(const char* member) { return module_attr("JobType").attr(member); }
-py::object now() { return support::import("time").attr("time")(); }
+py::object now() { return runtime_module("time").attr("time")(); }
 
 // Enumeration members for the strings a host may give for "job_type" and "state".
 py::object as_member(const py::object& key, const py::object& value) {
   if (PyUnicode_Check(value.ptr())) {
     if (key.equal(py::str("job_type"))) {
-      return module_attr("JobType")(value);
+      return enum_member(module_attr("JobType"), value);
     }
     if (key.equal(py::str("state"))) {
-      return module_attr("JobState")(value);
+      return enum_member(module_attr("JobState"), value);
     }
   }
   return value;
@@ -66,7 +67,7 @@ py::object next_run_before_firing(const py::object& self, const py::object& job,
 // One pass of the loop: starts a firing task for every active job that is due.
 void fire_due_jobs(const py::object& self) {
   const py::object pass_time = now();
-  const py::module_ asyncio = support::import("asyncio");
+  const py::module_ asyncio = runtime_module("asyncio");
   const py::object active = job_state("ACTIVE");
   const py::list jobs(self.attr("_jobs").attr("values")());
   for (py::handle entry : jobs) {
@@ -124,7 +125,7 @@ void initialize(py::object self, py::object on_fire, py::object on_event, py::ob
   self.attr("_jobs") = py::dict();
   self.attr("_executions") = py::list();
   self.attr("_task") = py::none();
-  self.attr("_stop_event") = support::import("asyncio").attr("Event")();
+  self.attr("_stop_event") = runtime_module("asyncio").attr("Event")();
   self.attr("_firing_tasks") = py::set();
   self.attr("_load")();
 }
@@ -140,7 +141,7 @@ py::object calc_next_run(py::object /*self*/, py::object job) {
   if (type.equal(job_type("CRON"))) {
     try {
       const CronExpression expression(job.attr("schedule"));
-      const py::object local = support::import("datetime").attr("datetime").attr("fromtimestamp")(now_seconds);
+      const py::object local = runtime_module("datetime").attr("datetime").attr("fromtimestamp")(now_seconds);
       return expression.next_occurrence(local).attr("timestamp")();
     } catch (py::error_already_set& error) {
       if (!error.matches(PyExc_ValueError)) {
@@ -304,7 +305,7 @@ support::Coroutine start(py::object self) {
     co_return py::none();
   }
   self.attr("_stop_event").attr("clear")();
-  self.attr("_task") = support::import("asyncio").attr("create_task")(self.attr("_loop")(), "name"_a = "scheduler");
+  self.attr("_task") = runtime_module("asyncio").attr("create_task")(self.attr("_loop")(), "name"_a = "scheduler");
   kLog.info([&] { return py::str("Scheduler started with {} jobs").format(py::len(self.attr("_jobs"))); });
   co_return py::none();
 }
@@ -317,7 +318,7 @@ support::Coroutine stop(py::object self) {
     try {
       co_await task;
     } catch (py::error_already_set& error) {
-      if (!error.matches(support::import("asyncio").attr("CancelledError"))) {
+      if (!error.matches(runtime_module("asyncio").attr("CancelledError"))) {
         throw;
       }
     }
@@ -331,7 +332,7 @@ support::Coroutine run_loop(py::object self) {
   try {
     while (!truthy(self.attr("_stop_event").attr("is_set")())) {
       fire_due_jobs(self);
-      const py::module_ asyncio = support::import("asyncio");
+      const py::module_ asyncio = runtime_module("asyncio");
       try {
         co_await asyncio.attr("wait_for")(self.attr("_stop_event").attr("wait")(), kLoopPeriod);
         break;
@@ -342,7 +343,7 @@ support::Coroutine run_loop(py::object self) {
       }
     }
   } catch (py::error_already_set& error) {
-    if (!error.matches(support::import("asyncio").attr("CancelledError"))) {
+    if (!error.matches(runtime_module("asyncio").attr("CancelledError"))) {
       throw;
     }
     kLog.debug([] { return std::string("Scheduler loop cancelled"); });
