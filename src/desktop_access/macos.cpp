@@ -114,13 +114,21 @@ py::dict render_snapshot(py::handle self, py::handle app, py::handle raw) {
   };
   const std::string answer = utf8_of(raw);
   const MacosTree tree = render_macos_tree(answer, rules);
-  py::dict ref_map;
+  // Keys made once: thousands of records are built per snapshot.
+  const py::str role_key("role"), title_key("title"), description_key("description"), value_key("value"),
+      backend_key("backend"), app_key("app");
   const py::str backend("macos");
+  py::dict ref_map;
   for (std::size_t i = 0; i < tree.refs.size(); ++i) {
     const MacosTreeElement& element = tree.refs[i];
-    ref_map[py::int_(i + 1)] = py::dict("role"_a = str_from_utf8(element.role), "title"_a = str_from_utf8(element.title),
-                                        "description"_a = str_from_utf8(element.description),
-                                        "value"_a = str_from_utf8(element.value), "backend"_a = backend, "app"_a = app);
+    py::dict record;
+    record[role_key] = str_from_utf8(element.role);
+    record[title_key] = str_from_utf8(element.title);
+    record[description_key] = str_from_utf8(element.description);
+    record[value_key] = str_from_utf8(element.value);
+    record[backend_key] = backend;
+    record[app_key] = app;
+    ref_map[py::int_(i + 1)] = record;
   }
   replace_ref_map(self, ref_map, tree.refs.size());
   return py::dict("success"_a = true, "window"_a = app, "snapshot"_a = str_from_utf8(tree.text),
