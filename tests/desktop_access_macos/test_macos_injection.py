@@ -4,6 +4,8 @@ with a harmless value, and the value is exactly one string literal that reads ba
 the value itself."""
 
 import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
 
 from macos_fakes import (CLICK, FOCUS, FRONTMOST, KEY, TREE, TYPE, WINDOW_NAME, WINDOW_SEARCH,
                          assert_values_in_own_literals, record, run, tokenize)
@@ -111,6 +113,18 @@ def test_value_stays_one_literal(mac, osascript, place, value):
     osascript.reset()
     script = insert(mac, osascript, value)
     assert_values_in_own_literals(script, reference, {held_as(MARKER): held_as(value)})
+
+
+@settings(max_examples=40, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(text=st.text(st.characters(blacklist_categories=["Cs"], blacklist_characters="\0"), max_size=40))
+def test_any_typed_text_reads_back(mac, osascript, text):
+    mac._ref_map = {1: record("Save")}
+    osascript.reset()
+    osascript.answer(TYPE, "typed")
+    run(mac.type_ref(1, text))
+    tokens = tokenize(osascript.script(TYPE))
+    typed = tokens.index(("string", "typed"))
+    assert tokens[typed - 3][1].endswith("\nkeystroke ") and tokens[typed - 2] == ("string", text)
 
 
 def test_line_breaks_and_tabs_are_written_as_escapes(mac, osascript):

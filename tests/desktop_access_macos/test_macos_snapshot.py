@@ -44,6 +44,9 @@ def test_frontmost_process_then_its_tree(mac, notes, time_limits):
     assert ('tell application "System Events"\ntell process "Notes"\nset frontmost to true\ndelay 0.2\n'
             in tree_script)
     assert "entire contents of window 1" in tree_script  # whatever max_depth says
+    # A first window without a readable name is shown under the process's name.
+    assert 'if winName is missing value or winName is "" then set winName to "Notes"\n' in tree_script
+    assert 'on error\nset winName to "Notes"\n' in tree_script
     assert time_limits.asked == [10, 30]
 
 
