@@ -40,6 +40,7 @@ class TestWindow:
             "focused": False,
             "geometry": {},
         }
+        self.last_pointer_event = None
         self.window = Gtk.Window(title=title)
         self.window.set_default_size(640, 420)
         self.window.move(80, 60)
@@ -117,8 +118,12 @@ class TestWindow:
         return False
 
     def on_pointer(self, _widget, event, kind: str) -> bool:
-        self.record("pointer", {"kind": kind, "button": event.button,
-                                "x": round(event.x_root), "y": round(event.y_root)})
+        # An event that a child window passes on arrives again at the toplevel.
+        identity = (kind, event.button, event.time)
+        if identity != self.last_pointer_event:
+            self.last_pointer_event = identity
+            self.record("pointer", {"kind": kind, "button": event.button,
+                                    "x": round(event.x_root), "y": round(event.y_root)})
         return False
 
     def on_scroll(self, _widget, event) -> bool:

@@ -73,7 +73,8 @@ class VirtualDesktop:
         (bin_dir / "python3").symlink_to(SYSTEM_PYTHON)
         env = {k: v for k, v in os.environ.items() if k not in ("NO_AT_BRIDGE", "DBUS_SESSION_BUS_ADDRESS",
                                                                   "AT_SPI_BUS_ADDRESS", "WAYLAND_DISPLAY")}
-        env.update(XDG_RUNTIME_DIR=str(runtime_dir), GDK_BACKEND="x11",
+        # XDG_SESSION_TYPE as an X11 login sets it (pyscreeze picks its capture method by it).
+        env.update(XDG_RUNTIME_DIR=str(runtime_dir), GDK_BACKEND="x11", XDG_SESSION_TYPE="x11",
                    PATH=f"{bin_dir}{os.pathsep}{os.environ.get('PATH', '')}")
         self.env = env
         try:

@@ -53,3 +53,10 @@ def test_a_second_window_takes_the_focus(test_window, virtual_desktop):
         assert virtual_desktop.active_window_name() == "Editor Test"
     finally:
         second.close()
+
+
+def test_pointer_events_are_recorded_once(test_window, virtual_desktop):
+    x, y = test_window.center_of("Ready")
+    virtual_desktop.xdotool("mousemove", str(x), str(y), "click", "1")
+    pointer = test_window.wait_for(lambda s: any(e["kind"] == "release" for e in s["pointer"]))["pointer"]
+    assert [(e["kind"], e["button"]) for e in pointer] == [("press", 1), ("release", 1)]
