@@ -3,6 +3,8 @@
 #include "runtime.hpp"
 #include "support/args.hpp"
 
+#include <pybind11/gil_safe_call_once.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -86,6 +88,78 @@ py::str python_format(double seconds) {
   return moment.attr("strftime")(kTimestampFormat);
 }
 
+// The keys of the dictionary forms: first the fields in order, then the added texts.
+constexpr const char* kJobKeys[] = {"id", "name", "description", "job_type", "schedule", "interval_seconds",
+                                    "prompt", "model_key", "spawn_worker", "state", "created_at", "last_run",
+                                    "next_run", "run_count", "max_runs", "next_run_human", "last_run_human"};
+constexpr std::size_t kJobFieldCount = 15;
+constexpr std::size_t kJobTypeField = 3, kPromptField = 6, kStateField = 9, kLastRunField = 11, kNextRunField = 12;
+constexpr const char* kExecutionKeys[] = {"job_id", "job_name", "started_at", "completed_at", "duration", "success",
+                                          "result", "error", "model_used", "worker_id", "started_at_human"};
+constexpr std::size_t kExecutionFieldCount = 10;
+constexpr std::size_t kStartedAtField = 2, kDurationField = 4, kResultField = 6;
+
+template <std::size_t N>
+py::tuple interned(const char* const (&names)[N]) {
+  py::tuple strings(N);
+  for (std::size_t index = 0; index < N; ++index) {
+    PyObject* name = PyUnicode_InternFromString(names[index]);
+    if (name == nullptr) {
+      throw py::error_already_set();
+    }
+    PyTuple_SET_ITEM(strings.ptr(), static_cast<Py_ssize_t>(index), name);
+  }
+  return strings;
+}
+
+// The key strings are made once: the forms are built for every listing and save.
+const py::tuple& job_keys() {
+  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::tuple> keys;
+  return keys.call_once_and_store_result([] { return interned(kJobKeys); }).get_stored();
+}
+
+const py::tuple& execution_keys() {
+  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::tuple> keys;
+  return keys.call_once_and_store_result([] { return interned(kExecutionKeys); }).get_stored();
+}
+
+void put(const py::dict& form, py::handle key, py::handle value) {
+  if (PyDict_SetItem(form.ptr(), key.ptr(), value.ptr()) < 0) {
+    throw py::error_already_set();
+  }
+}
+
+// Reads the fields of a record: from its instance dictionary when it is of the module's
+// own class (whose fields live there), otherwise through getattr, which honours
+// whatever a subclass defines.
+class RecordReader {
+ public:
+  RecordReader(py::handle record, const char* class_name) : record_(record) {
+    if (Py_TYPE(record.ptr()) == reinterpret_cast<PyTypeObject*>(module_attr(class_name).ptr())) {
+      fields_ = py::reinterpret_steal<py::object>(PyObject_GenericGetDict(record.ptr(), nullptr));
+      if (!fields_) {
+        throw py::error_already_set();
+      }
+    }
+  }
+
+  py::object operator[](py::handle name) const {
+    if (fields_) {
+      if (PyObject* value = PyDict_GetItemWithError(fields_.ptr(), name.ptr())) {
+        return py::reinterpret_borrow<py::object>(value);
+      }
+      if (PyErr_Occurred()) {
+        throw py::error_already_set();
+      }
+    }
+    return record_.attr(name);
+  }
+
+ private:
+  py::handle record_;
+  py::object fields_;
+};
+
 py::object make_enum(const char* name, std::initializer_list<std::pair<const char*, const char*>> members) {
   py::list pairs;
   for (const auto& [member, value] : members) {
@@ -127,7 +201,12 @@ py::object job_from_dict(py::object cls, py::object data) {
       arguments[key] = value;
     }
   }
-  return cls(**arguments);
+  // Called directly: pybind11's keyword unpacking checks each key through a Python call.
+  PyObject* job = PyObject_Call(cls.ptr(), py::tuple().ptr(), arguments.ptr());
+  if (job == nullptr) {
+    throw py::error_already_set();
+  }
+  return py::reinterpret_steal<py::object>(job);
 }
 
 }  // namespace
@@ -174,44 +253,42 @@ py::str format_timestamp(py::handle ts) {
 }
 
 py::dict job_to_dict(py::handle job) {
+  const py::tuple& keys = job_keys();
+  const RecordReader fields(job, "ScheduledJob");
   py::dict form;
-  form["id"] = job.attr("id");
-  form["name"] = job.attr("name");
-  form["description"] = job.attr("description");
-  form["job_type"] = value_of(job.attr("job_type"));
-  form["schedule"] = job.attr("schedule");
-  form["interval_seconds"] = job.attr("interval_seconds");
-  form["prompt"] = shortened(job.attr("prompt"), kPromptShown, "...");
-  form["model_key"] = job.attr("model_key");
-  form["spawn_worker"] = job.attr("spawn_worker");
-  form["state"] = value_of(job.attr("state"));
-  const py::object next_run = job.attr("next_run");
-  const py::object last_run = job.attr("last_run");
-  form["created_at"] = job.attr("created_at");
-  form["last_run"] = last_run;
-  form["next_run"] = next_run;
-  form["run_count"] = job.attr("run_count");
-  form["max_runs"] = job.attr("max_runs");
-  form["next_run_human"] = truthy(next_run) ? format_timestamp(next_run) : py::str("Not scheduled");
-  form["last_run_human"] = truthy(last_run) ? format_timestamp(last_run) : py::str("Never");
+  for (std::size_t index = 0; index < kJobFieldCount; ++index) {
+    py::object value = fields[keys[index]];
+    if (index == kJobTypeField || index == kStateField) {
+      value = value_of(value);
+    } else if (index == kPromptField) {
+      value = shortened(value, kPromptShown, "...");
+    }
+    put(form, keys[index], value);
+  }
+  const py::object next_run = fields[keys[kNextRunField]];
+  const py::object last_run = fields[keys[kLastRunField]];
+  put(form, keys[kJobFieldCount], truthy(next_run) ? format_timestamp(next_run) : py::str("Not scheduled"));
+  put(form, keys[kJobFieldCount + 1], truthy(last_run) ? format_timestamp(last_run) : py::str("Never"));
   return form;
 }
 
 py::dict execution_to_dict(py::handle execution) {
-  py::dict form;
-  const py::object started_at = execution.attr("started_at");
-  form["job_id"] = execution.attr("job_id");
-  form["job_name"] = execution.attr("job_name");
-  form["started_at"] = started_at;
-  form["started_at_human"] = format_timestamp(started_at);
-  form["completed_at"] = execution.attr("completed_at");
+  const py::tuple& keys = execution_keys();
+  const RecordReader fields(execution, "JobExecution");
   const py::object round = py::reinterpret_borrow<py::dict>(PyEval_GetBuiltins())["round"];
-  form["duration"] = round(execution.attr("duration"), 2);
-  form["success"] = execution.attr("success");
-  form["result"] = shortened(execution.attr("result"), kResultShown, "");
-  form["error"] = execution.attr("error");
-  form["model_used"] = execution.attr("model_used");
-  form["worker_id"] = execution.attr("worker_id");
+  py::dict form;
+  for (std::size_t index = 0; index < kExecutionFieldCount; ++index) {
+    py::object value = fields[keys[index]];
+    if (index == kDurationField) {
+      value = round(value, 2);
+    } else if (index == kResultField) {
+      value = shortened(value, kResultShown, "");
+    }
+    put(form, keys[index], value);
+    if (index == kStartedAtField) {
+      put(form, keys[kExecutionFieldCount], format_timestamp(value));
+    }
+  }
   return form;
 }
 

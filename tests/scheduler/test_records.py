@@ -84,7 +84,9 @@ def test_from_dict_reads_forms_and_parts_of_them():
     class Special(ScheduledJob):
         pass
 
-    assert type(Special.from_dict({})) is Special
+    special = Special.from_dict({"name": "s", "job_type": "once"})
+    plain = ScheduledJob(**{field.name: getattr(special, field.name) for field in dataclasses.fields(special)})
+    assert type(special) is Special and special.to_dict() == plain.to_dict()
 
 
 def test_a_plain_string_state_still_gives_a_dictionary_form():
