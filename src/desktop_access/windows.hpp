@@ -4,14 +4,17 @@
 //
 // The core routes here: snapshot, get_focused_window, list_windows and focus_window by
 // SYSTEM; click_ref, type_ref, select_ref and toggle_ref for records whose backend is
-// "pywinauto" or "uiautomation" (or missing). Methods registered on DesktopAccess:
-//   coroutines _snapshot_windows(window_title, max_depth), _click_ref_windows(ref,
-//   elem_info, double_click), _type_ref_windows(ref, elem_info, text, clear_first,
-//   press_enter), _get_focused_window_windows(), _list_windows_windows(),
-//   _focus_window_windows(title);
-//   blocking _select_element_sync(element, backend, value) and
-//   _toggle_element_sync(element, backend), which the core runs in the executor and
-//   which raise on failure.
+// "pywinauto" or "uiautomation" (or missing). Methods registered on DesktopAccess, each
+// reached through the instance so that tests can patch it:
+//   coroutines _snapshot_windows, _click_ref_windows, _type_ref_windows,
+//   _get_element_center, _get_focused_window_windows, _list_windows_windows,
+//   _focus_window_windows (windows_snapshot.cpp, windows_actions.cpp,
+//   windows_queries.cpp);
+//   blocking, run on a worker thread: _snapshot_sync, _snapshot_pywinauto,
+//   _snapshot_uiautomation, _walk_element_pywinauto, _walk_element_uiautomation,
+//   _click_element_sync, _type_element_sync, _select_element_sync,
+//   _toggle_element_sync, _get_focused_window_sync, _list_windows_sync,
+//   _focus_window_sync.
 #pragma once
 
 #include "desktop_access.hpp"

@@ -1,0 +1,85 @@
+#include "windows_common.hpp"
+
+#include "support/args.hpp"
+
+namespace desktop_access::uia {
+
+py::object pywinauto_desktop() { return support::import("pywinauto").attr("Desktop")("backend"_a = "uia"); }
+
+py::object foreground_window() {
+  return support::import("ctypes").attr("windll").attr("user32").attr("GetForegroundWindow")();
+}
+
+py::str text_or_empty(py::handle value) {
+  if (!truthy(value)) {
+    return py::str();
+  }
+  if (PyUnicode_Check(value.ptr())) {
+    return py::reinterpret_borrow<py::str>(value);
+  }
+  return py::str(value);
+}
+
+py::str containing_pattern(py::handle text) { return py::str(".*{}.*").format(text); }
+
+bool is_nonblank(py::handle text) {
+  if (!PyUnicode_Check(text.ptr())) {
+    return truthy(text) && truthy(text.attr("strip")());
+  }
+  const Py_ssize_t length = PyUnicode_GET_LENGTH(text.ptr());
+  const int kind = PyUnicode_KIND(text.ptr());
+  const void* data = PyUnicode_DATA(text.ptr());
+  for (Py_ssize_t i = 0; i < length; ++i) {
+    if (!Py_UNICODE_ISSPACE(PyUnicode_READ(kind, data, i))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+py::object call_method(py::handle object, const py::str& name) {
+  PyObject* result = PyObject_CallMethodNoArgs(object.ptr(), name.ptr());
+  if (result == nullptr) {
+    throw py::error_already_set();
+  }
+  return py::reinterpret_steal<py::object>(result);
+}
+
+bool truthy(py::handle value) { return support::args::to_bool(value); }
+
+bool contains(py::handle container, py::handle item) {
+  const int found = PySequence_Contains(container.ptr(), item.ptr());
+  if (found < 0) {
+    throw py::error_already_set();
+  }
+  return found == 1;
+}
+
+bool is_uiautomation(py::handle backend) { return backend.equal(py::str("uiautomation")); }
+
+void sleep_on_worker(double seconds) { support::import("time").attr("sleep")(seconds); }
+
+Utf8Text::Utf8Text(py::handle text) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+  if (data == nullptr) {
+    PyErr_Clear();
+    encoded_ = py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogatepass"));
+    if (!encoded_) {
+      throw py::error_already_set();
+    }
+    data = PyBytes_AS_STRING(encoded_.ptr());
+    size = PyBytes_GET_SIZE(encoded_.ptr());
+  }
+  view_ = std::string_view(data, static_cast<std::size_t>(size));
+}
+
+py::str str_from_utf8(std::string_view text) {
+  PyObject* decoded = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
+  if (decoded == nullptr) {
+    throw py::error_already_set();
+  }
+  return py::reinterpret_steal<py::str>(decoded);
+}
+
+}  // namespace desktop_access::uia

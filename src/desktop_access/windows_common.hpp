@@ -1,0 +1,78 @@
+// Shared ground of the Windows backend's parts (snapshot, element actions, window
+// queries): the packages and user32 reached at the moment of use, and the small
+// conversions and guards that the UI Automation calls need.
+#pragma once
+
+#include "desktop_access.hpp"
+
+#include <string_view>
+#include <utility>
+
+namespace desktop_access::uia {
+
+// Each part registers its own methods on DesktopAccess.
+void register_snapshot(MethodTable& methods);
+void register_actions(MethodTable& methods);
+void register_window_queries(MethodTable& methods);
+
+// pywinauto's Desktop(backend="uia"), imported at the moment of use.
+py::object pywinauto_desktop();
+
+// user32 GetForegroundWindow() through ctypes.windll: the handle, 0 when none.
+py::object foreground_window();
+
+// `value or ""` as a str (anything else than a str as str(value)).
+py::str text_or_empty(py::handle value);
+
+// ".*" + text + ".*": matches any title containing `text`, whose own regular-expression
+// syntax stays in effect (callers may pass patterns).
+py::str containing_pattern(py::handle text);
+
+// Non-empty and not only white space (what `text.strip()` would leave).
+bool is_nonblank(py::handle text);
+
+// object.name() by an (interned) name, without building an argument tuple.
+py::object call_method(py::handle object, const py::str& name);
+
+bool truthy(py::handle value);
+
+// `item in container`
+bool contains(py::handle container, py::handle item);
+
+// Whether an element record's backend names uiautomation (anything else is pywinauto).
+bool is_uiautomation(py::handle backend);
+
+// time.sleep, looked up at each use: waits on the worker thread that runs the action.
+void sleep_on_worker(double seconds);
+
+// Runs `attempt` (returning whether it did the job); an Exception raised inside counts
+// as not done. Anything else (KeyboardInterrupt, SystemExit) travels on.
+template <class Attempt>
+bool attempted(Attempt&& attempt) {
+  try {
+    return std::forward<Attempt>(attempt)();
+  } catch (py::error_already_set& error) {
+    rethrow_unless_exception(error);
+  } catch (py::builtin_exception&) {
+  }
+  return false;
+}
+
+// The UTF-8 bytes of a str, valid while this object lives; lone surrogates pass through.
+class Utf8Text {
+ public:
+  explicit Utf8Text(py::handle text);
+  Utf8Text(const Utf8Text&) = delete;
+  Utf8Text& operator=(const Utf8Text&) = delete;
+
+  std::string_view view() const { return view_; }
+
+ private:
+  py::object encoded_;
+  std::string_view view_;
+};
+
+// UTF-8 text (lone surrogates included) as a str.
+py::str str_from_utf8(std::string_view text);
+
+}  // namespace desktop_access::uia

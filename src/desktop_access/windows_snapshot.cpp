@@ -1,0 +1,407 @@
+// The Windows snapshot: the window chosen by title or by the foreground handle, its
+// UI Automation tree walked to the depth limit on a worker thread, one line per listed
+// element and a ref for every enabled interactive one.
+#include "support/args.hpp"
+#include "windows_common.hpp"
+#include "windows_lines.hpp"
+
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace desktop_access::uia {
+
+namespace {
+
+namespace args = support::args;
+using support::Coroutine;
+
+constexpr const char* kNoPackage = "Windows UI Automation not available. Install pywinauto: pip install pywinauto";
+constexpr const char* kNoPackageHint = "This feature requires pywinauto installed.";
+
+enum class Package { pywinauto, uiautomation };
+
+// An integer argument as a C++ integer, saturated at the ends of the range (a depth
+// limit of 10**30 means no limit).
+long long saturated_int(py::handle value, const char* name) {
+  py::int_ number = args::to_int(value, name);
+  int overflow = 0;
+  const long long result = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+  if (overflow != 0) {
+    return overflow > 0 ? std::numeric_limits<long long>::max() : std::numeric_limits<long long>::min();
+  }
+  if (result == -1 && PyErr_Occurred()) {
+    throw py::error_already_set();
+  }
+  return result;
+}
+
+// What a walker reads of one element, with the defaults of what cannot be read.
+struct ElementProperties {
+  py::str type;
+  py::str name;
+  py::str auto_id;
+  py::str value;
+  py::object enabled = py::bool_(true);
+};
+
+bool has_value_interface(std::string_view type) { return type == "Edit" || type == "ComboBox" || type == "Document"; }
+
+py::str interned(const char* text) {
+  PyObject* name = PyUnicode_InternFromString(text);
+  if (name == nullptr) {
+    throw py::error_already_set();
+  }
+  return py::reinterpret_steal<py::str>(name);
+}
+
+// The attribute names and record keys of a walk, interned once per walk: lookups by an
+// interned name hit the runtime's attribute caches instead of making a string each time.
+struct Names {
+  py::str friendly_class_name = interned("friendly_class_name");
+  py::str window_text = interned("window_text");
+  py::str element_info = interned("element_info");
+  py::str automation_id = interned("automation_id");
+  py::str enabled = interned("enabled");
+  py::str iface_value = interned("iface_value");
+  py::str current_value = interned("CurrentValue");
+  py::str children = interned("children");
+  py::str control_type_name = interned("ControlTypeName");
+  py::str name_property = interned("Name");
+  py::str automation_id_property = interned("AutomationId");
+  py::str is_enabled = interned("IsEnabled");
+  py::str get_value_pattern = interned("GetValuePattern");
+  py::str value_property = interned("Value");
+  py::str get_children = interned("GetChildren");
+  py::str ref_counter = interned("_ref_counter");
+  py::str control_suffix = interned("Control");
+  py::str lower = interned("lower");
+  // element record keys
+  py::str element = interned("element");
+  py::str control_type = interned("control_type");
+  py::str name = interned("name");
+  py::str auto_id = interned("auto_id");
+  py::str value = interned("value");
+  py::str backend = interned("backend");
+};
+
+void set_item(const py::dict& dict, const py::str& key, py::handle value) {
+  if (PyDict_SetItem(dict.ptr(), key.ptr(), value.ptr()) != 0) {
+    throw py::error_already_set();
+  }
+}
+
+py::str without(const py::str& text, const py::str& part) {
+  PyObject* replaced = PyUnicode_Replace(text.ptr(), part.ptr(), py::str().ptr(), -1);
+  if (replaced == nullptr) {
+    throw py::error_already_set();
+  }
+  return py::reinterpret_steal<py::str>(replaced);
+}
+
+// The type in lower case, as str.lower() gives it (in C++ for the usual ASCII names).
+std::string lowered(const py::str& type, const py::str& lower_method) {
+  if (!PyUnicode_IS_ASCII(type.ptr())) {
+    const py::object lower = call_method(type, lower_method);
+    return std::string(Utf8Text(lower).view());
+  }
+  std::string lower(Utf8Text(type).view());
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return lower;
+}
+
+// One walk of an element's subtree, depth first in UI Automation order, without
+// recursion on the C stack. Elements whose children cannot be listed end their branch;
+// an element whose properties cannot be read is skipped with its subtree.
+class TreeWalk {
+ public:
+  TreeWalk(py::object self, py::handle lines, long long max_depth, Package package)
+      : self_(std::move(self)),
+        lines_(py::reinterpret_borrow<py::object>(lines)),
+        ref_map_(self_.attr("_ref_map")),
+        counter_(args::to_long(self_.attr("_ref_counter"), "_ref_counter")),
+        interactive_types_(support::import(kModuleName).attr("INTERACTIVE_TYPES")),
+        context_types_(support::import(kModuleName).attr("CONTEXT_TYPES")),
+        backend_(package == Package::pywinauto ? "pywinauto" : "uiautomation"),
+        max_depth_(max_depth),
+        package_(package),
+        record_template_(make_record_template()) {}
+
+  // Lists the children of `root`, which sit at `depth`, and everything below them.
+  void run(py::handle root, long long depth) {
+    if (depth <= max_depth_) {
+      descend(root, depth);
+    }
+    while (!pending_.empty()) {
+      Level& level = pending_.back();
+      if (level.next == level.children.size()) {
+        pending_.pop_back();
+        continue;
+      }
+      py::object child = level.children[level.next++];
+      const long long child_depth = level.depth;
+      if (visit(child, child_depth) && child_depth < max_depth_) {
+        descend(child, child_depth + 1);
+      }
+    }
+  }
+
+ private:
+  struct Level {
+    py::list children;
+    std::size_t next = 0;
+    long long depth = 0;
+  };
+
+  void descend(py::handle element, long long depth) {
+    py::list children;
+    const bool listed = attempted([&] {
+      children = py::list(call_method(element, package_ == Package::pywinauto ? names_.children : names_.get_children));
+      return true;
+    });
+    if (listed && !children.empty()) {
+      pending_.push_back(Level{std::move(children), 0, depth});
+    }
+  }
+
+  ElementProperties read_pywinauto(py::handle element) const {
+    ElementProperties read;
+    read.type = text_or_empty(call_method(element, names_.friendly_class_name));
+    read.name = text_or_empty(call_method(element, names_.window_text));
+    attempted([&] {
+      py::object info = element.attr(names_.element_info);
+      read.auto_id = text_or_empty(info.attr(names_.automation_id));
+      read.enabled = info.attr(names_.enabled);
+      return true;
+    });
+    if (has_value_interface(Utf8Text(read.type).view())) {
+      attempted([&] {
+        py::object value_interface = element.attr(names_.iface_value);
+        if (truthy(value_interface)) {
+          read.value = text_or_empty(value_interface.attr(names_.current_value));
+        }
+        return true;
+      });
+    }
+    return read;
+  }
+
+  ElementProperties read_uiautomation(py::handle element) const {
+    ElementProperties read;
+    read.type = without(text_or_empty(element.attr(names_.control_type_name)), names_.control_suffix);
+    read.name = text_or_empty(element.attr(names_.name_property));
+    read.auto_id = text_or_empty(element.attr(names_.automation_id_property));
+    read.enabled = element.attr(names_.is_enabled);
+    attempted([&] {
+      py::object pattern = call_method(element, names_.get_value_pattern);
+      if (truthy(pattern)) {
+        read.value = text_or_empty(pattern.attr(names_.value_property));
+      }
+      return true;
+    });
+    return read;
+  }
+
+  // The element's line and ref; false when it failed (its subtree is then skipped).
+  bool visit(py::handle element, long long depth) {
+    try {
+      render(package_ == Package::pywinauto ? read_pywinauto(element) : read_uiautomation(element), element, depth);
+      return true;
+    } catch (py::error_already_set& error) {
+      rethrow_unless_exception(error);
+      log_skipped(py::str(error.value()));
+    } catch (py::builtin_exception& error) {
+      log_skipped(py::str(error.what()));
+    }
+    return false;
+  }
+
+  void log_skipped(const py::str& error) const {
+    if (package_ == Package::pywinauto) {
+      logger.debug([&] { return py::str("Error processing element: {}").format(error); });
+    }
+  }
+
+  void render(const ElementProperties& read, py::handle element, long long depth) {
+    const bool interactive = contains(interactive_types_, read.type);
+    const bool context = contains(context_types_, read.type);
+    if (interactive && truthy(read.enabled)) {
+      const long long ref = ++counter_;
+      py::int_ key(ref);
+      self_.attr(names_.ref_counter) = key;
+      ref_map_[key] = record(element, read);
+      const std::string type = lowered(read.type, names_.lower);
+      const Utf8Text name(read.name), value(read.value), auto_id(read.auto_id);
+      append(str_from_utf8(windows_ref_line(depth, ref, {type, name.view(), value.view(), auto_id.view()})));
+    } else if (context && is_nonblank(read.name)) {
+      const Utf8Text name(read.name);
+      append(str_from_utf8(windows_context_line(depth, lowered(read.type, names_.lower), name.view())));
+    }
+  }
+
+  void append(const py::str& line) {
+    if (PyList_CheckExact(lines_.ptr())) {
+      if (PyList_Append(lines_.ptr(), line.ptr()) != 0) {
+        throw py::error_already_set();
+      }
+    } else {
+      lines_.attr("append")(line);
+    }
+  }
+
+  // A new element record, keys in their order; copied from a template that holds the
+  // keys already, so that filling it never resizes it.
+  py::dict record(py::handle element, const ElementProperties& read) const {
+    py::dict record = py::reinterpret_steal<py::dict>(PyDict_Copy(record_template_.ptr()));
+    if (!record) {
+      throw py::error_already_set();
+    }
+    set_item(record, names_.element, element);
+    set_item(record, names_.control_type, read.type);
+    set_item(record, names_.name, read.name);
+    set_item(record, names_.auto_id, read.auto_id);
+    set_item(record, names_.value, read.value);
+    return record;
+  }
+
+  py::dict make_record_template() const {
+    py::dict record;
+    for (const py::str* key : {&names_.element, &names_.control_type, &names_.name, &names_.auto_id, &names_.value}) {
+      set_item(record, *key, py::none());
+    }
+    set_item(record, names_.backend, backend_);
+    return record;
+  }
+
+  const Names names_;
+  py::object self_;
+  py::object lines_;
+  py::object ref_map_;
+  long long counter_;
+  py::object interactive_types_;
+  py::object context_types_;
+  py::str backend_;
+  long long max_depth_;
+  Package package_;
+  py::dict record_template_;
+  std::vector<Level> pending_;
+};
+
+void walk(py::object self, py::object element, py::object lines, py::object depth, py::object max_depth,
+          Package package) {
+  TreeWalk(std::move(self), lines, saturated_int(max_depth, "max_depth"), package)
+      .run(element, saturated_int(depth, "depth"));
+}
+
+bool is_given(py::handle window_title) { return !window_title.is_none() && truthy(window_title); }
+
+// The header line and the empty line under it.
+py::list first_lines(py::str header) {
+  py::list lines;
+  lines.append(std::move(header));
+  lines.append(py::str());
+  return lines;
+}
+
+py::dict snapshot_result(py::handle self, py::handle window_name, const py::list& lines) {
+  py::str snapshot = py::str("\n").attr("join")(lines);
+  return py::dict("success"_a = true, "window"_a = window_name, "snapshot"_a = snapshot,
+                  "element_count"_a = self.attr("_ref_counter"), "hint"_a = kRefHint);
+}
+
+py::str name_or_unknown(py::handle name) {
+  py::str text = text_or_empty(name);
+  return py::len(text) == 0 ? py::str("Unknown") : text;
+}
+
+py::dict snapshot_pywinauto(py::object self, py::object window_title, py::object max_depth) {
+  py::object desktop = pywinauto_desktop();
+  const bool titled = is_given(window_title);
+  py::object windows;
+  if (titled) {
+    windows = desktop.attr("windows")("title_re"_a = containing_pattern(window_title), "visible_only"_a = true);
+  } else {
+    py::object handle = foreground_window();
+    if (!truthy(handle)) {
+      return failure("No foreground window found");
+    }
+    windows = desktop.attr("windows")("handle"_a = handle);
+  }
+  if (!truthy(windows)) {
+    return failure(titled ? py::str("No window found matching: {}").format(window_title) : py::str("No window found"));
+  }
+  py::object wrapper = windows[py::int_(0)].attr("wrapper_object")();
+  replace_ref_map(self, py::dict(), 0);  // the window is found: numbering starts over
+  py::str name = name_or_unknown(wrapper.attr("window_text")());
+  py::str class_name = text_or_empty(wrapper.attr("friendly_class_name")());
+  py::list lines = first_lines(py::str("Window: {} [{}]").format(name, class_name));
+  self.attr("_walk_element_pywinauto")(wrapper, lines, "depth"_a = 0, "max_depth"_a = max_depth);
+  return snapshot_result(self, name, lines);
+}
+
+py::dict snapshot_uiautomation(py::object self, py::object window_title, py::object max_depth) {
+  py::module_ automation = support::import("uiautomation");
+  py::object window = is_given(window_title)
+                          ? automation.attr("WindowControl")("searchDepth"_a = 1, "Name"_a = window_title)
+                          : automation.attr("GetForegroundControl")();
+  if (!truthy(window) || !truthy(window.attr("Exists")(0))) {
+    return failure("No window found");
+  }
+  replace_ref_map(self, py::dict(), 0);  // the window is found: numbering starts over
+  py::str name = name_or_unknown(window.attr("Name"));
+  py::list lines = first_lines(py::str("Window: {}").format(name));
+  self.attr("_walk_element_uiautomation")(window, lines, "depth"_a = 0, "max_depth"_a = max_depth);
+  return snapshot_result(self, name, lines);
+}
+
+py::object snapshot_sync(py::object self, py::object window_title, py::object max_depth) {
+  const char* method = flag(self, "_pywinauto_available") ? "_snapshot_pywinauto" : "_snapshot_uiautomation";
+  return self.attr(method)(window_title, max_depth);
+}
+
+Coroutine snapshot_windows(py::object self, py::object window_title, py::object max_depth) {
+  if (!flag(self, "_uia_available")) {
+    co_return py::dict("success"_a = false, "error"_a = kNoPackage, "hint"_a = kNoPackageHint);
+  }
+  try {
+    co_return co_await in_default_executor(self.attr("_snapshot_sync"), window_title, max_depth);
+  } catch (py::error_already_set& error) {
+    rethrow_unless_exception(error);
+    py::str text(error.value());
+    logger.error([&] { return py::str("Desktop snapshot failed: {}").format(text); });
+    co_return failure(text);
+  }
+}
+
+}  // namespace
+
+void register_snapshot(MethodTable& methods) {
+  methods
+      .def(
+          "_snapshot_windows",
+          [](py::object self, py::object window_title, py::object max_depth) {
+            return snapshot_windows(self, window_title, max_depth).to_python("DesktopAccess._snapshot_windows");
+          },
+          py::arg("window_title"), py::arg("max_depth"))
+      .def("_snapshot_sync", &snapshot_sync, py::arg("window_title"), py::arg("max_depth"))
+      .def("_snapshot_pywinauto", &snapshot_pywinauto, py::arg("window_title"), py::arg("max_depth"))
+      .def("_snapshot_uiautomation", &snapshot_uiautomation, py::arg("window_title"), py::arg("max_depth"))
+      .def(
+          "_walk_element_pywinauto",
+          [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth) {
+            walk(self, element, lines, depth, max_depth, Package::pywinauto);
+          },
+          py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"))
+      .def(
+          "_walk_element_uiautomation",
+          [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth) {
+            walk(self, element, lines, depth, max_depth, Package::uiautomation);
+          },
+          py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"));
+}
+
+}  // namespace desktop_access::uia
