@@ -91,6 +91,32 @@ void type_uiautomation(py::handle control, py::handle text, bool clear_first, bo
   }
 }
 
+// The text as pywinauto's key notation types it literally: its special characters
+// (modifiers + ^ % ~, grouping parentheses and braces) each wrapped in braces.
+py::object literal_keys(py::handle text) {
+  if (!PyUnicode_Check(text.ptr())) {
+    return py::reinterpret_borrow<py::object>(text);
+  }
+  const Py_ssize_t length = PyUnicode_GET_LENGTH(text.ptr());
+  const int kind = PyUnicode_KIND(text.ptr());
+  const void* data = PyUnicode_DATA(text.ptr());
+  py::list pieces;
+  Py_ssize_t start = 0;
+  for (Py_ssize_t i = 0; i < length; ++i) {
+    const Py_UCS4 c = PyUnicode_READ(kind, data, i);
+    if (c == '+' || c == '^' || c == '%' || c == '~' || c == '(' || c == ')' || c == '{' || c == '}') {
+      pieces.append(text[py::slice(start, i, 1)]);
+      pieces.append(py::str("{{{}}}").format(text[py::slice(i, i + 1, 1)]));
+      start = i + 1;
+    }
+  }
+  if (start == 0) {
+    return py::reinterpret_borrow<py::object>(text);
+  }
+  pieces.append(text[py::slice(start, length, 1)]);
+  return py::str("").attr("join")(pieces);
+}
+
 void type_pywinauto(py::handle wrapper, py::handle text, bool clear_first, bool press_enter) {
   auto type_keys = [&](auto&&... keys) { wrapper.attr("type_keys")(std::forward<decltype(keys)>(keys)...); };
   bool value_set = false;
@@ -104,7 +130,7 @@ void type_pywinauto(py::handle wrapper, py::handle text, bool clear_first, bool 
     type_keys("^a", "set_foreground"_a = false);
     sleep_on_worker(kAfterSelectAllSeconds);
   }
-  type_keys(text, "with_spaces"_a = true, "set_foreground"_a = false);
+  type_keys(literal_keys(text), "with_spaces"_a = true, "set_foreground"_a = false);
   if (press_enter) {
     type_keys("{ENTER}", "set_foreground"_a = false);
   }

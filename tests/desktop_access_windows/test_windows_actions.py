@@ -147,6 +147,12 @@ class TestType:
         assert threading.get_ident() not in {thread for _, thread in sleeps.blocking}
         assert sleeps.awaited == []
 
+    def test_pywinauto_types_key_notation_characters_literally(self, access, form, pywinauto_only, sleeps):
+        journal = form()
+        run(access.type_ref(4, "50% off (net) {x}+y^~", clear_first=False))
+        assert [call[1] for call in acted(journal) if call[0] == "type_keys"] == [
+            "50{%} off {(}net{)} {{}x{}}{+}y{^}{~}"]
+
     @pytest.mark.parametrize("text, typing", [
         ("hello", ("pyautogui.typewrite", "hello", {"interval": 0.02})),
         ("héllo", ("pyautogui.write", "héllo")),
