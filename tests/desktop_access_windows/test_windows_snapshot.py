@@ -146,6 +146,16 @@ class TestWindowChoice:
         assert f"Desktop snapshot failed: {expected}" in caplog.messages
         assert access._ref_map == refs_before
 
+    def test_a_window_that_vanishes_after_it_was_found_fails_with_the_refs_gone(self, access, package, screen,
+                                                                               caplog):
+        add_settings(screen, foreground=True)
+        snapshot(access)
+        screen.windows[0].root.failing.add("name")
+        result = snapshot(access)
+        assert result == {"success": False, "error": "name failed on Settings"}
+        assert "Desktop snapshot failed: name failed on Settings" in caplog.messages
+        assert access._ref_map == {} and access._ref_counter == 0
+
     def test_unnamed_window_is_unknown(self, access, package, screen):
         screen.add_window("", Node("Button", "OK"), friendly="", foreground=True)
         result = snapshot(access)
@@ -176,6 +186,18 @@ class TestLines:
     def test_names_are_printed_unchanged(self, access, package, screen):
         screen.add_window("Odd", Node("Button", 'say "hi"\nnow'), Node("Text", " padded "), foreground=True)
         assert element_lines(snapshot(access)) == ['[1] button "say "hi"', 'now"', "text:  padded "]
+
+    def test_non_ascii_text_is_cut_by_characters_and_kept_intact(self, access, package, screen):
+        screen.add_window("Unicode", Node("Edit", "Grüße 😀", value="é" * 150), Node("Text", "\ud800 lone"),
+                          Node("Text", "ß" * 201), foreground=True)
+        assert element_lines(snapshot(access)) == [
+            f'[1] edit "Grüße 😀" value="{"é" * 100}"', "text: \ud800 lone", f"text: {'ß' * 200}..."]
+
+    @pytest.mark.parametrize("title", [None, ""])
+    def test_no_title_means_the_foreground_window(self, access, package, screen, title):
+        screen.add_window("Other", Node("Button", "No"))
+        add_settings(screen, foreground=True)
+        assert snapshot(access, title)["window"] == "Settings"
 
     def test_pywinauto_reads_values_only_of_edits_combo_boxes_and_documents(self, access, package, screen):
         screen.add_window("Values", Node("Slider", "Volume", value="40"), Node("ComboBox", "Size", value="Large"),
