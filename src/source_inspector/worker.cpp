@@ -4,6 +4,7 @@
 #include "inspection.hpp"
 #include "strings.hpp"
 #include "support/args.hpp"
+#include "tree_dump.hpp"
 #include "support/json.hpp"
 
 #include <optional>
@@ -14,7 +15,7 @@ namespace source_inspector {
 
 namespace {
 
-constexpr Py_ssize_t TREE_DUMP_LIMIT = 5000;
+constexpr std::size_t TREE_DUMP_LIMIT = 5000;
 
 enum class Action { ParseAst, FindFunctions, FindClasses, FindImports, FindTodos, Complexity, Symbols, CallGraph, Summarize };
 
@@ -81,13 +82,8 @@ bool equals(py::handle value, const py::object& text) {
 }
 
 py::object tree_dump(const py::object& tree) {
-  py::object dump = support::import("ast").attr("dump")(tree, py::arg("indent") = 2);
-  PyObject* cut = PyUnicode_Substring(dump.ptr(), 0, TREE_DUMP_LIMIT);
-  if (cut == nullptr) {
-    throw py::error_already_set();
-  }
   py::dict result;
-  result[strings().ast] = py::reinterpret_steal<py::object>(cut);
+  result[strings().ast] = dump_prefix(tree, TREE_DUMP_LIMIT);
   return result;
 }
 

@@ -6,6 +6,7 @@ from __future__ import annotations
 import ast
 import io
 import json
+import sys
 from pathlib import Path
 
 import pytest
@@ -121,6 +122,33 @@ def test_parse_ast_is_cut_to_5000_characters():
     response = inspector.handle_command({"action": "parse_ast", "path": path})
     assert response["result"]["ast"] == ast.dump(ast.parse(Path(path).read_text()), indent=2)[:5000]
     assert len(response["result"]["ast"]) == 5000
+
+
+@pytest.mark.parametrize("source", [
+    "",
+    "def f(a, /, b=1, *c, d, **e) -> None: pass",
+    "match x:\n case None: pass\n case [1, *rest]: pass\n case {'k': v, **kw}: pass\n case C(1, a=2) | D(): pass",
+    "global a, b\nx: int = 1\nf'{a!r:>{w}}' + b'\\xff' + 1j + ... + None",
+    "async def f():\n  async with a as b: await c\n  yield\n'\u00e9\U0001f600\\ud800'",
+    "class C[T: int, *Ts, **P]: pass\ntype X = list[T]" if sys.version_info >= (3, 12) else "lambda: 1",
+])
+def test_parse_ast_writes_what_ast_dump_writes(source, tmp_path):
+    (tmp_path / "small.py").write_text(source, encoding="utf-8")
+    response = inspector.handle_command({"action": "parse_ast", "path": str(tmp_path / "small.py")})
+    assert response == {"success": True, "result": {"ast": ast.dump(ast.parse(source), indent=2)[:5000]}}
+
+
+def test_parse_ast_of_a_tree_too_deep_for_ast_dump(tmp_path):
+    source = "x = " + "+".join(["a"] * 900)
+    (tmp_path / "deep.py").write_text(source)
+    response = inspector.handle_command({"action": "parse_ast", "path": str(tmp_path / "deep.py")})
+    limit = sys.getrecursionlimit()
+    sys.setrecursionlimit(20_000)  # ast.dump needs it here; the worker does not
+    try:
+        expected = ast.dump(ast.parse(source), indent=2)[:5000]
+    finally:
+        sys.setrecursionlimit(limit)
+    assert response["result"]["ast"] == expected
 
 
 def test_command_failures(sample):

@@ -72,4 +72,8 @@ def test_answers_match_the_ast_module(chunk, memoized_line_split):
         if number % 8 == 0 and json.dumps(inspector.full_analysis(str(path))) != json.dumps(
                 {"success": True, "result": theirs}):
             mismatches.append(f"{path}: full_analysis")
+        # The tree text is written only as far as it is cut (ast.dump itself is slow).
+        if number % 20 == 0 and inspector.handle_command({"action": "parse_ast", "path": str(path)}) != {
+                "success": True, "result": {"ast": ast.dump(tree, indent=2)[:5000]}}:
+            mismatches.append(f"{path}: parse_ast")
     assert mismatches == []
