@@ -107,11 +107,19 @@ std::optional<std::int64_t> CronExpression::search(const CivilMinute& start, std
   return first_match_offset(fields_, start, std::min(room, kSearchMinutes - 1));
 }
 
-void CronExpression::raise_not_found() const {
-  raise_value_error(py::str("No next occurrence found for cron: {}").format(text_));
+py::str CronExpression::not_found_message() const {
+  return py::str("No next occurrence found for cron: {}").format(text_);
 }
 
 py::object CronExpression::next_occurrence(py::handle after) const {
+  py::object found = find_next(after);
+  if (!found) {
+    raise_value_error(not_found_message());
+  }
+  return found;
+}
+
+py::object CronExpression::find_next(py::handle after) const {
   ensure_datetime_api();
   const py::object base = after.is_none() ? local_now() : py::reinterpret_borrow<py::object>(after);
   if (!PyDateTime_Check(base.ptr())) {
@@ -125,7 +133,7 @@ py::object CronExpression::next_occurrence(py::handle after) const {
       return make_datetime(civil_minute(first + *offset), base);
     }
     if (room >= kSearchMinutes) {
-      raise_not_found();
+      return {};
     }
   }
   // Other types get the date arithmetic of their own type, as a minute-by-minute
@@ -141,7 +149,7 @@ py::object CronExpression::next_occurrence(py::handle after) const {
     // That search would step past the end of the calendar: the same OverflowError.
     (void)(candidate + minutes(room) + minutes(1));
   }
-  raise_not_found();
+  return {};
 }
 
 py::set mask_to_set(std::uint64_t mask) {

@@ -30,14 +30,18 @@ class CronExpression {
   const CronFields& fields() const { return fields_; }
 
   bool matches(py::handle moment) const;
-  // The first matching minute strictly after `after` (None: the current local time).
+  // The first matching minute strictly after `after` (None: the current local time);
+  // ValueError when no minute of the search window matches.
   py::object next_occurrence(py::handle after) const;
+  // The same, but an empty object instead of that ValueError (raising a C++ exception
+  // costs far more than the search).
+  py::object find_next(py::handle after) const;
+  py::str not_found_message() const;
 
  private:
   // The first match at or after `start` within the search window, or none; `room` is
   // the number of minutes from `start` to the last minute the date type can hold.
   std::optional<std::int64_t> search(const CivilMinute& start, std::int64_t& room) const;
-  [[noreturn]] void raise_not_found() const;
 
   py::str text_;
   CronFields fields_;

@@ -6,6 +6,8 @@
 #include "state_file.hpp"
 #include "support/args.hpp"
 
+#include <string>
+
 namespace {
 
 using scheduler::CronExpression;
@@ -22,12 +24,53 @@ py::set parse_field_shim(py::object field_str, py::object min_val, py::object ma
   return values;
 }
 
+// CronExpression.next_occurrence(after=None), called for every cron job on the host's
+// loop: a plain C method, so that "no occurrence" raises without a C++ exception.
+// The one parameter `after`, given by position or keyword, None when absent; the
+// TypeErrors of a compiled def otherwise.
+py::object bind_after(PyObject* const* arguments, Py_ssize_t count, PyObject* keywords) {
+  const Py_ssize_t keyword_count = keywords == nullptr ? 0 : PyTuple_GET_SIZE(keywords);
+  if (count + keyword_count > 1) {
+    throw py::type_error("next_occurrence() takes at most 1 argument (" + std::to_string(count + keyword_count) +
+                         " given)");
+  }
+  if (keyword_count == 1) {
+    const py::handle name = PyTuple_GET_ITEM(keywords, 0);
+    if (!py::str(name).equal(py::str("after"))) {
+      throw py::type_error(py::str("next_occurrence() got an unexpected keyword argument '{}'").format(name));
+    }
+    return py::reinterpret_borrow<py::object>(arguments[0]);
+  }
+  return count == 1 ? py::reinterpret_borrow<py::object>(arguments[0]) : py::none();
+}
+
+PyObject* next_occurrence(PyObject* self, PyObject* const* arguments, Py_ssize_t count, PyObject* keywords) {
+  try {
+    const py::object after = bind_after(arguments, count, keywords);
+    const CronExpression& expression = py::cast<const CronExpression&>(py::handle(self));
+    py::object found = expression.find_next(after);
+    if (!found) {
+      PyErr_SetObject(PyExc_ValueError, expression.not_found_message().ptr());
+      return nullptr;
+    }
+    return found.release().ptr();
+  } catch (py::error_already_set& error) {
+    error.restore();
+  } catch (...) {
+    support::set_error_from_current_exception();
+  }
+  return nullptr;
+}
+
+PyMethodDef next_occurrence_definition = {
+    "next_occurrence", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&next_occurrence)),
+    METH_FASTCALL | METH_KEYWORDS,
+    "next_occurrence(self, after=None)\n--\n\nFind the next datetime that matches this cron expression."};
+
 void bind_cron(py::module_& m) {
-  py::class_<CronExpression>(m, "CronExpression", "Simple cron expression parser (5 fields: min hour dom month dow).")
-      .def(py::init([](py::object expression) { return CronExpression(expression); }), py::arg("expression"))
+  py::class_<CronExpression> cron(m, "CronExpression", "Simple cron expression parser (5 fields: min hour dom month dow).");
+  cron.def(py::init([](py::object expression) { return CronExpression(expression); }), py::arg("expression"))
       .def("matches", &CronExpression::matches, py::arg("dt"), "Check if a datetime matches this cron expression.")
-      .def("next_occurrence", &CronExpression::next_occurrence, py::arg("after") = py::none(),
-           "Find the next datetime that matches this cron expression.")
       .def("_dow_adjusted",
            [](const CronExpression& self) { return scheduler::mask_to_set(scheduler::python_weekdays(self.fields().weekdays)); },
            "Convert cron DOW (0=Sun) to Python DOW (0=Mon).")
@@ -39,6 +82,11 @@ void bind_cron(py::module_& m) {
       .def_property_readonly("_dom", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().days); })
       .def_property_readonly("_month", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().months); })
       .def_property_readonly("_dow", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().weekdays); });
+  PyObject* method = PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cron.ptr()), &next_occurrence_definition);
+  if (method == nullptr) {
+    throw py::error_already_set();
+  }
+  cron.attr("next_occurrence") = py::reinterpret_steal<py::object>(method);
 }
 
 constexpr const char* kSchedulerDoc = R"(Persistent cron-based task scheduler.

@@ -139,16 +139,20 @@ py::object calc_next_run(py::object /*self*/, py::object job) {
   const py::object now_seconds = now();
   const py::object type = job.attr("job_type");
   if (type.equal(job_type("CRON"))) {
+    const auto invalid = [&job](const py::handle& error) {
+      kLog.error([&] { return py::str("Invalid cron expression for job {}: {}").format(job.attr("id"), error); });
+      return py::int_(0);
+    };
     try {
       const CronExpression expression(job.attr("schedule"));
       const py::object local = runtime_module("datetime").attr("datetime").attr("fromtimestamp")(now_seconds);
-      return expression.next_occurrence(local).attr("timestamp")();
+      const py::object next = expression.find_next(local);
+      return next ? py::object(next.attr("timestamp")()) : py::object(invalid(expression.not_found_message()));
     } catch (py::error_already_set& error) {
       if (!error.matches(PyExc_ValueError)) {
         throw;
       }
-      kLog.error([&] { return py::str("Invalid cron expression for job {}: {}").format(job.attr("id"), error.value()); });
-      return py::int_(0);
+      return invalid(error.value());
     }
   }
   if (type.equal(job_type("INTERVAL"))) {
