@@ -81,13 +81,18 @@ py::str decoded_leniently(py::handle bytes) { return bytes.attr("decode")("utf-8
 std::set<std::string, std::less<>> role_set(const char* name) {
   std::set<std::string, std::less<>> roles;
   for (py::handle role : support::import(kModuleName).attr(name)) {
-    if (PyUnicode_Check(role.ptr())) {
-      roles.insert(utf8_of(role));
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_Check(role.ptr()) ? PyUnicode_AsUTF8AndSize(role.ptr(), &size) : nullptr;
+    if (data == nullptr) {
+      PyErr_Clear();  // not text, or text no answer can hold (lone surrogates)
+      continue;
     }
+    roles.emplace(data, static_cast<std::size_t>(size));
   }
   return roles;
 }
 
+// str.lower, without a round trip through Python for ASCII text (every AX role).
 std::string python_lower(std::string_view utf8) {
   bool ascii = true;
   for (char c : utf8) {

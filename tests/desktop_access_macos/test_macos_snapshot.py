@@ -100,7 +100,7 @@ def test_classifying_and_shortening_elements(mac, notes):
 
 def test_role_sets_are_read_at_each_snapshot(mac, notes, monkeypatch, module):
     notes.answer(TREE, tree("AXImage|Logo|||true", "AXStaticText|Ready|||true"))
-    monkeypatch.setattr(module, "INTERACTIVE_TYPES", module.INTERACTIVE_TYPES | {"AXImage"})
+    monkeypatch.setattr(module, "INTERACTIVE_TYPES", module.INTERACTIVE_TYPES | {"AXImage", 3, "\ud800"})
     monkeypatch.setattr(module, "CONTEXT_TYPES", set())
     assert run(mac.snapshot())["snapshot"] == 'Window: Untitled\n  [1] image "Logo"'
 
