@@ -14,8 +14,7 @@ namespace source_inspector {
   X(annotation, "annotation") X(returns, "returns") X(decorator_list, "decorator_list")             \
   X(bases, "bases") X(targets, "targets") X(id, "id") X(attr, "attr") X(func, "func")               \
   X(values, "values") X(value, "value") X(names, "names") X(asname, "asname") X(module, "module")    \
-  X(isupper, "isupper") X(upper, "upper") X(round, "__round__") X(expanduser, "expanduser")         \
-  X(resolve, "resolve") X(exists, "exists") X(read, "read") X(msg, "msg")                           \
+  X(isupper, "isupper") X(upper, "upper") X(round, "__round__")                                    \
   /* record keys */                                                                                 \
   X(type, "type") X(line, "line") X(end_line, "end_line") X(return_type, "return_type")             \
   X(decorators, "decorators") X(docstring, "docstring") X(is_method, "is_method")                   \
