@@ -186,7 +186,7 @@ def bench_real_snapshot(runs: int = 9) -> None:
               f"median of {runs})")
         print(f"   child start (python3 + gi + Atspi)            {format_seconds(child_start):>10}")
         print(f"   walk, ours (lazy reads)                        {format_seconds(ours - child_start):>10}")
-        print(f"   walk, every property of every node             {format_seconds(rival - child_start):>10}"
+        print(f"   walk, eager reads (no entry text)              {format_seconds(rival - child_start):>10}"
               f"   ratio {(ours - child_start) / (rival - child_start):.3f}")
         print(f"   rendering                                      {format_seconds(rendering):>10}")
         print(f"   DesktopAccess.snapshot() end to end            {format_seconds(whole):>10}")

@@ -13,6 +13,7 @@
 #include "support/python.hpp"
 
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace desktop_access {
@@ -43,6 +44,24 @@ class MethodTable {
  private:
   py::object cls_;
 };
+
+// The UTF-8 bytes of a str, valid while both live. Lone surrogates (which JSON text can
+// carry) pass through as "surrogatepass" writes them, so text from Python comes back
+// unchanged through from_utf8().
+class Utf8 {
+ public:
+  explicit Utf8(py::handle text);
+  Utf8(const Utf8&) = delete;
+  Utf8& operator=(const Utf8&) = delete;
+
+  std::string_view view() const { return view_; }
+
+ private:
+  py::object encoded_;  // only for text the runtime cannot cache as UTF-8
+  std::string_view view_;
+};
+
+py::str from_utf8(std::string_view text);
 
 // {"success": False, "error": error}
 py::dict failure(py::handle error);

@@ -17,25 +17,17 @@ using support::Coroutine;
 
 constexpr int kOsascriptSeconds = 5;
 
-std::string_view utf8(py::handle text) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
-  if (data == nullptr) {
-    throw py::error_already_set();
-  }
-  return std::string_view(data, static_cast<std::size_t>(size));
-}
-
 void press_with_pyautogui(py::handle lowered) {
   py::module_ pyautogui = support::import("pyautogui");
-  if (!is_combination(utf8(lowered))) {
+  const Utf8 lowered_utf8(lowered);
+  if (!is_combination(lowered_utf8.view())) {
     pyautogui.attr("press")(lowered);
     return;
   }
   const bool on_macos = current_platform() == Platform::macos;
   py::list parts;
-  for (std::string_view part : combination_parts(utf8(lowered))) {
-    parts.append(on_macos && part == "ctrl" ? py::str("command") : py::str(std::string(part)));
+  for (std::string_view part : combination_parts(lowered_utf8.view())) {
+    parts.append(on_macos && part == "ctrl" ? py::str("command") : from_utf8(part));
   }
   pyautogui.attr("hotkey")(*parts);
 }
@@ -47,10 +39,10 @@ Coroutine press_key(py::object self, py::object key) {
     py::str lowered = key.attr("lower")();
     if (platform == Platform::windows && flag(self, "_pywinauto_available")) {
       py::object send_keys = support::import("pywinauto.keyboard").attr("send_keys");
-      py::str text(windows_key_text(utf8(key), utf8(lowered)));
+      py::str text = from_utf8(windows_key_text(Utf8(key).view(), Utf8(lowered).view()));
       co_await in_default_executor(send_keys, text);
     } else if (platform == Platform::macos && flag(self, "_macos_available")) {
-      py::str script(macos_key_script(utf8(lowered)));
+      py::str script = from_utf8(macos_key_script(Utf8(lowered).view()));
       co_await run_captured(py::make_tuple("osascript", "-e", script), py::int_(kOsascriptSeconds));
     } else if (flag(self, "_pyautogui_available")) {
       press_with_pyautogui(lowered);
@@ -101,7 +93,7 @@ py::object scroll_window_shim(py::object self, py::args a, py::kwargs k) {
 
 int macos_keycode_shim(py::object key) {
   py::str lowered = args::to_str(key, "key").attr("lower")();
-  return macos_keycode(utf8(lowered));
+  return macos_keycode(Utf8(lowered).view());
 }
 
 }  // namespace

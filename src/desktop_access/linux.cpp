@@ -25,42 +25,6 @@ constexpr Py_ssize_t kMaxListedWindows = 50;
 
 // --- the walker's answer -------------------------------------------------------------
 
-// The UTF-8 bytes of a str, valid while this object lives; lone surrogates (which a
-// JSON answer can carry) pass through as they would with "surrogatepass".
-class Utf8 {
- public:
-  explicit Utf8(py::handle text) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
-    if (data == nullptr) {
-      PyErr_Clear();
-      encoded_ = py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogatepass"));
-      if (!encoded_) {
-        throw py::error_already_set();
-      }
-      data = PyBytes_AS_STRING(encoded_.ptr());
-      size = PyBytes_GET_SIZE(encoded_.ptr());
-    }
-    view_ = std::string_view(data, static_cast<std::size_t>(size));
-  }
-  Utf8(const Utf8&) = delete;
-  Utf8& operator=(const Utf8&) = delete;
-
-  std::string_view view() const { return view_; }
-
- private:
-  py::object encoded_;
-  std::string_view view_;
-};
-
-py::str from_utf8(const std::string& text) {
-  PyObject* decoded = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
-  if (decoded == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::str>(decoded);
-}
-
 // An interned str: dictionaries whose keys are interned find it by identity.
 py::str interned(const char* text) {
   PyObject* string = PyUnicode_InternFromString(text);

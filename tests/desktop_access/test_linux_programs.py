@@ -120,6 +120,28 @@ class TestWalkerAnswers:
         with pytest.raises(ProcessLookupError):
             os.kill(int(pid_file.read_text()), 0)
 
+    def test_a_cancelled_snapshot_ends_its_walker(self, programs, atspi):
+        pid_file = programs.calls_dir / "pid"
+        programs.add("python3", f"echo $$ > {pid_file}.tmp\n/bin/mv {pid_file}.tmp {pid_file}\nexec /bin/sleep 30")
+
+        async def main():
+            task = asyncio.ensure_future(atspi.snapshot())
+            while not pid_file.exists():
+                await asyncio.sleep(0.01)
+            task.cancel()
+            with pytest.raises(asyncio.CancelledError):
+                await task
+            pid = int(pid_file.read_text())
+            for _ in range(500):  # the kill is sent; the child ends within moments
+                try:
+                    os.kill(pid, 0)
+                except ProcessLookupError:
+                    return True
+                await asyncio.sleep(0.01)
+            return False
+
+        assert run(main())
+
     def test_without_any_tool(self, access, linux):
         assert run(access.snapshot()) == {
             "success": False,
