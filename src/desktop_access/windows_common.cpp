@@ -59,27 +59,4 @@ bool is_uiautomation(py::handle backend) { return backend.equal(py::str("uiautom
 
 void sleep_on_worker(double seconds) { support::import("time").attr("sleep")(seconds); }
 
-Utf8Text::Utf8Text(py::handle text) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
-  if (data == nullptr) {
-    PyErr_Clear();
-    encoded_ = py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogatepass"));
-    if (!encoded_) {
-      throw py::error_already_set();
-    }
-    data = PyBytes_AS_STRING(encoded_.ptr());
-    size = PyBytes_GET_SIZE(encoded_.ptr());
-  }
-  view_ = std::string_view(data, static_cast<std::size_t>(size));
-}
-
-py::str str_from_utf8(std::string_view text) {
-  PyObject* decoded = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
-  if (decoded == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::str>(decoded);
-}
-
 }  // namespace desktop_access::uia

@@ -5,7 +5,6 @@
 
 #include "desktop_access.hpp"
 
-#include <string_view>
 #include <utility>
 
 namespace desktop_access::uia {
@@ -57,22 +56,5 @@ bool attempted(Attempt&& attempt) {
   }
   return false;
 }
-
-// The UTF-8 bytes of a str, valid while this object lives; lone surrogates pass through.
-class Utf8Text {
- public:
-  explicit Utf8Text(py::handle text);
-  Utf8Text(const Utf8Text&) = delete;
-  Utf8Text& operator=(const Utf8Text&) = delete;
-
-  std::string_view view() const { return view_; }
-
- private:
-  py::object encoded_;
-  std::string_view view_;
-};
-
-// UTF-8 text (lone surrogates included) as a str.
-py::str str_from_utf8(std::string_view text);
 
 }  // namespace desktop_access::uia

@@ -103,9 +103,9 @@ py::str without(const py::str& text, const py::str& part) {
 std::string lowered(const py::str& type, const py::str& lower_method) {
   if (!PyUnicode_IS_ASCII(type.ptr())) {
     const py::object lower = call_method(type, lower_method);
-    return std::string(Utf8Text(lower).view());
+    return std::string(Utf8(lower).view());
   }
-  std::string lower(Utf8Text(type).view());
+  std::string lower(Utf8(type).view());
   for (char& c : lower) {
     if (c >= 'A' && c <= 'Z') {
       c = static_cast<char>(c - 'A' + 'a');
@@ -178,7 +178,7 @@ class TreeWalk {
       read.enabled = info.attr(names_.enabled);
       return true;
     });
-    if (has_value_interface(Utf8Text(read.type).view())) {
+    if (has_value_interface(Utf8(read.type).view())) {
       attempted([&] {
         py::object value_interface = element.attr(names_.iface_value);
         if (truthy(value_interface)) {
@@ -235,11 +235,11 @@ class TreeWalk {
       self_.attr(names_.ref_counter) = key;
       ref_map_[key] = record(element, read);
       const std::string type = lowered(read.type, names_.lower);
-      const Utf8Text name(read.name), value(read.value), auto_id(read.auto_id);
-      append(str_from_utf8(windows_ref_line(depth, ref, {type, name.view(), value.view(), auto_id.view()})));
+      const Utf8 name(read.name), value(read.value), auto_id(read.auto_id);
+      append(from_utf8(windows_ref_line(depth, ref, {type, name.view(), value.view(), auto_id.view()})));
     } else if (context && is_nonblank(read.name)) {
-      const Utf8Text name(read.name);
-      append(str_from_utf8(windows_context_line(depth, lowered(read.type, names_.lower), name.view())));
+      const Utf8 name(read.name);
+      append(from_utf8(windows_context_line(depth, lowered(read.type, names_.lower), name.view())));
     }
   }
 
