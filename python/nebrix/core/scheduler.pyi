@@ -2,7 +2,6 @@
 
 import asyncio
 import logging
-import sys
 from collections.abc import Awaitable, Callable
 from dataclasses import dataclass
 from datetime import datetime
@@ -43,10 +42,7 @@ class JobState(str, Enum):
 class ScheduledJob:
     """Definition of a scheduled job."""
 
-    # Fields whose defaults come from factories have no class attribute; the block
-    # only keeps them apart from those that do.
-    if sys.version_info >= (3, 0):
-        id: str = ...
+    id: str = ...
     name: str = ""
     description: str = ""
     job_type: JobType = JobType.CRON
@@ -56,14 +52,12 @@ class ScheduledJob:
     model_key: str | None = None
     spawn_worker: bool = True
     state: JobState = JobState.ACTIVE
-    if sys.version_info >= (3, 0):
-        created_at: float = ...
+    created_at: float = ...
     last_run: float = 0.0
     next_run: float = 0.0
     run_count: int = 0
     max_runs: int = 0
-    if sys.version_info >= (3, 0):
-        metadata: dict[str, Any] = ...
+    metadata: dict[str, Any] = ...
     def to_dict(self) -> dict[str, Any]: ...
     @classmethod
     def from_dict(cls, data: dict[str, Any]) -> ScheduledJob: ...
@@ -72,11 +66,9 @@ class ScheduledJob:
 class JobExecution:
     """Record of a single job execution."""
 
-    # Required fields have no class attribute.
-    if sys.version_info >= (3, 0):
-        job_id: str
-        job_name: str
-        started_at: float
+    job_id: str
+    job_name: str
+    started_at: float
     completed_at: float = 0.0
     duration: float = 0.0
     success: bool = False
