@@ -205,6 +205,13 @@ class TestSelectAndToggle:
         form(Size={"select"})
         assert run(access.select_ref(6, "Huge")) == {"success": False, "error": "Could not select 'Huge'", "ref": 6}
 
+    def test_uiautomation_without_a_selection_pattern_does_not_touch_the_list(self, access, form, uiautomation_only,
+                                                                              sleeps):
+        journal = form(Size={"get_selection"})
+        assert run(access.select_ref(6, "Large")) == {
+            "success": False, "error": "Could not select 'Large'", "ref": 6}
+        assert acted(journal) == []
+
     def test_toggle(self, access, package, form):
         journal = form()
         assert run(access.toggle_ref(5)) == {"success": True, "action": "toggle", "ref": 5, "element": 'CheckBox "Sync"'}
