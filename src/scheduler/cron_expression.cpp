@@ -1,7 +1,6 @@
 #include "cron_expression.hpp"
 
 #include "cron_field.hpp"
-#include "runtime.hpp"
 #include "support/args.hpp"
 
 #include <datetime.h>
@@ -166,8 +165,8 @@ std::uint64_t python_weekdays(std::uint64_t cron_weekdays) {
 }
 
 py::object local_now() {
-  const py::object now = runtime_module("time").attr("time")();
-  return runtime_module("datetime").attr("datetime").attr("fromtimestamp")(now);
+  const py::object now = support::import("time").attr("time")();
+  return support::import("datetime").attr("datetime").attr("fromtimestamp")(now);
 }
 
 }  // namespace scheduler

@@ -1,6 +1,5 @@
 #include "jobs.hpp"
 
-#include "runtime.hpp"
 #include "support/args.hpp"
 
 #include <pybind11/gil_safe_call_once.h>
@@ -84,7 +83,7 @@ std::optional<std::tm> local_time(double seconds) {
 }
 
 py::str python_format(double seconds) {
-  const py::object moment = runtime_module("datetime").attr("datetime").attr("fromtimestamp")(seconds);
+  const py::object moment = support::import("datetime").attr("datetime").attr("fromtimestamp")(seconds);
   return moment.attr("strftime")(kTimestampFormat);
 }
 
@@ -181,9 +180,9 @@ void add_method(py::object& cls, const char* name, py::dict (*method)(py::handle
   cls.attr(name) = py::cpp_function(method, py::name(name), py::is_method(cls));
 }
 
-py::object new_job_id() { return runtime_module("uuid").attr("uuid4")().attr("hex")[py::slice(0, 10, 1)]; }
+py::object new_job_id() { return support::import("uuid").attr("uuid4")().attr("hex")[py::slice(0, 10, 1)]; }
 
-py::object current_time() { return runtime_module("time").attr("time")(); }
+py::object current_time() { return support::import("time").attr("time")(); }
 
 // ScheduledJob.from_dict: fields from a dictionary form or any part of it.
 py::object job_from_dict(py::object cls, py::object data) {
@@ -211,7 +210,7 @@ py::object job_from_dict(py::object cls, py::object data) {
 
 }  // namespace
 
-py::object module_attr(const char* name) { return runtime_module(kModuleName).attr(name); }
+py::object module_attr(const char* name) { return support::import(kModuleName).attr(name); }
 
 py::object enum_member(const py::object& enumeration, const py::object& value) {
   const py::object known = enumeration.attr("_value2member_map_").attr("get")(value);

@@ -2,7 +2,6 @@
 
 #include "cron_expression.hpp"
 #include "jobs.hpp"
-#include "runtime.hpp"
 #include "support/args.hpp"
 #include "support/log.hpp"
 
@@ -31,7 +30,7 @@ bool equals(py::handle a, py::handle b) {
 
 py::object job_state(const char* member) { return module_attr("JobState").attr(member); }
 py::object job_type(const char* member) { return module_attr("JobType").attr(member); }
-py::object now() { return runtime_module("time").attr("time")(); }
+py::object now() { return support::import("time").attr("time")(); }
 
 // Enumeration members for the strings a host may give for "job_type" and "state".
 py::object as_member(const py::object& key, const py::object& value) {
@@ -67,7 +66,7 @@ py::object next_run_before_firing(const py::object& self, const py::object& job,
 // One pass of the loop: starts a firing task for every active job that is due.
 void fire_due_jobs(const py::object& self) {
   const py::object pass_time = now();
-  const py::module_ asyncio = runtime_module("asyncio");
+  const py::module_ asyncio = support::import("asyncio");
   const py::object active = job_state("ACTIVE");
   const py::list jobs(self.attr("_jobs").attr("values")());
   for (py::handle entry : jobs) {
@@ -125,7 +124,7 @@ void initialize(py::object self, py::object on_fire, py::object on_event, py::ob
   self.attr("_jobs") = py::dict();
   self.attr("_executions") = py::list();
   self.attr("_task") = py::none();
-  self.attr("_stop_event") = runtime_module("asyncio").attr("Event")();
+  self.attr("_stop_event") = support::import("asyncio").attr("Event")();
   self.attr("_firing_tasks") = py::set();
   self.attr("_load")();
 }
@@ -145,7 +144,7 @@ py::object calc_next_run(py::object /*self*/, py::object job) {
     };
     try {
       const CronExpression expression(job.attr("schedule"));
-      const py::object local = runtime_module("datetime").attr("datetime").attr("fromtimestamp")(now_seconds);
+      const py::object local = support::import("datetime").attr("datetime").attr("fromtimestamp")(now_seconds);
       const py::object next = expression.find_next(local);
       return next ? py::object(next.attr("timestamp")()) : py::object(invalid(expression.not_found_message()));
     } catch (py::error_already_set& error) {
@@ -309,7 +308,7 @@ support::Coroutine start(py::object self) {
     co_return py::none();
   }
   self.attr("_stop_event").attr("clear")();
-  self.attr("_task") = runtime_module("asyncio").attr("create_task")(self.attr("_loop")(), "name"_a = "scheduler");
+  self.attr("_task") = support::import("asyncio").attr("create_task")(self.attr("_loop")(), "name"_a = "scheduler");
   kLog.info([&] { return py::str("Scheduler started with {} jobs").format(py::len(self.attr("_jobs"))); });
   co_return py::none();
 }
@@ -322,7 +321,7 @@ support::Coroutine stop(py::object self) {
     try {
       co_await task;
     } catch (py::error_already_set& error) {
-      if (!error.matches(runtime_module("asyncio").attr("CancelledError"))) {
+      if (!error.matches(support::import("asyncio").attr("CancelledError"))) {
         throw;
       }
     }
@@ -336,7 +335,7 @@ support::Coroutine run_loop(py::object self) {
   try {
     while (!truthy(self.attr("_stop_event").attr("is_set")())) {
       fire_due_jobs(self);
-      const py::module_ asyncio = runtime_module("asyncio");
+      const py::module_ asyncio = support::import("asyncio");
       try {
         co_await asyncio.attr("wait_for")(self.attr("_stop_event").attr("wait")(), kLoopPeriod);
         break;
@@ -347,7 +346,7 @@ support::Coroutine run_loop(py::object self) {
       }
     }
   } catch (py::error_already_set& error) {
-    if (!error.matches(runtime_module("asyncio").attr("CancelledError"))) {
+    if (!error.matches(support::import("asyncio").attr("CancelledError"))) {
       throw;
     }
     kLog.debug([] { return std::string("Scheduler loop cancelled"); });

@@ -26,11 +26,11 @@ constexpr double longest_hold = 5.0;
 
 constexpr Py_ssize_t typed_preview_length = 50;
 
-py::module_ input_layer() { return imported("pyautogui"); }
+py::module_ input_layer() { return support::import("pyautogui"); }
 
-void sleep_for(double seconds) { imported("time").attr("sleep")(seconds); }
+void sleep_for(double seconds) { support::import("time").attr("sleep")(seconds); }
 
-bool on_macos() { return imported("platform").attr("system")().equal(py::str("Darwin")); }
+bool on_macos() { return support::import("platform").attr("system")().equal(py::str("Darwin")); }
 
 // A coordinate parameter: None or a list; the list when it holds exactly two items.
 py::object optional_point(const py::object& given, const char* name) {
@@ -145,7 +145,7 @@ py::object type_text(py::object, const Params& params) {
   py::module_ gui = input_layer();
   try {
     // Pasting is fast and keeps characters that have no key on this keyboard layout.
-    imported("pyperclip").attr("copy")(text);
+    support::import("pyperclip").attr("copy")(text);
     gui.attr("hotkey")(on_macos() ? "command" : "ctrl", "v");
     sleep_for(paste_pause);
   } catch (py::error_already_set& error) {

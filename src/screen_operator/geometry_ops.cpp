@@ -13,7 +13,7 @@ namespace args = support::args;
 namespace {
 
 ScreenSize windows_screen_size() {
-  py::object user32 = imported("ctypes").attr("windll").attr("user32");
+  py::object user32 = support::import("ctypes").attr("windll").attr("user32");
   // Physical pixels rather than the DPI-scaled ones (for the whole process).
   user32.attr("SetProcessDPIAware")();
   py::object metrics = user32.attr("GetSystemMetrics");
@@ -25,7 +25,7 @@ ScreenSize macos_screen_size(ScreenSize current) {
   py::list command;
   command.append("system_profiler");
   command.append("SPDisplaysDataType");
-  py::object completed = imported("subprocess").attr("run")(
+  py::object completed = support::import("subprocess").attr("run")(
       command, "capture_output"_a = true, "text"_a = true, "timeout"_a = 5);
   const py::str output = args::to_str(completed.attr("stdout"), "stdout");
   const ScreenSize size = scan_display_resolution(output.cast<std::string>(), current);
@@ -33,7 +33,7 @@ ScreenSize macos_screen_size(ScreenSize current) {
 }
 
 ScreenSize linux_screen_size() {
-  py::object size = imported("nebrix.pc.platform_utils").attr("get_screen_size_linux")();
+  py::object size = support::import("nebrix.pc.platform_utils").attr("get_screen_size_linux")();
   if (!args::to_bool(size)) {
     return default_screen_size;
   }
@@ -90,7 +90,7 @@ void ensure_initialized(py::object self) {
 
 void detect_screen_size(py::object self) {
   Executor& state = state_of(self);
-  const py::object system = imported("platform").attr("system")();
+  const py::object system = support::import("platform").attr("system")();
   // A platform that cannot tell its size gets the default, silently.
   if (exception_from([&] {
         if (system.equal(py::str("Windows"))) {

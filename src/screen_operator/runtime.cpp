@@ -24,21 +24,6 @@ py::str message_of(py::handle exception) {
   return py::reinterpret_steal<py::str>(text);
 }
 
-py::module_ imported(const char* name) {
-  const auto key = py::reinterpret_steal<py::object>(PyUnicode_InternFromString(name));
-  if (!key) {
-    throw py::error_already_set();
-  }
-  auto loaded = py::reinterpret_steal<py::object>(PyImport_GetModule(key.ptr()));
-  if (PyErr_Occurred()) {
-    throw py::error_already_set();
-  }
-  if (loaded && !loaded.is_none()) {
-    return py::reinterpret_steal<py::module_>(loaded.release());
-  }
-  return support::import(name);
-}
-
 py::object optional_attribute(py::handle object, py::handle name) {
   PyObject* value = nullptr;
 #if PY_VERSION_HEX >= 0x030D0000

@@ -1,5 +1,5 @@
-// Small helpers for reaching the runtime: imports through sys.modules, optional
-// attributes, and message text built from Python values as an f-string would.
+// Small helpers for reaching the runtime: optional attributes, and message text
+// built from Python values as an f-string would.
 #pragma once
 
 #include "support/python.hpp"
@@ -15,11 +15,6 @@ py::str format(const char* format, ...);
 // str(exception) as an f-string shows it; an exception whose __str__ fails is named
 // by its type instead, so reporting a failure never fails.
 py::str message_of(py::handle exception);
-
-// The module that `import name` gives: straight from sys.modules when it is there (a
-// stand-in placed there wins), through the import machinery otherwise (None there
-// reads as not installed and raises ImportError).
-py::module_ imported(const char* name);
 
 // getattr(object, name, None) without building the AttributeError: empty when missing.
 py::object optional_attribute(py::handle object, py::handle name);

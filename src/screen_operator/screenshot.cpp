@@ -20,7 +20,7 @@ constexpr double powershell_time_limit = 10.0;
 // ~/.nebrix/screenshots/latest.png as text, its directory created.
 py::str screenshot_file() {
   py::object directory =
-      imported("pathlib").attr("Path").attr("home")().attr("joinpath")(".nebrix", "screenshots");
+      support::import("pathlib").attr("Path").attr("home")().attr("joinpath")(".nebrix", "screenshots");
   directory.attr("mkdir")("parents"_a = true, "exist_ok"_a = true);
   return py::str(directory.attr("joinpath")("latest.png"));
 }
@@ -53,7 +53,7 @@ class BufferView {
 
 // The optimized PNG of the image, in base64 text.
 py::str png_base64(const py::object& image) {
-  py::object png = imported("io").attr("BytesIO")();
+  py::object png = support::import("io").attr("BytesIO")();
   image.attr("save")(png, "format"_a = "PNG", "optimize"_a = true);
   py::object bytes = png.attr("getbuffer")();
   const BufferView view(bytes);
@@ -78,7 +78,7 @@ struct CaptureCommand {
 CaptureCommand capture_command(const py::object& system, const py::str& path) {
   CaptureCommand command;
   if (system.equal(py::str("Linux"))) {
-    py::object host_command = imported("nebrix.pc.platform_utils").attr("get_screenshot_command")();
+    py::object host_command = support::import("nebrix.pc.platform_utils").attr("get_screenshot_command")();
     if (support::args::to_bool(host_command)) {
       for (py::handle argument : host_command) command.argv.append(argument);
     } else {
@@ -103,7 +103,7 @@ CaptureCommand capture_command(const py::object& system, const py::str& path) {
 
 py::object take_screenshot(py::object self) {
   py::object image;
-  if (exception_from([&] { image = imported("pyautogui").attr("screenshot")(); })) {
+  if (exception_from([&] { image = support::import("pyautogui").attr("screenshot")(); })) {
     return self.attr("_fallback_screenshot")();
   }
   Executor& state = state_of(self);
@@ -116,7 +116,7 @@ py::object take_screenshot(py::object self) {
 }
 
 py::object fallback_screenshot(py::object self) {
-  const py::object system = imported("platform").attr("system")();
+  const py::object system = support::import("platform").attr("system")();
   const py::str path = screenshot_file();
   py::object result;
   py::object failure = exception_from([&] {
@@ -125,8 +125,8 @@ py::object fallback_screenshot(py::object self) {
       result = error_result(format("No screenshot method for %S", system.ptr()));
       return;
     }
-    imported("subprocess").attr("run")(command.argv, "timeout"_a = command.time_limit, "check"_a = true);
-    py::object image = imported("PIL.Image").attr("open")(path);
+    support::import("subprocess").attr("run")(command.argv, "timeout"_a = command.time_limit, "check"_a = true);
+    py::object image = support::import("PIL.Image").attr("open")(path);
     Executor& state = state_of(self);
     if (state.geometry.scale_factor < 1.0) {
       image = scaled_for_model(state.geometry, std::move(image));

@@ -5,7 +5,22 @@
 
 namespace support {
 
-py::module_ import(const char* name) { return py::module_::import(name); }
+py::module_ import(const char* name) {
+  // sys.modules first, as an import statement looks: a dictionary lookup instead of
+  // the whole import machinery on every use.
+  const auto key = py::reinterpret_steal<py::object>(PyUnicode_InternFromString(name));
+  if (!key) {
+    throw py::error_already_set();
+  }
+  auto loaded = py::reinterpret_steal<py::object>(PyImport_GetModule(key.ptr()));
+  if (PyErr_Occurred()) {
+    throw py::error_already_set();
+  }
+  if (loaded && !loaded.is_none()) {
+    return py::reinterpret_steal<py::module_>(loaded.release());
+  }
+  return py::module_::import(name);  // None in sys.modules raises ModuleNotFoundError
+}
 
 py::object try_import(const char* name) {
   PyObject* module = PyImport_ImportModule(name);

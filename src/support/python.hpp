@@ -10,8 +10,9 @@ namespace py = pybind11;
 
 namespace support {
 
-// Imports a module through the runtime's import machinery every time, so a stand-in
-// placed in sys.modules wins and None there reads as "not installed".
+// The module `import name` gives at this moment: straight from sys.modules when it is
+// there (so a stand-in placed there wins), else through the import machinery (None in
+// sys.modules reads as "not installed" and raises ImportError).
 py::module_ import(const char* name);
 
 // Like import(), but any failure of the import (ImportError, or an error raised while
