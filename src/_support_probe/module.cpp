@@ -83,9 +83,8 @@ PYBIND11_MODULE(_support_probe, m) {
   m.def("await_one", [](py::object a) { return await_one(a).to_python("await_one"); });
   m.def("await_all", [](py::list a) { return await_all(a).to_python("await_all"); });
   m.def("await_catching", [](py::object a) { return await_catching(a).to_python("await_catching"); });
-  m.def("await_with_cleanup", [](py::object a, py::object c) {
-    return await_with_cleanup(a, c).to_python("await_with_cleanup");
-  });
+  m.def("await_with_cleanup",
+        [](py::object a, py::object c) { return await_with_cleanup(a, c).to_python("await_with_cleanup"); });
   m.def("raise_value_error", [](py::str s) { return raise_value_error(s).to_python("raise_value_error"); });
   m.def("raise_cpp_error", [] { return raise_cpp_error().to_python("raise_cpp_error"); });
   m.def("raise_python", [](py::object e) { return raise_python(e).to_python("raise_python"); });

@@ -12,8 +12,9 @@ using support::Coroutine;
 void set_initial_state(py::handle self) {
   self.attr("_ref_map") = py::dict();
   self.attr("_ref_counter") = 0;
-  for (const char* name : {"_uia_available", "_pywinauto_available", "_pyautogui_available", "_macos_available",
-                           "_linux_atspi_available", "_linux_xdotool_available", "_initialized"}) {
+  for (const char* name :
+       {"_uia_available", "_pywinauto_available", "_pyautogui_available", "_macos_available",
+        "_linux_atspi_available", "_linux_xdotool_available", "_initialized"}) {
     self.attr(name) = false;
   }
 }
@@ -77,9 +78,7 @@ void init_windows(py::object self) {
   }
 }
 
-bool on_path(const char* program) {
-  return !support::import("shutil").attr("which")(program).is_none();
-}
+bool on_path(const char* program) { return !support::import("shutil").attr("which")(program).is_none(); }
 
 void init_macos(py::object self) {
   if (on_path("osascript")) {
@@ -117,7 +116,8 @@ void init_linux(py::object self) {
   }
   if (!flag(self, "_linux_xdotool_available") && !flag(self, "_linux_atspi_available")) {
     logger.warning([] {
-      return "No Linux desktop control tools found. Install: sudo apt install xdotool (or: pip install pyatspi)";
+      return "No Linux desktop control tools found. Install: sudo apt install xdotool (or: pip install "
+             "pyatspi)";
     });
   }
 }
@@ -184,10 +184,13 @@ py::object backend_of(py::handle record) { return record.attr("get")("backend", 
 
 bool is_backend(py::handle backend, const char* name) { return backend.equal(py::str(name)); }
 
-bool is_macos_or_linux(py::handle backend) { return is_backend(backend, "macos") || is_backend(backend, "linux_atspi"); }
+bool is_macos_or_linux(py::handle backend) {
+  return is_backend(backend, "macos") || is_backend(backend, "linux_atspi");
+}
 
 py::dict not_found(py::handle ref) {
-  return failure(py::str("Ref [{}] not found. Take a new desktop_snapshot() to get current refs.").format(ref));
+  return failure(
+      py::str("Ref [{}] not found. Take a new desktop_snapshot() to get current refs.").format(ref));
 }
 
 py::dict not_found_short(py::handle ref) { return failure(py::str("Ref [{}] not found.").format(ref)); }
@@ -246,8 +249,8 @@ Coroutine select_ref(py::object self, py::object ref, py::object value) {
   try {
     py::object element = record["element"];
     co_await in_default_executor(self.attr("_select_element_sync"), element, backend, value);
-    co_return py::dict("success"_a = true, "action"_a = "select", "ref"_a = ref, "element"_a = element_label(record),
-                       "value"_a = value);
+    co_return py::dict("success"_a = true, "action"_a = "select", "ref"_a = ref,
+                       "element"_a = element_label(record), "value"_a = value);
   } catch (py::error_already_set& error) {
     rethrow_unless_exception(error);
     co_return ref_failure(py::str(error.value()), ref);
@@ -267,7 +270,8 @@ Coroutine toggle_ref(py::object self, py::object ref) {
   try {
     py::object element = record["element"];
     co_await in_default_executor(self.attr("_toggle_element_sync"), element, backend);
-    co_return py::dict("success"_a = true, "action"_a = "toggle", "ref"_a = ref, "element"_a = element_label(record));
+    co_return py::dict("success"_a = true, "action"_a = "toggle", "ref"_a = ref,
+                       "element"_a = element_label(record));
   } catch (py::error_already_set& error) {
     rethrow_unless_exception(error);
     co_return ref_failure(py::str(error.value()), ref);
@@ -282,26 +286,30 @@ Coroutine get_focused_window(py::object self) {
 
 Coroutine list_windows(py::object self) {
   ensure_init(self);
-  co_return co_await self.attr(by_platform("_list_windows_windows", "_list_windows_macos", "_list_windows_linux"))();
+  co_return co_await self.attr(
+      by_platform("_list_windows_windows", "_list_windows_macos", "_list_windows_linux"))();
 }
 
 Coroutine focus_window(py::object self, py::object title) {
   ensure_init(self);
-  co_return co_await self.attr(by_platform("_focus_window_windows", "_focus_window_macos", "_focus_window_linux"))(
-      title);
+  co_return co_await self.attr(
+      by_platform("_focus_window_windows", "_focus_window_macos", "_focus_window_linux"))(title);
 }
 
 // --- call boundary -----------------------------------------------------------------
 
 // A bound argument, or `fallback` when the caller left it out.
-py::object given_or(const py::object& bound, py::object fallback) { return bound ? bound : std::move(fallback); }
+py::object given_or(const py::object& bound, py::object fallback) {
+  return bound ? bound : std::move(fallback);
+}
 
 py::object int_arg(const py::object& bound, const char* name) { return args::to_int(bound, name); }
 
 py::object bool_arg(const py::object& bound) { return py::bool_(args::to_bool(bound)); }
 
 py::object snapshot_shim(py::object self, py::args a, py::kwargs k) {
-  static const args::Signature signature("DesktopAccess.snapshot", {{"window_title", false}, {"max_depth", false}});
+  static const args::Signature signature("DesktopAccess.snapshot",
+                                         {{"window_title", false}, {"max_depth", false}});
   std::vector<py::object> p = signature.bind(a, k);
   py::object window_title = args::to_optional_str(given_or(p[0], py::none()), "window_title");
   py::object max_depth = int_arg(given_or(p[1], py::int_(8)), "max_depth");
@@ -357,19 +365,23 @@ void register_core(MethodTable& methods) {
       .def("_init_windows", &init_windows, py::doc("Initialize Windows UIA backends."))
       .def("_init_macos", &init_macos, py::doc("Initialize macOS accessibility via AppleScript."))
       .def("_init_linux", &init_linux, py::doc("Initialize Linux accessibility backends."))
-      .def("snapshot", &snapshot_shim,
-           py::doc("Accessibility tree snapshot of the focused or the specified window, as a numbered list of "
-                   "interactive elements."))
+      .def(
+          "snapshot", &snapshot_shim,
+          py::doc("Accessibility tree snapshot of the focused or the specified window, as a numbered list of "
+                  "interactive elements."))
       .def("click_ref", &click_ref_shim, py::doc("Click an element by its ref number from the snapshot."))
       .def("type_ref", &type_ref_shim, py::doc("Type text into an element by its ref number."))
       .def("select_ref", &select_ref_shim, py::doc("Select an option in a combo box or list by ref number."))
       .def("toggle_ref", &toggle_ref_shim, py::doc("Toggle a checkbox or radio button by ref number."))
       .def(
           "get_focused_window",
-          [](py::object self) { return get_focused_window(self).to_python("DesktopAccess.get_focused_window"); },
+          [](py::object self) {
+            return get_focused_window(self).to_python("DesktopAccess.get_focused_window");
+          },
           py::doc("Get info about the currently focused window."))
       .def(
-          "list_windows", [](py::object self) { return list_windows(self).to_python("DesktopAccess.list_windows"); },
+          "list_windows",
+          [](py::object self) { return list_windows(self).to_python("DesktopAccess.list_windows"); },
           py::doc("List all visible windows."))
       .def("focus_window", &focus_window_shim, py::doc("Bring a window to the foreground by title."));
 }

@@ -9,7 +9,8 @@ Utf8::Utf8(py::handle text) {
   const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
   if (data == nullptr) {
     PyErr_Clear();
-    encoded_ = py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogatepass"));
+    encoded_ =
+        py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogatepass"));
     if (!encoded_) {
       throw py::error_already_set();
     }
@@ -20,7 +21,8 @@ Utf8::Utf8(py::handle text) {
 }
 
 py::str from_utf8(std::string_view text) {
-  PyObject* decoded = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
+  PyObject* decoded =
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
   if (decoded == nullptr) {
     throw py::error_already_set();
   }

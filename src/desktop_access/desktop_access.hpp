@@ -34,8 +34,8 @@ class MethodTable {
 
   template <class Function, class... Extra>
   MethodTable& def(const char* name, Function&& function, const Extra&... extra) {
-    cls_.attr(name) = py::cpp_function(std::forward<Function>(function), py::name(name), py::is_method(cls_),
-                                       extra...);
+    cls_.attr(name) =
+        py::cpp_function(std::forward<Function>(function), py::name(name), py::is_method(cls_), extra...);
     return *this;
   }
 

@@ -23,11 +23,11 @@ std::optional<Value> lookup(const Table<Value, N>& table, std::string_view name)
 }
 
 constexpr Table<std::string_view, 19> kWindowsKeys = {
-    {"enter", "{ENTER}"}, {"tab", "{TAB}"},       {"escape", "{ESC}"},   {"backspace", "{BACKSPACE}"},
-    {"delete", "{DELETE}"}, {"up", "{UP}"},       {"down", "{DOWN}"},    {"left", "{LEFT}"},
-    {"right", "{RIGHT}"}, {"home", "{HOME}"},     {"end", "{END}"},      {"pageup", "{PGUP}"},
-    {"pagedown", "{PGDN}"}, {"f1", "{F1}"},       {"f2", "{F2}"},        {"f3", "{F3}"},
-    {"f4", "{F4}"},       {"f5", "{F5}"},         {"space", " "},
+    {"enter", "{ENTER}"},   {"tab", "{TAB}"},   {"escape", "{ESC}"}, {"backspace", "{BACKSPACE}"},
+    {"delete", "{DELETE}"}, {"up", "{UP}"},     {"down", "{DOWN}"},  {"left", "{LEFT}"},
+    {"right", "{RIGHT}"},   {"home", "{HOME}"}, {"end", "{END}"},    {"pageup", "{PGUP}"},
+    {"pagedown", "{PGDN}"}, {"f1", "{F1}"},     {"f2", "{F2}"},      {"f3", "{F3}"},
+    {"f4", "{F4}"},         {"f5", "{F5}"},     {"space", " "},
 };
 
 constexpr Table<std::string_view, 6> kWindowsModifiers = {
@@ -35,7 +35,7 @@ constexpr Table<std::string_view, 6> kWindowsModifiers = {
 };
 
 constexpr Table<std::string_view, 7> kMacosModifiers = {
-    {"ctrl", "control down"}, {"control", "control down"}, {"alt", "option down"}, {"shift", "shift down"},
+    {"ctrl", "control down"}, {"control", "control down"}, {"alt", "option down"},    {"shift", "shift down"},
     {"cmd", "command down"},  {"command", "command down"}, {"super", "command down"},
 };
 
@@ -44,10 +44,10 @@ constexpr std::string_view kMacosSpecialKeys[] = {"enter", "tab",  "escape", "ba
                                                   "up",    "down", "left",   "right",     "space"};
 
 constexpr Table<int, 20> kMacosKeyCodes = {
-    {"return", 36}, {"enter", 36}, {"tab", 48},   {"space", 49},   {"backspace", 51}, {"delete", 51},
-    {"escape", 53}, {"up", 126},   {"down", 125}, {"left", 123},   {"right", 124},    {"home", 115},
-    {"end", 119},   {"pageup", 116}, {"pagedown", 121}, {"f1", 122}, {"f2", 120},     {"f3", 99},
-    {"f4", 118},    {"f5", 96},
+    {"return", 36}, {"enter", 36},  {"tab", 48},  {"space", 49},   {"backspace", 51},
+    {"delete", 51}, {"escape", 53}, {"up", 126},  {"down", 125},   {"left", 123},
+    {"right", 124}, {"home", 115},  {"end", 119}, {"pageup", 116}, {"pagedown", 121},
+    {"f1", 122},    {"f2", 120},    {"f3", 99},   {"f4", 118},     {"f5", 96},
 };
 
 constexpr int kMacosReturnKeyCode = 36;
@@ -60,7 +60,8 @@ bool is_combination(std::string_view key) { return key.find('+') != std::string_
 std::vector<std::string_view> combination_parts(std::string_view lowered) {
   std::vector<std::string_view> parts;
   std::size_t start = 0;
-  for (std::size_t plus = lowered.find('+'); plus != std::string_view::npos; plus = lowered.find('+', start)) {
+  for (std::size_t plus = lowered.find('+'); plus != std::string_view::npos;
+       plus = lowered.find('+', start)) {
     parts.push_back(lowered.substr(start, plus - start));
     start = plus + 1;
   }
@@ -105,6 +106,8 @@ std::string macos_key_script(std::string_view lowered) {
   return script.append("keystroke \"").append(applescript_escape(lowered)).append("\"");
 }
 
-int macos_keycode(std::string_view lowered) { return lookup(kMacosKeyCodes, lowered).value_or(kMacosReturnKeyCode); }
+int macos_keycode(std::string_view lowered) {
+  return lookup(kMacosKeyCodes, lowered).value_or(kMacosReturnKeyCode);
+}
 
 }  // namespace desktop_access

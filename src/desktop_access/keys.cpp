@@ -64,13 +64,15 @@ Coroutine scroll_window(py::object self, py::object direction, py::object amount
   try {
     py::module_ pyautogui = support::import("pyautogui");
     // Positive turns the wheel up; every direction but "up" scrolls down.
-    py::object clicks = direction.equal(py::str("up")) ? amount : py::reinterpret_steal<py::object>(PyNumber_Negative(amount.ptr()));
+    py::object clicks = direction.equal(py::str("up"))
+                            ? amount
+                            : py::reinterpret_steal<py::object>(PyNumber_Negative(amount.ptr()));
     if (!clicks) {
       throw py::error_already_set();
     }
     pyautogui.attr("scroll")(clicks);
-    co_return py::dict("success"_a = true, "action"_a = "scroll", "direction"_a = direction, "amount"_a = amount,
-                       "hint"_a = kUpdatedStateHint);
+    co_return py::dict("success"_a = true, "action"_a = "scroll", "direction"_a = direction,
+                       "amount"_a = amount, "hint"_a = kUpdatedStateHint);
   } catch (py::error_already_set& error) {
     rethrow_unless_exception(error);
     co_return failure(py::str(error.value()));
@@ -84,7 +86,8 @@ py::object press_key_shim(py::object self, py::args a, py::kwargs k) {
 }
 
 py::object scroll_window_shim(py::object self, py::args a, py::kwargs k) {
-  static const args::Signature signature("DesktopAccess.scroll_window", {{"direction", false}, {"amount", false}});
+  static const args::Signature signature("DesktopAccess.scroll_window",
+                                         {{"direction", false}, {"amount", false}});
   std::vector<py::object> p = signature.bind(a, k);
   py::object direction = args::to_str(p[0] ? p[0] : py::str("down"), "direction");
   py::object amount = args::to_int(p[1] ? p[1] : py::int_(3), "amount");

@@ -52,7 +52,8 @@ void set_item(const py::dict& dict, const py::str& key, const py::object& value)
 }
 
 // {"role": role, "name": name, "value": value, "backend": "linux_atspi"}
-py::dict element_record(const ElementKeys& keys, const py::str& role, const py::str& name, const py::str& value) {
+py::dict element_record(const ElementKeys& keys, const py::str& role, const py::str& name,
+                        const py::str& value) {
   py::dict record;
   set_item(record, keys.role, role);
   set_item(record, keys.name, name);
@@ -140,7 +141,8 @@ py::dict render_atspi_answer(py::object self, py::object data) {
       const Utf8 value_utf8(value);
       ++counter;
       text.ref_line(depth, counter, role_utf8.view(), name_utf8.view(), value_utf8.view());
-      if (PyDict_SetItem(ref_map.ptr(), py::int_(counter).ptr(), element_record(keys, role, name, value).ptr()) != 0) {
+      if (PyDict_SetItem(ref_map.ptr(), py::int_(counter).ptr(),
+                         element_record(keys, role, name, value).ptr()) != 0) {
         throw py::error_already_set();
       }
     } else if (!name_utf8.view().empty()) {
@@ -220,13 +222,14 @@ Coroutine snapshot_xdotool(py::object self, py::object window_title) {
         co_await xdotool(py::make_tuple("xdotool", "getwindowname", window_id), py::int_(kXdotoolSeconds));
     replace_ref_map(self, py::dict(), 0);
     py::str snapshot = py::str(
-        "Window: {} (id: {})\n\nNote: Full accessibility tree requires AT-SPI2.\n"
-        "Install: sudo apt install python3-gi gir1.2-atspi-2.0 at-spi2-core\n"
-        "For now, use coordinate-based interaction via desktop_click(x, y).")
+                           "Window: {} (id: {})\n\nNote: Full accessibility tree requires AT-SPI2.\n"
+                           "Install: sudo apt install python3-gi gir1.2-atspi-2.0 at-spi2-core\n"
+                           "For now, use coordinate-based interaction via desktop_click(x, y).")
                            .format(name, window_id);
-    co_return py::dict("success"_a = true, "window"_a = name, "window_id"_a = window_id, "snapshot"_a = snapshot,
-                       "element_count"_a = 0, "platform"_a = "linux_xdotool",
-                       "hint"_a = "Install AT-SPI2 for full element tree, or use screenshot + coordinate clicks.");
+    co_return py::dict(
+        "success"_a = true, "window"_a = name, "window_id"_a = window_id, "snapshot"_a = snapshot,
+        "element_count"_a = 0, "platform"_a = "linux_xdotool",
+        "hint"_a = "Install AT-SPI2 for full element tree, or use screenshot + coordinate clicks.");
   } catch (py::error_already_set& error) {
     rethrow_unless_exception(error);
     co_return failure(py::str(error.value()));
@@ -247,13 +250,16 @@ Coroutine snapshot_linux(py::object self, py::object window_title, py::object ma
 
 py::dict click_ref_linux(py::object self, py::object ref) {
   if (!flag(self, "_pyautogui_available")) {
-    return py::dict("success"_a = false, "error"_a = "PyAutoGUI not available for clicking. Install: pip install pyautogui",
+    return py::dict("success"_a = false,
+                    "error"_a = "PyAutoGUI not available for clicking. Install: pip install pyautogui",
                     "ref"_a = ref);
   }
   return py::dict("success"_a = false,
-                  "error"_a = "Direct element clicking via AT-SPI2 is not yet supported. Use screenshot + "
-                              "coordinate-based click instead: desktop click x=100 y=200",
-                  "ref"_a = ref, "hint"_a = "Take a screenshot first, then click at the element's coordinates.");
+                  "error"_a =
+                      "Direct element clicking via AT-SPI2 is not yet supported. Use screenshot + "
+                      "coordinate-based click instead: desktop click x=100 y=200",
+                  "ref"_a = ref,
+                  "hint"_a = "Take a screenshot first, then click at the element's coordinates.");
 }
 
 Coroutine click_ref(py::object self, py::object ref) { co_return click_ref_linux(self, ref); }
@@ -352,7 +358,9 @@ void register_linux(MethodTable& methods) {
           },
           py::arg("ref"), py::arg("elem_info"), py::arg("double_click"))
       .def("_get_focused_window_linux",
-           [](py::object self) { return get_focused_window(self).to_python("DesktopAccess._get_focused_window_linux"); })
+           [](py::object self) {
+             return get_focused_window(self).to_python("DesktopAccess._get_focused_window_linux");
+           })
       .def("_list_windows_linux",
            [](py::object self) { return list_windows(self).to_python("DesktopAccess._list_windows_linux"); })
       .def(

@@ -27,7 +27,8 @@ constexpr int kWindowListSeconds = 10;
 constexpr int kFocusSeconds = 10;
 
 constexpr const char* kPermissionHint =
-    "Ensure the app has accessibility permissions. Go to System Settings > Privacy & Security > Accessibility "
+    "Ensure the app has accessibility permissions. Go to System Settings > Privacy & Security > "
+    "Accessibility "
     "and add Terminal / your terminal app.";
 
 // --- text between Python and the scripts -------------------------------------------------
@@ -72,7 +73,9 @@ Coroutine script_answer(py::str script, py::int_ seconds) {
   co_return output[0].attr("decode")("utf-8").attr("strip")();
 }
 
-py::str decoded_leniently(py::handle bytes) { return bytes.attr("decode")("utf-8", "replace").attr("strip")(); }
+py::str decoded_leniently(py::handle bytes) {
+  return bytes.attr("decode")("utf-8", "replace").attr("strip")();
+}
 
 // --- snapshot -------------------------------------------------------------------------------
 
@@ -154,17 +157,20 @@ Coroutine snapshot(py::object self, py::object window_title) {
         co_return failure(py::str("No window found matching: {}").format(window_title));
       }
     } else {
-      app = co_await script_answer(str_from_utf8(scripts::frontmost_process()), py::int_(kSnapshotFrontmostSeconds));
+      app = co_await script_answer(str_from_utf8(scripts::frontmost_process()),
+                                   py::int_(kSnapshotFrontmostSeconds));
       if (is_empty(app)) {
         co_return failure("No frontmost application found");
       }
     }
-    py::tuple output = co_await run_script(str_from_utf8(scripts::element_tree(utf8_of(app))), py::int_(kTreeSeconds));
+    py::tuple output =
+        co_await run_script(str_from_utf8(scripts::element_tree(utf8_of(app))), py::int_(kTreeSeconds));
     py::str raw = decoded_leniently(output[0]);
     if (is_empty(raw)) {
-      co_return py::dict("success"_a = false,
-                         "error"_a = py::str("Could not read accessibility tree: {}").format(decoded_leniently(output[1])),
-                         "hint"_a = kPermissionHint);
+      co_return py::dict(
+          "success"_a = false,
+          "error"_a = py::str("Could not read accessibility tree: {}").format(decoded_leniently(output[1])),
+          "hint"_a = kPermissionHint);
     }
     co_return render_snapshot(self, app, raw);
   } catch (py::error_already_set& error) {
@@ -196,12 +202,13 @@ Coroutine click_ref(py::object ref, py::object elem_info, py::object double_clic
     if (is_empty(name)) {
       co_return ref_failure(py::str("Element has no identifiable name for clicking"), ref);
     }
-    py::str script = str_from_utf8(scripts::click_element(utf8_of(record_text(elem_info, "app")), utf8_of(name)));
+    py::str script =
+        str_from_utf8(scripts::click_element(utf8_of(record_text(elem_info, "app")), utf8_of(name)));
     py::object answer = co_await script_answer(script, py::int_(kElementActionSeconds));
     if (answer.equal(py::str("clicked"))) {
       // System Events clicks an element once; a double click is reported as asked.
-      co_return py::dict("success"_a = true, "action"_a = args::to_bool(double_click) ? "double_click" : "click",
-                         "ref"_a = ref,
+      co_return py::dict("success"_a = true,
+                         "action"_a = args::to_bool(double_click) ? "double_click" : "click", "ref"_a = ref,
                          "element"_a = py::str("{} \"{}\"").format(record_text(elem_info, "role"), name),
                          "hint"_a = kUpdatedStateHint);
     }
@@ -225,8 +232,9 @@ Coroutine type_ref(py::object ref, py::object elem_info, py::object text, py::ob
       co_return ref_failure(py::str("Element has no identifiable name for typing"), ref);
     }
     const bool enter = args::to_bool(press_enter);
-    py::str script = str_from_utf8(scripts::type_into_element(utf8_of(record_text(elem_info, "app")), utf8_of(name),
-                                                              utf8_of(text), args::to_bool(clear_first), enter));
+    py::str script =
+        str_from_utf8(scripts::type_into_element(utf8_of(record_text(elem_info, "app")), utf8_of(name),
+                                                 utf8_of(text), args::to_bool(clear_first), enter));
     py::object answer = co_await script_answer(script, py::int_(kElementActionSeconds));
     if (answer.equal(py::str("typed"))) {
       co_return py::dict("success"_a = true, "action"_a = "type", "ref"_a = ref, "text"_a = text,
@@ -246,7 +254,8 @@ Coroutine type_ref(py::object ref, py::object elem_info, py::object text, py::ob
 
 Coroutine get_focused_window() {
   try {
-    py::object app = co_await script_answer(str_from_utf8(scripts::frontmost_process()), py::int_(kFocusedWindowSeconds));
+    py::object app =
+        co_await script_answer(str_from_utf8(scripts::frontmost_process()), py::int_(kFocusedWindowSeconds));
     if (is_empty(app)) {
       co_return failure("No frontmost application found");
     }
@@ -261,7 +270,8 @@ Coroutine get_focused_window() {
 
 Coroutine list_windows() {
   try {
-    py::object answer = co_await script_answer(str_from_utf8(scripts::window_list()), py::int_(kWindowListSeconds));
+    py::object answer =
+        co_await script_answer(str_from_utf8(scripts::window_list()), py::int_(kWindowListSeconds));
     py::list windows;
     for (py::handle line : answer.attr("split")("\n")) {
       if (!line.contains("|")) {
@@ -317,9 +327,12 @@ void register_macos(MethodTable& methods) {
             return type_ref(ref, elem_info, checked_text, clear_first, press_enter)
                 .to_python("DesktopAccess._type_ref_macos");
           },
-          py::arg("ref"), py::arg("elem_info"), py::arg("text"), py::arg("clear_first"), py::arg("press_enter"))
+          py::arg("ref"), py::arg("elem_info"), py::arg("text"), py::arg("clear_first"),
+          py::arg("press_enter"))
       .def("_get_focused_window_macos",
-           [](py::object) { return get_focused_window().to_python("DesktopAccess._get_focused_window_macos"); })
+           [](py::object) {
+             return get_focused_window().to_python("DesktopAccess._get_focused_window_macos");
+           })
       .def("_list_windows_macos",
            [](py::object) { return list_windows().to_python("DesktopAccess._list_windows_macos"); })
       .def(

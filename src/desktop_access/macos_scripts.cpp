@@ -30,7 +30,11 @@ std::string read_text_property(std::string_view variable, std::string_view prope
   lines.append("set ").append(variable).append(" to \"\"\n");
   lines.append("try\n");
   lines.append("set ").append(variable).append(" to ").append(property).append(" of elem\n");
-  lines.append("if ").append(variable).append(" is missing value then set ").append(variable).append(" to \"\"\n");
+  lines.append("if ")
+      .append(variable)
+      .append(" is missing value then set ")
+      .append(variable)
+      .append(" to \"\"\n");
   lines.append("set ").append(variable).append(" to my oneLine(").append(variable).append(")\n");
   lines.append("end try\n");
   return lines;
@@ -48,7 +52,8 @@ std::string for_each_window_of_p(std::string_view body) {
   return loop;
 }
 
-constexpr std::string_view kForEachVisibleProcess = "repeat with p in (every process whose visible is true)\n";
+constexpr std::string_view kForEachVisibleProcess =
+    "repeat with p in (every process whose visible is true)\n";
 
 // `tell process "{app}"`, brought to the front so that its window 1 is the one the
 // user sees, around `body`.
@@ -73,7 +78,11 @@ std::string on_named_element(std::string_view app, std::string_view name, std::s
   body.append("repeat with elem in (entire contents of window 1)\n");
   body.append(read_text_property("elemTitle", "title"));
   body.append(read_text_property("elemDesc", "description"));
-  body.append("if elemTitle is ").append(literal).append(" or elemDesc is ").append(literal).append(" then\n");
+  body.append("if elemTitle is ")
+      .append(literal)
+      .append(" or elemDesc is ")
+      .append(literal)
+      .append(" then\n");
   body.append(action);
   body.append("return ").append(applescript_string(success_word)).append("\n");
   body.append("end if\n");
@@ -95,9 +104,10 @@ std::string process_with_window(std::string_view title) {
   std::string script(kSystemEvents);
   script.append("\nset targetApp to \"\"\n");
   script.append(kForEachVisibleProcess);
-  script.append(for_each_window_of_p(std::string("if name of w contains ")
-                                         .append(applescript_string(title))
-                                         .append(" then\nset targetApp to name of p\nexit repeat\nend if\n")));
+  script.append(
+      for_each_window_of_p(std::string("if name of w contains ")
+                               .append(applescript_string(title))
+                               .append(" then\nset targetApp to name of p\nexit repeat\nend if\n")));
   script.append("if targetApp is not \"\" then exit repeat\n");
   script.append("end repeat\n");
   script.append("return targetApp\n");
@@ -111,7 +121,9 @@ std::string element_tree(std::string_view app) {
   body.append("set output to \"\"\n");
   body.append("try\n");
   body.append("set winName to name of window 1\n");
-  body.append("if winName is missing value or winName is \"\" then set winName to ").append(app_literal).append("\n");
+  body.append("if winName is missing value or winName is \"\" then set winName to ")
+      .append(app_literal)
+      .append("\n");
   body.append("set winName to my oneLine(winName)\n");
   body.append("on error\n");
   body.append("set winName to ").append(app_literal).append("\n");
@@ -149,8 +161,8 @@ std::string click_element(std::string_view app, std::string_view name) {
   return on_named_element(app, name, "click elem\n", "clicked");
 }
 
-std::string type_into_element(std::string_view app, std::string_view name, std::string_view text, bool clear_first,
-                              bool press_enter) {
+std::string type_into_element(std::string_view app, std::string_view name, std::string_view text,
+                              bool clear_first, bool press_enter) {
   std::string action("click elem\ndelay 0.1\n");
   if (clear_first) {
     action.append("keystroke \"a\" using command down\n");
@@ -164,7 +176,9 @@ std::string type_into_element(std::string_view app, std::string_view name, std::
 }
 
 std::string first_window_name(std::string_view app) {
-  return std::string(kSystemEvents).append(" to get name of window 1 of process ").append(applescript_string(app));
+  return std::string(kSystemEvents)
+      .append(" to get name of window 1 of process ")
+      .append(applescript_string(app));
 }
 
 std::string window_list() {
@@ -172,7 +186,8 @@ std::string window_list() {
   script.append(kSystemEvents).append("\nset output to \"\"\n");
   script.append(kForEachVisibleProcess);
   script.append("set pName to name of p\n");
-  script.append(for_each_window_of_p("set output to output & my oneLine(pName) & \"|\" & my oneLine(name of w) & linefeed\n"));
+  script.append(for_each_window_of_p(
+      "set output to output & my oneLine(pName) & \"|\" & my oneLine(name of w) & linefeed\n"));
   script.append("end repeat\n");
   script.append("return output\n");
   script.append("end tell");
@@ -182,9 +197,10 @@ std::string window_list() {
 std::string focus_window(std::string_view title) {
   std::string script(kSystemEvents);
   script.append("\n").append(kForEachVisibleProcess);
-  script.append(for_each_window_of_p(std::string("if name of w contains ")
-                                         .append(applescript_string(title))
-                                         .append(" then\nset frontmost of p to true\nreturn name of p\nend if\n")));
+  script.append(
+      for_each_window_of_p(std::string("if name of w contains ")
+                               .append(applescript_string(title))
+                               .append(" then\nset frontmost of p to true\nreturn name of p\nend if\n")));
   script.append("end repeat\n");
   script.append("return \"\"\n");
   script.append("end tell");

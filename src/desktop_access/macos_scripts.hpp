@@ -28,8 +28,8 @@ std::string click_element(std::string_view app, std::string_view name);
 
 // As click_element, then types `text` (after selecting all with `clear_first`, pressing
 // return after it with `press_enter`): answers "typed", "not_found" or "error:...".
-std::string type_into_element(std::string_view app, std::string_view name, std::string_view text, bool clear_first,
-                              bool press_enter);
+std::string type_into_element(std::string_view app, std::string_view name, std::string_view text,
+                              bool clear_first, bool press_enter);
 
 // The name of window 1 of process `app` (one line).
 std::string first_window_name(std::string_view app);

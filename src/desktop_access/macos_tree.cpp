@@ -15,13 +15,14 @@ constexpr std::size_t kContextNameLimit = 200;
 // Parts of role names that make an AX role interactive even when the role is not in
 // INTERACTIVE_TYPES (AXTable holds "Tab", AXMenuButton holds "Button").
 constexpr std::array<std::string_view, 11> kInteractiveFragments = {
-    "Button", "CheckBox", "ComboBox", "TextField", "Link", "MenuItem", "RadioButton", "Slider", "Tab", "PopUp",
-    "TextArea"};
+    "Button",      "CheckBox", "ComboBox", "TextField", "Link",    "MenuItem",
+    "RadioButton", "Slider",   "Tab",      "PopUp",     "TextArea"};
 
 // The code points for which Python's str.isspace is true.
 bool is_python_space(std::uint32_t c) {
   return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
 }
 
 bool is_continuation_byte(unsigned char byte) { return (byte & 0xC0) == 0x80; }
@@ -49,7 +50,8 @@ std::size_t sequence_end(std::string_view text, std::size_t begin) {
 std::vector<std::string_view> split(std::string_view text, char separator) {
   std::vector<std::string_view> parts;
   std::size_t start = 0;
-  for (std::size_t at = text.find(separator); at != std::string_view::npos; at = text.find(separator, start)) {
+  for (std::size_t at = text.find(separator); at != std::string_view::npos;
+       at = text.find(separator, start)) {
     parts.push_back(text.substr(start, at - start));
     start = at + 1;
   }

@@ -28,8 +28,8 @@ struct MacosTreeElement {
 };
 
 struct MacosTree {
-  std::string text;                       // the snapshot text
-  std::vector<MacosTreeElement> refs;     // refs[i] has ref i + 1
+  std::string text;                    // the snapshot text
+  std::vector<MacosTreeElement> refs;  // refs[i] has ref i + 1
 };
 
 // `answer` is the script's output, UTF-8, already stripped. Lines starting "Window:" or

@@ -38,8 +38,8 @@ void SnapshotText::start_line(long long depth) {
   text_.append(static_cast<std::size_t>(2 * std::clamp(depth, 0LL, kMaxIndentLevels)), ' ');
 }
 
-SnapshotText& SnapshotText::ref_line(long long depth, long long ref, std::string_view type, std::string_view name,
-                                     std::string_view value, std::size_t value_limit) {
+SnapshotText& SnapshotText::ref_line(long long depth, long long ref, std::string_view type,
+                                     std::string_view name, std::string_view value, std::size_t value_limit) {
   start_line(depth);
   text_.append("[").append(std::to_string(ref)).append("] ").append(type);
   if (!name.empty()) {

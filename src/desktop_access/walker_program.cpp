@@ -9,7 +9,8 @@ namespace desktop_access {
 namespace {
 
 constexpr std::string_view kHeader =
-    "\nimport json, sys\nimport gi\ngi.require_version(\"Atspi\", \"2.0\")\nfrom gi.repository import Atspi\n\n"
+    "\nimport json, sys\nimport gi\ngi.require_version(\"Atspi\", \"2.0\")\nfrom gi.repository import "
+    "Atspi\n\n"
     "max_depth = ";
 
 void append_escape(std::string& out, const char* format, unsigned long code) {
@@ -26,14 +27,29 @@ std::string ascii_string_literal(std::u32string_view text) {
   out.push_back('"');
   for (char32_t c : text) {
     switch (c) {
-      case U'"': out.append("\\\""); continue;
-      case U'\\': out.append("\\\\"); continue;
-      case U'\n': out.append("\\n"); continue;
-      case U'\r': out.append("\\r"); continue;
-      case U'\t': out.append("\\t"); continue;
-      case U'\b': out.append("\\b"); continue;
-      case U'\f': out.append("\\f"); continue;
-      default: break;
+      case U'"':
+        out.append("\\\"");
+        continue;
+      case U'\\':
+        out.append("\\\\");
+        continue;
+      case U'\n':
+        out.append("\\n");
+        continue;
+      case U'\r':
+        out.append("\\r");
+        continue;
+      case U'\t':
+        out.append("\\t");
+        continue;
+      case U'\b':
+        out.append("\\b");
+        continue;
+      case U'\f':
+        out.append("\\f");
+        continue;
+      default:
+        break;
     }
     if (c >= 0x20 && c < 0x7F) {
       out.push_back(static_cast<char>(c));

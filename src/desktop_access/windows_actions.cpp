@@ -73,10 +73,12 @@ bool set_through_value_pattern(GetPattern&& get_pattern, py::handle text, bool c
 
 void type_uiautomation(py::handle control, py::handle text, bool clear_first, bool press_enter) {
   py::module_ automation = support::import("uiautomation");
-  auto send_keys = [&](auto&&... keys) { automation.attr("SendKeys")(std::forward<decltype(keys)>(keys)...); };
+  auto send_keys = [&](auto&&... keys) {
+    automation.attr("SendKeys")(std::forward<decltype(keys)>(keys)...);
+  };
   bool value_set = false;
-  if (set_through_value_pattern([&] { return control.attr("GetValuePattern")(); }, text, clear_first, press_enter,
-                                [&] { send_keys("{Enter}"); }, value_set)) {
+  if (set_through_value_pattern([&] { return control.attr("GetValuePattern")(); }, text, clear_first,
+                                press_enter, [&] { send_keys("{Enter}"); }, value_set)) {
     return;
   }
   control.attr("Click")();
@@ -139,8 +141,8 @@ void type_pywinauto(py::handle wrapper, py::handle text, bool clear_first, bool 
 // When the value pattern fails, the text is typed on the element instead. If the value
 // went in and only Enter failed, the typing selects all first so that the text replaces
 // itself instead of appearing twice.
-void type_element_sync(py::object, py::object element, py::object backend, py::object text, py::object clear_first,
-                       py::object press_enter) {
+void type_element_sync(py::object, py::object element, py::object backend, py::object text,
+                       py::object clear_first, py::object press_enter) {
   const bool clear = truthy(clear_first);
   const bool enter = truthy(press_enter);
   if (is_uiautomation(backend)) {
@@ -215,7 +217,8 @@ bool select_pywinauto(py::handle wrapper, py::handle value) {
 }
 
 void select_element_sync(py::object, py::object element, py::object backend, py::object value) {
-  const bool selected = is_uiautomation(backend) ? select_uiautomation(element, value) : select_pywinauto(element, value);
+  const bool selected =
+      is_uiautomation(backend) ? select_uiautomation(element, value) : select_pywinauto(element, value);
   if (!selected) {
     raise_not_selected(value);
   }
@@ -281,8 +284,8 @@ Coroutine click_ref_windows(py::object self, py::object ref, py::object elem_inf
   py::object native_error;
   try {
     co_await in_default_executor(self.attr("_click_element_sync"), element, backend, double_click);
-    co_return py::dict("success"_a = true, "action"_a = truthy(double_click) ? "double_click" : "click", "ref"_a = ref,
-                       "element"_a = element_label(elem_info), "hint"_a = kUpdatedStateHint);
+    co_return py::dict("success"_a = true, "action"_a = truthy(double_click) ? "double_click" : "click",
+                       "ref"_a = ref, "element"_a = element_label(elem_info), "hint"_a = kUpdatedStateHint);
   } catch (py::error_already_set& error) {
     rethrow_unless_exception(error);
     native_error = py::str(error.value());
@@ -291,7 +294,8 @@ Coroutine click_ref_windows(py::object self, py::object ref, py::object elem_inf
     py::object center = co_await self.attr("_get_element_center")(element, backend);
     if (!center.is_none() && flag(self, "_pyautogui_available")) {
       py::object pyautogui = support::import("pyautogui");
-      pyautogui.attr(truthy(double_click) ? "doubleClick" : "click")(center[py::int_(0)], center[py::int_(1)]);
+      pyautogui.attr(truthy(double_click) ? "doubleClick" : "click")(center[py::int_(0)],
+                                                                     center[py::int_(1)]);
       co_return py::dict("success"_a = true, "action"_a = "click (coordinate fallback)", "ref"_a = ref,
                          "element"_a = element_label(elem_info), "coordinates"_a = center);
     }
@@ -307,9 +311,11 @@ Coroutine type_ref_windows(py::object self, py::object ref, py::object elem_info
   py::object backend = record_backend(elem_info);
   py::object native_error;
   try {
-    co_await in_default_executor(self.attr("_type_element_sync"), element, backend, text, clear_first, press_enter);
-    co_return py::dict("success"_a = true, "action"_a = "type", "ref"_a = ref, "element"_a = element_label(elem_info),
-                       "text"_a = text, "pressed_enter"_a = press_enter);
+    co_await in_default_executor(self.attr("_type_element_sync"), element, backend, text, clear_first,
+                                 press_enter);
+    co_return py::dict("success"_a = true, "action"_a = "type", "ref"_a = ref,
+                       "element"_a = element_label(elem_info), "text"_a = text,
+                       "pressed_enter"_a = press_enter);
   } catch (py::error_already_set& error) {
     rethrow_unless_exception(error);
     native_error = py::str(error.value());
@@ -332,7 +338,8 @@ Coroutine type_ref_windows(py::object self, py::object ref, py::object elem_info
       if (truthy(press_enter)) {
         pyautogui.attr("press")("enter");
       }
-      co_return py::dict("success"_a = true, "action"_a = "type (keyboard fallback)", "ref"_a = ref, "text"_a = text);
+      co_return py::dict("success"_a = true, "action"_a = "type (keyboard fallback)", "ref"_a = ref,
+                         "text"_a = text);
     }
   } catch (py::error_already_set& error) {
     rethrow_unless_exception(error);
@@ -347,9 +354,11 @@ void register_actions(MethodTable& methods) {
       .def(
           "_click_ref_windows",
           [](py::object self, py::object ref, py::object elem_info, py::object double_click) {
-            return click_ref_windows(self, ref, elem_info, double_click).to_python("DesktopAccess._click_ref_windows");
+            return click_ref_windows(self, ref, elem_info, double_click)
+                .to_python("DesktopAccess._click_ref_windows");
           },
-          py::arg("ref"), py::arg("elem_info"), py::arg("double_click"), py::doc("Click element on Windows using UIA."))
+          py::arg("ref"), py::arg("elem_info"), py::arg("double_click"),
+          py::doc("Click element on Windows using UIA."))
       .def(
           "_type_ref_windows",
           [](py::object self, py::object ref, py::object elem_info, py::object text, py::object clear_first,
@@ -357,21 +366,22 @@ void register_actions(MethodTable& methods) {
             return type_ref_windows(self, ref, elem_info, text, clear_first, press_enter)
                 .to_python("DesktopAccess._type_ref_windows");
           },
-          py::arg("ref"), py::arg("elem_info"), py::arg("text"), py::arg("clear_first"), py::arg("press_enter"),
-          py::doc("Type text on Windows."))
+          py::arg("ref"), py::arg("elem_info"), py::arg("text"), py::arg("clear_first"),
+          py::arg("press_enter"), py::doc("Type text on Windows."))
       .def(
           "_get_element_center",
           [](py::object self, py::object element, py::object backend) {
             return element_center(self, element, backend).to_python("DesktopAccess._get_element_center");
           },
-          py::arg("element"), py::arg("backend"), py::doc("Get the center coordinates of an element (Windows UIA)."))
+          py::arg("element"), py::arg("backend"),
+          py::doc("Get the center coordinates of an element (Windows UIA)."))
       .def("_click_element_sync", &click_element_sync, py::arg("element"), py::arg("backend"),
            py::arg("double_click"), py::doc("Synchronous click using UIA patterns (Windows)."))
       .def("_type_element_sync", &type_element_sync, py::arg("element"), py::arg("backend"), py::arg("text"),
            py::arg("clear_first"), py::arg("press_enter"),
            py::doc("Synchronous type using UIA ValuePattern or keyboard input (Windows)."))
-      .def("_select_element_sync", &select_element_sync, py::arg("element"), py::arg("backend"), py::arg("value"),
-           py::doc("Synchronous select using UIA SelectionPattern."))
+      .def("_select_element_sync", &select_element_sync, py::arg("element"), py::arg("backend"),
+           py::arg("value"), py::doc("Synchronous select using UIA SelectionPattern."))
       .def("_toggle_element_sync", &toggle_element_sync, py::arg("element"), py::arg("backend"),
            py::doc("Synchronous toggle using UIA TogglePattern."));
 }

@@ -96,8 +96,8 @@ void register_window_queries(MethodTable& methods) {
   methods
       .def("_get_focused_window_windows",
            [](py::object self) {
-             return query(self, "_uia_available", "UIA not available", "_get_focused_window_sync", py::tuple(),
-                          "DesktopAccess._get_focused_window_windows");
+             return query(self, "_uia_available", "UIA not available", "_get_focused_window_sync",
+                          py::tuple(), "DesktopAccess._get_focused_window_windows");
            })
       .def("_list_windows_windows",
            [](py::object self) {
@@ -113,7 +113,8 @@ void register_window_queries(MethodTable& methods) {
           py::arg("title"))
       .def("_get_focused_window_sync", &focused_window_sync)
       .def("_list_windows_sync", &list_windows_sync, py::doc("List windows synchronously (Windows)."))
-      .def("_focus_window_sync", &focus_window_sync, py::arg("title"), py::doc("Focus window synchronously (Windows)."));
+      .def("_focus_window_sync", &focus_window_sync, py::arg("title"),
+           py::doc("Focus window synchronously (Windows)."));
 }
 
 }  // namespace desktop_access::uia

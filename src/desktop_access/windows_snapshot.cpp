@@ -16,7 +16,8 @@ namespace {
 namespace args = support::args;
 using support::Coroutine;
 
-constexpr const char* kNoPackage = "Windows UI Automation not available. Install pywinauto: pip install pywinauto";
+constexpr const char* kNoPackage =
+    "Windows UI Automation not available. Install pywinauto: pip install pywinauto";
 constexpr const char* kNoPackageHint = "This feature requires pywinauto installed.";
 
 enum class Package { pywinauto, uiautomation };
@@ -45,7 +46,9 @@ struct ElementProperties {
   py::object enabled = py::bool_(true);
 };
 
-bool has_value_interface(std::string_view type) { return type == "Edit" || type == "ComboBox" || type == "Document"; }
+bool has_value_interface(std::string_view type) {
+  return type == "Edit" || type == "ComboBox" || type == "Document";
+}
 
 py::str interned(const char* text) {
   PyObject* name = PyUnicode_InternFromString(text);
@@ -160,7 +163,8 @@ class TreeWalk {
   void descend(py::handle element, long long depth) {
     py::list children;
     const bool listed = attempted([&] {
-      children = py::list(call_method(element, package_ == Package::pywinauto ? names_.children : names_.get_children));
+      children = py::list(
+          call_method(element, package_ == Package::pywinauto ? names_.children : names_.get_children));
       return true;
     });
     if (listed && !children.empty()) {
@@ -209,7 +213,8 @@ class TreeWalk {
   // The element's line and ref; false when it failed (its subtree is then skipped).
   bool visit(py::handle element, long long depth) {
     try {
-      render(package_ == Package::pywinauto ? read_pywinauto(element) : read_uiautomation(element), element, depth);
+      render(package_ == Package::pywinauto ? read_pywinauto(element) : read_uiautomation(element), element,
+             depth);
       return true;
     } catch (py::error_already_set& error) {
       rethrow_unless_exception(error);
@@ -270,7 +275,8 @@ class TreeWalk {
 
   py::dict make_record_template() const {
     py::dict record;
-    for (const py::str* key : {&names_.element, &names_.control_type, &names_.name, &names_.auto_id, &names_.value}) {
+    for (const py::str* key :
+         {&names_.element, &names_.control_type, &names_.name, &names_.auto_id, &names_.value}) {
       set_item(record, *key, py::none());
     }
     set_item(record, names_.backend, backend_);
@@ -323,7 +329,8 @@ py::dict snapshot_pywinauto(py::object self, py::object window_title, py::object
   const bool titled = is_given(window_title);
   py::object windows;
   if (titled) {
-    windows = desktop.attr("windows")("title_re"_a = containing_pattern(window_title), "visible_only"_a = true);
+    windows =
+        desktop.attr("windows")("title_re"_a = containing_pattern(window_title), "visible_only"_a = true);
   } else {
     py::object handle = foreground_window();
     if (!truthy(handle)) {
@@ -332,7 +339,8 @@ py::dict snapshot_pywinauto(py::object self, py::object window_title, py::object
     windows = desktop.attr("windows")("handle"_a = handle);
   }
   if (!truthy(windows)) {
-    return failure(titled ? py::str("No window found matching: {}").format(window_title) : py::str("No window found"));
+    return failure(titled ? py::str("No window found matching: {}").format(window_title)
+                          : py::str("No window found"));
   }
   py::object wrapper = windows[py::int_(0)].attr("wrapper_object")();
   replace_ref_map(self, py::dict(), 0);  // the window is found: numbering starts over
@@ -384,7 +392,8 @@ void register_snapshot(MethodTable& methods) {
       .def(
           "_snapshot_windows",
           [](py::object self, py::object window_title, py::object max_depth) {
-            return snapshot_windows(self, window_title, max_depth).to_python("DesktopAccess._snapshot_windows");
+            return snapshot_windows(self, window_title, max_depth)
+                .to_python("DesktopAccess._snapshot_windows");
           },
           py::arg("window_title"), py::arg("max_depth"))
       .def("_snapshot_sync", &snapshot_sync, py::arg("window_title"), py::arg("max_depth"))

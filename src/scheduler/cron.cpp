@@ -33,8 +33,8 @@ std::uint32_t matching_days(const CronFields& fields, std::int64_t year, int mon
 }  // namespace
 
 bool CronFields::matches(const CivilMinute& moment) const {
-  return ((minutes >> moment.minute) & 1U) && ((hours >> moment.hour) & 1U) &&
-         ((days >> moment.day) & 1U) && ((months >> moment.month) & 1U) &&
+  return ((minutes >> moment.minute) & 1U) && ((hours >> moment.hour) & 1U) && ((days >> moment.day) & 1U) &&
+         ((months >> moment.month) & 1U) &&
          ((weekdays >> cron_weekday(days_from_civil(moment.year, moment.month, moment.day))) & 1U);
 }
 
@@ -59,7 +59,8 @@ CivilMinute civil_minute(std::int64_t index) {
   const std::int64_t days = day_index + 719468;
   const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
   const std::int64_t day_of_era = days - era * 146097;
-  const std::int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const std::int64_t year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
   const std::int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
   const std::int64_t shifted_month = (5 * day_of_year + 2) / 153;
   const int day = static_cast<int>(day_of_year - (153 * shifted_month + 2) / 5 + 1);

@@ -28,7 +28,8 @@ void ensure_datetime_api() {
 
 std::uint64_t parse_mask(py::handle text, const FieldRange& range) {
   std::uint64_t mask = 0;
-  for (std::int64_t value : parse_field(py::reinterpret_borrow<py::str>(text), range.min_value, range.max_value)) {
+  for (std::int64_t value :
+       parse_field(py::reinterpret_borrow<py::str>(text), range.min_value, range.max_value)) {
     mask |= std::uint64_t{1} << value;
   }
   return mask;
@@ -52,16 +53,17 @@ bool in_mask(py::handle value, std::uint64_t mask) {
 constexpr std::int64_t kLastMinute = 4223371679;  // 9999-12-31 23:59, in minutes since 1970
 
 CivilMinute civil_fields(py::handle moment) {
-  return {PyDateTime_GET_YEAR(moment.ptr()), PyDateTime_GET_MONTH(moment.ptr()), PyDateTime_GET_DAY(moment.ptr()),
-          PyDateTime_DATE_GET_HOUR(moment.ptr()), PyDateTime_DATE_GET_MINUTE(moment.ptr())};
+  return {PyDateTime_GET_YEAR(moment.ptr()), PyDateTime_GET_MONTH(moment.ptr()),
+          PyDateTime_GET_DAY(moment.ptr()), PyDateTime_DATE_GET_HOUR(moment.ptr()),
+          PyDateTime_DATE_GET_MINUTE(moment.ptr())};
 }
 
 // A plain datetime at `moment` with the tzinfo of `like` (fold 0, as date arithmetic gives).
 py::object make_datetime(const CivilMinute& moment, py::handle like) {
   PyObject* tzinfo = PyDateTime_DATE_GET_TZINFO(like.ptr());
-  PyObject* result = PyDateTimeAPI->DateTime_FromDateAndTime(
-      static_cast<int>(moment.year), moment.month, moment.day, moment.hour, moment.minute, 0, 0, tzinfo,
-      PyDateTimeAPI->DateTimeType);
+  PyObject* result = PyDateTimeAPI->DateTime_FromDateAndTime(static_cast<int>(moment.year), moment.month,
+                                                             moment.day, moment.hour, moment.minute, 0, 0,
+                                                             tzinfo, PyDateTimeAPI->DateTimeType);
   if (result == nullptr) {
     throw py::error_already_set();
   }
@@ -137,7 +139,8 @@ py::object CronExpression::find_next(py::handle after) const {
   }
   // Other types get the date arithmetic of their own type, as a minute-by-minute
   // search would do it.
-  const py::object candidate = base.attr("replace")(py::arg("second") = 0, py::arg("microsecond") = 0) + minutes(1);
+  const py::object candidate =
+      base.attr("replace")(py::arg("second") = 0, py::arg("microsecond") = 0) + minutes(1);
   if (!PyDateTime_Check(candidate.ptr())) {
     support::args::raise_incorrect_type("after", "datetime", candidate);
   }

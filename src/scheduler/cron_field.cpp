@@ -87,7 +87,8 @@ void add_progression(std::vector<std::int64_t>& values, const Integer& start, co
     py::object low = py::int_(min_value);
     py::object begin = as_python(start);
     if (begin < low) {
-      begin = low + py::reinterpret_steal<py::object>(PyNumber_Remainder((begin - low).ptr(), as_python(step).ptr()));
+      begin = low + py::reinterpret_steal<py::object>(
+                        PyNumber_Remainder((begin - low).ptr(), as_python(step).ptr()));
     }
     if (begin > py::int_(max_value)) {
       return;
@@ -106,7 +107,8 @@ void add_progression(std::vector<std::int64_t>& values, const Integer& start, co
   }
 }
 
-void add_piece(std::vector<std::int64_t>& values, Text piece, std::int64_t min_value, std::int64_t max_value) {
+void add_piece(std::vector<std::int64_t>& values, Text piece, std::int64_t min_value,
+               std::int64_t max_value) {
   if (piece == U"*") {
     add_range(values, min_value, max_value);
     return;

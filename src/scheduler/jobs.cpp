@@ -20,10 +20,18 @@ constexpr const char* kTimestampFormat = "%Y-%m-%d %H:%M:%S";
 constexpr Py_ssize_t kPromptShown = 300;
 constexpr Py_ssize_t kResultShown = 200;
 
-py::object str_type() { return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyUnicode_Type)); }
-py::object float_type() { return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyFloat_Type)); }
-py::object int_type() { return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyLong_Type)); }
-py::object bool_type() { return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyBool_Type)); }
+py::object str_type() {
+  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyUnicode_Type));
+}
+py::object float_type() {
+  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyFloat_Type));
+}
+py::object int_type() {
+  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyLong_Type));
+}
+py::object bool_type() {
+  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyBool_Type));
+}
 
 bool truthy(py::handle value) { return support::args::to_bool(value); }
 
@@ -88,13 +96,16 @@ py::str python_format(double seconds) {
 }
 
 // The keys of the dictionary forms: first the fields in order, then the added texts.
-constexpr const char* kJobKeys[] = {"id", "name", "description", "job_type", "schedule", "interval_seconds",
-                                    "prompt", "model_key", "spawn_worker", "state", "created_at", "last_run",
-                                    "next_run", "run_count", "max_runs", "next_run_human", "last_run_human"};
+constexpr const char* kJobKeys[] = {
+    "id",       "name",      "description",  "job_type",       "schedule",      "interval_seconds",
+    "prompt",   "model_key", "spawn_worker", "state",          "created_at",    "last_run",
+    "next_run", "run_count", "max_runs",     "next_run_human", "last_run_human"};
 constexpr std::size_t kJobFieldCount = 15;
-constexpr std::size_t kJobTypeField = 3, kPromptField = 6, kStateField = 9, kLastRunField = 11, kNextRunField = 12;
-constexpr const char* kExecutionKeys[] = {"job_id", "job_name", "started_at", "completed_at", "duration", "success",
-                                          "result", "error", "model_used", "worker_id", "started_at_human"};
+constexpr std::size_t kJobTypeField = 3, kPromptField = 6, kStateField = 9, kLastRunField = 11,
+                      kNextRunField = 12;
+constexpr const char* kExecutionKeys[] = {"job_id",     "job_name",  "started_at",      "completed_at",
+                                          "duration",   "success",   "result",          "error",
+                                          "model_used", "worker_id", "started_at_human"};
 constexpr std::size_t kExecutionFieldCount = 10;
 constexpr std::size_t kStartedAtField = 2, kDurationField = 4, kResultField = 6;
 
@@ -171,7 +182,8 @@ py::object make_enum(const char* name, std::initializer_list<std::pair<const cha
 // Makes a dataclass with `fields` ((name, type[, default or Field]) tuples) and the given
 // docstring, owned by this module.
 py::object make_dataclass(const char* name, const char* doc, const py::list& fields) {
-  py::object cls = support::import("dataclasses").attr("make_dataclass")(name, fields, "namespace"_a = py::dict("__doc__"_a = doc));
+  py::object cls = support::import("dataclasses")
+                       .attr("make_dataclass")(name, fields, "namespace"_a = py::dict("__doc__"_a = doc));
   cls.attr("__module__") = kModuleName;
   return cls;
 }
@@ -292,16 +304,19 @@ py::dict execution_to_dict(py::handle execution) {
 }
 
 void define_records(py::module_& m) {
-  const py::object job_type = make_enum("JobType", {{"CRON", "cron"}, {"INTERVAL", "interval"}, {"ONCE", "once"}});
+  const py::object job_type =
+      make_enum("JobType", {{"CRON", "cron"}, {"INTERVAL", "interval"}, {"ONCE", "once"}});
   const py::object job_state = make_enum(
-      "JobState", {{"ACTIVE", "active"}, {"PAUSED", "paused"}, {"COMPLETED", "completed"}, {"DISABLED", "disabled"}});
+      "JobState",
+      {{"ACTIVE", "active"}, {"PAUSED", "paused"}, {"COMPLETED", "completed"}, {"DISABLED", "disabled"}});
   const py::object field = support::import("dataclasses").attr("field");
   const py::object optional_str = str_type() | py::none();
-  const py::object metadata_type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyDict_Type))
-      [py::make_tuple(str_type(), support::import("typing").attr("Any"))];
+  const py::object metadata_type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(
+      &PyDict_Type))[py::make_tuple(str_type(), support::import("typing").attr("Any"))];
 
   py::list job_fields;
-  job_fields.append(py::make_tuple("id", str_type(), field("default_factory"_a = py::cpp_function(&new_job_id))));
+  job_fields.append(
+      py::make_tuple("id", str_type(), field("default_factory"_a = py::cpp_function(&new_job_id))));
   job_fields.append(py::make_tuple("name", str_type(), ""));
   job_fields.append(py::make_tuple("description", str_type(), ""));
   job_fields.append(py::make_tuple("job_type", job_type, job_type.attr("CRON")));
@@ -311,7 +326,8 @@ void define_records(py::module_& m) {
   job_fields.append(py::make_tuple("model_key", optional_str, py::none()));
   job_fields.append(py::make_tuple("spawn_worker", bool_type(), true));
   job_fields.append(py::make_tuple("state", job_state, job_state.attr("ACTIVE")));
-  job_fields.append(py::make_tuple("created_at", float_type(), field("default_factory"_a = py::cpp_function(&current_time))));
+  job_fields.append(py::make_tuple("created_at", float_type(),
+                                   field("default_factory"_a = py::cpp_function(&current_time))));
   job_fields.append(py::make_tuple("last_run", float_type(), 0.0));
   job_fields.append(py::make_tuple("next_run", float_type(), 0.0));
   job_fields.append(py::make_tuple("run_count", int_type(), 0));
@@ -321,8 +337,8 @@ void define_records(py::module_& m) {
                                              reinterpret_cast<PyObject*>(&PyDict_Type)))));
   py::object job = make_dataclass("ScheduledJob", "Definition of a scheduled job.", job_fields);
   add_method(job, "to_dict", &job_to_dict);
-  job.attr("from_dict") = py::reinterpret_steal<py::object>(
-      PyClassMethod_New(py::cpp_function(&job_from_dict, py::name("from_dict"), py::arg("cls"), py::arg("data")).ptr()));
+  job.attr("from_dict") = py::reinterpret_steal<py::object>(PyClassMethod_New(
+      py::cpp_function(&job_from_dict, py::name("from_dict"), py::arg("cls"), py::arg("data")).ptr()));
 
   py::list execution_fields;
   execution_fields.append(py::make_tuple("job_id", str_type()));
@@ -335,7 +351,8 @@ void define_records(py::module_& m) {
   execution_fields.append(py::make_tuple("error", str_type(), ""));
   execution_fields.append(py::make_tuple("model_used", str_type(), ""));
   execution_fields.append(py::make_tuple("worker_id", str_type(), ""));
-  py::object execution = make_dataclass("JobExecution", "Record of a single job execution.", execution_fields);
+  py::object execution =
+      make_dataclass("JobExecution", "Record of a single job execution.", execution_fields);
   add_method(execution, "to_dict", &execution_to_dict);
 
   const py::module_ typing = support::import("typing");
@@ -343,8 +360,10 @@ void define_records(py::module_& m) {
   m.attr("JobState") = job_state;
   m.attr("ScheduledJob") = job;
   m.attr("JobExecution") = execution;
-  m.attr("JobFireCallback") = typing.attr("Callable")[py::make_tuple(py::list(py::make_tuple(job)), typing.attr("Awaitable")[str_type()])];
-  m.def("_format_timestamp", &format_timestamp, py::arg("ts"), "Format a Unix timestamp as a human-readable string.");
+  m.attr("JobFireCallback") = typing.attr(
+      "Callable")[py::make_tuple(py::list(py::make_tuple(job)), typing.attr("Awaitable")[str_type()])];
+  m.def("_format_timestamp", &format_timestamp, py::arg("ts"),
+        "Format a Unix timestamp as a human-readable string.");
 }
 
 }  // namespace scheduler

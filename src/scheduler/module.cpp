@@ -31,8 +31,8 @@ py::set parse_field_shim(py::object field_str, py::object min_val, py::object ma
 py::object bind_after(PyObject* const* arguments, Py_ssize_t count, PyObject* keywords) {
   const Py_ssize_t keyword_count = keywords == nullptr ? 0 : PyTuple_GET_SIZE(keywords);
   if (count + keyword_count > 1) {
-    throw py::type_error("next_occurrence() takes at most 1 argument (" + std::to_string(count + keyword_count) +
-                         " given)");
+    throw py::type_error("next_occurrence() takes at most 1 argument (" +
+                         std::to_string(count + keyword_count) + " given)");
   }
   if (keyword_count == 1) {
     const py::handle name = PyTuple_GET_ITEM(keywords, 0);
@@ -68,21 +68,32 @@ PyMethodDef next_occurrence_definition = {
     "next_occurrence(self, after=None)\n--\n\nFind the next datetime that matches this cron expression."};
 
 void bind_cron(py::module_& m) {
-  py::class_<CronExpression> cron(m, "CronExpression", "Simple cron expression parser (5 fields: min hour dom month dow).");
+  py::class_<CronExpression> cron(m, "CronExpression",
+                                  "Simple cron expression parser (5 fields: min hour dom month dow).");
   cron.def(py::init([](py::object expression) { return CronExpression(expression); }), py::arg("expression"))
-      .def("matches", &CronExpression::matches, py::arg("dt"), "Check if a datetime matches this cron expression.")
-      .def("_dow_adjusted",
-           [](const CronExpression& self) { return scheduler::mask_to_set(scheduler::python_weekdays(self.fields().weekdays)); },
-           "Convert cron DOW (0=Sun) to Python DOW (0=Mon).")
-      .def_static("_parse_field", &parse_field_shim, py::arg("field_str"), py::arg("min_val"), py::arg("max_val"),
-                  "Parse a single cron field into a set of valid values.")
+      .def("matches", &CronExpression::matches, py::arg("dt"),
+           "Check if a datetime matches this cron expression.")
+      .def(
+          "_dow_adjusted",
+          [](const CronExpression& self) {
+            return scheduler::mask_to_set(scheduler::python_weekdays(self.fields().weekdays));
+          },
+          "Convert cron DOW (0=Sun) to Python DOW (0=Mon).")
+      .def_static("_parse_field", &parse_field_shim, py::arg("field_str"), py::arg("min_val"),
+                  py::arg("max_val"), "Parse a single cron field into a set of valid values.")
       .def_property_readonly("_expr", [](const CronExpression& self) { return self.text(); })
-      .def_property_readonly("_minute", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().minutes); })
-      .def_property_readonly("_hour", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().hours); })
-      .def_property_readonly("_dom", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().days); })
-      .def_property_readonly("_month", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().months); })
-      .def_property_readonly("_dow", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().weekdays); });
-  PyObject* method = PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cron.ptr()), &next_occurrence_definition);
+      .def_property_readonly(
+          "_minute", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().minutes); })
+      .def_property_readonly(
+          "_hour", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().hours); })
+      .def_property_readonly(
+          "_dom", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().days); })
+      .def_property_readonly(
+          "_month", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().months); })
+      .def_property_readonly(
+          "_dow", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().weekdays); });
+  PyObject* method =
+      PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cron.ptr()), &next_occurrence_definition);
   if (method == nullptr) {
     throw py::error_already_set();
   }
@@ -117,7 +128,9 @@ constexpr char kStop[] = "Scheduler.stop";
 constexpr char kLoop[] = "Scheduler._loop";
 
 void bind_scheduler(py::module_& m) {
-  const auto builtin = [](PyTypeObject& type) { return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&type)); };
+  const auto builtin = [](PyTypeObject& type) {
+    return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&type));
+  };
   py::object cls = builtin(PyType_Type)(
       "Scheduler", py::make_tuple(builtin(PyBaseObject_Type)),
       py::dict(py::arg("__doc__") = kSchedulerDoc, py::arg("__module__") = scheduler::kModuleName));
@@ -126,10 +139,11 @@ void bind_scheduler(py::module_& m) {
   cls.attr("__init__") = py::cpp_function(&scheduler::initialize, py::name("initialize"), py::is_method(cls),
                                           py::arg("on_fire") = py::none(), py::arg("on_event") = py::none(),
                                           py::arg("storage_path") = py::none());
-  cls.attr("running") = builtin(PyProperty_Type)(
-      py::cpp_function(&scheduler::is_running, py::name("running")));
+  cls.attr("running") =
+      builtin(PyProperty_Type)(py::cpp_function(&scheduler::is_running, py::name("running")));
   add_method(cls, "add_job", &scheduler::add_job, "Add a new scheduled job.", py::arg("job"));
-  add_method(cls, "update_job", &scheduler::update_job, "Update an existing job.", py::arg("job_id"), py::arg("updates"));
+  add_method(cls, "update_job", &scheduler::update_job, "Update an existing job.", py::arg("job_id"),
+             py::arg("updates"));
   add_method(cls, "remove_job", &scheduler::remove_job, "Remove a scheduled job.", py::arg("job_id"));
   add_method(cls, "pause_job", &scheduler::pause_job, "Pause a job.", py::arg("job_id"));
   add_method(cls, "resume_job", &scheduler::resume_job, "Resume a paused job.", py::arg("job_id"));
@@ -142,12 +156,18 @@ void bind_scheduler(py::module_& m) {
   add_method(cls, "stop", &coroutine_method<&scheduler::stop, kStop>, "Stop the scheduler loop.");
   add_method(cls, "_loop", &coroutine_method<&scheduler::run_loop, kLoop>,
              "Main scheduler loop \u2014 checks every 30 seconds for due jobs.");
-  add_method(cls, "_fire_job", [](py::object self, py::object job) {
-    return scheduler::fire_job(self, job).to_python("Scheduler._fire_job");
-  }, "Execute a scheduled job.", py::arg("job"));
-  add_method(cls, "_save", [](py::object self) { scheduler::save_state(self); }, "Save jobs to disk.");
-  add_method(cls, "_load", [](py::object self) { scheduler::load_state(self); }, "Load jobs from disk.");
-  add_method(cls, "_calc_next_run", &scheduler::calc_next_run, "Calculate the next run time for a job.", py::arg("job"));
+  add_method(
+      cls, "_fire_job",
+      [](py::object self, py::object job) {
+        return scheduler::fire_job(self, job).to_python("Scheduler._fire_job");
+      },
+      "Execute a scheduled job.", py::arg("job"));
+  add_method(
+      cls, "_save", [](py::object self) { scheduler::save_state(self); }, "Save jobs to disk.");
+  add_method(
+      cls, "_load", [](py::object self) { scheduler::load_state(self); }, "Load jobs from disk.");
+  add_method(cls, "_calc_next_run", &scheduler::calc_next_run, "Calculate the next run time for a job.",
+             py::arg("job"));
   m.attr("Scheduler") = cls;
 }
 

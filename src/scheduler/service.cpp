@@ -52,8 +52,10 @@ bool is_final_run(const py::object& job, const py::object& runs) {
 
 // The next run the loop gives a job as it starts firing it, so that later passes do
 // not start it again while the firing runs.
-py::object next_run_before_firing(const py::object& self, const py::object& job, const py::object& pass_time) {
-  if (is_final_run(job, py::object(job.attr("run_count")) + py::int_(1)) || equals(job.attr("job_type"), job_type("ONCE"))) {
+py::object next_run_before_firing(const py::object& self, const py::object& job,
+                                  const py::object& pass_time) {
+  if (is_final_run(job, py::object(job.attr("run_count")) + py::int_(1)) ||
+      equals(job.attr("job_type"), job_type("ONCE"))) {
     return py::int_(0);
   }
   if (equals(job.attr("job_type"), job_type("INTERVAL"))) {
@@ -116,7 +118,8 @@ void initialize(py::object self, py::object on_fire, py::object on_event, py::ob
   self.attr("_on_event") = on_event;
   const py::module_ pathlib = support::import("pathlib");
   if (!truthy(storage_path)) {
-    storage_path = support::import("nebrix.config").attr("nebrix_dir")().attr("__truediv__")("scheduler.json");
+    storage_path =
+        support::import("nebrix.config").attr("nebrix_dir")().attr("__truediv__")("scheduler.json");
   } else if (!py::isinstance(storage_path, pathlib.attr("PurePath"))) {
     storage_path = pathlib.attr("Path")(storage_path);
   }
@@ -139,14 +142,17 @@ py::object calc_next_run(py::object /*self*/, py::object job) {
   const py::object type = job.attr("job_type");
   if (type.equal(job_type("CRON"))) {
     const auto invalid = [&job](const py::handle& error) {
-      kLog.error([&] { return py::str("Invalid cron expression for job {}: {}").format(job.attr("id"), error); });
+      kLog.error(
+          [&] { return py::str("Invalid cron expression for job {}: {}").format(job.attr("id"), error); });
       return py::int_(0);
     };
     try {
       const CronExpression expression(job.attr("schedule"));
-      const py::object local = support::import("datetime").attr("datetime").attr("fromtimestamp")(now_seconds);
+      const py::object local =
+          support::import("datetime").attr("datetime").attr("fromtimestamp")(now_seconds);
       const py::object next = expression.find_next(local);
-      return next ? py::object(next.attr("timestamp")()) : py::object(invalid(expression.not_found_message()));
+      return next ? py::object(next.attr("timestamp")())
+                  : py::object(invalid(expression.not_found_message()));
     } catch (py::error_already_set& error) {
       if (!error.matches(PyExc_ValueError)) {
         throw;
@@ -192,8 +198,9 @@ py::object update_job(py::object self, py::object job_id, py::object updates) {
   std::vector<std::pair<py::object, py::object>> assignments;
   for (auto [name, value] : changes) {
     if (fields.contains(name)) {
-      assignments.emplace_back(py::reinterpret_borrow<py::object>(name),
-                               as_member(py::reinterpret_borrow<py::object>(name), py::reinterpret_borrow<py::object>(value)));
+      assignments.emplace_back(
+          py::reinterpret_borrow<py::object>(name),
+          as_member(py::reinterpret_borrow<py::object>(name), py::reinterpret_borrow<py::object>(value)));
     }
   }
   for (const auto& [name, value] : assignments) {
@@ -254,7 +261,8 @@ py::list list_jobs(py::object self) {
     const double due = truthy(next_run) ? next_run.cast<double>() : std::numeric_limits<double>::infinity();
     entries.push_back({due, py::reinterpret_borrow<py::object>(job)});
   }
-  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.due < b.due; });
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const Entry& a, const Entry& b) { return a.due < b.due; });
   py::list forms;
   for (const Entry& entry : entries) {
     forms.append(entry.job.attr("to_dict")());
@@ -308,7 +316,8 @@ support::Coroutine start(py::object self) {
     co_return py::none();
   }
   self.attr("_stop_event").attr("clear")();
-  self.attr("_task") = support::import("asyncio").attr("create_task")(self.attr("_loop")(), "name"_a = "scheduler");
+  self.attr("_task") =
+      support::import("asyncio").attr("create_task")(self.attr("_loop")(), "name"_a = "scheduler");
   kLog.info([&] { return py::str("Scheduler started with {} jobs").format(py::len(self.attr("_jobs"))); });
   co_return py::none();
 }
@@ -356,8 +365,8 @@ support::Coroutine run_loop(py::object self) {
 
 support::Coroutine fire_job(py::object self, py::object job) {
   kLog.info([&] { return py::str("Firing job: {} ({})").format(job.attr("name"), job.attr("id")); });
-  const py::object execution = module_attr("JobExecution")("job_id"_a = job.attr("id"), "job_name"_a = job.attr("name"),
-                                                          "started_at"_a = now());
+  const py::object execution = module_attr("JobExecution")(
+      "job_id"_a = job.attr("id"), "job_name"_a = job.attr("name"), "started_at"_a = now());
   if (const py::object on_event = self.attr("_on_event"); truthy(on_event)) {
     co_await on_event(py::dict("type"_a = "scheduler_job_fired", "job"_a = job.attr("to_dict")()));
   }
@@ -378,9 +387,8 @@ support::Coroutine fire_job(py::object self, py::object job) {
   if (failure) {
     execution.attr("success") = false;
     execution.attr("error") = py::str(failure->value());
-    kLog.log_exception(support::Level::error, failure->value(), [&] {
-      return py::str("Job {} failed: {}").format(job.attr("id"), failure->value());
-    });
+    kLog.log_exception(support::Level::error, failure->value(),
+                       [&] { return py::str("Job {} failed: {}").format(job.attr("id"), failure->value()); });
   }
   const py::object completed_at = now();
   execution.attr("completed_at") = completed_at;
@@ -389,7 +397,8 @@ support::Coroutine fire_job(py::object self, py::object job) {
   record(self, execution);
   self.attr("_save")();
   if (const py::object on_event = self.attr("_on_event"); truthy(on_event)) {
-    co_await on_event(py::dict("type"_a = "scheduler_job_completed", "execution"_a = execution.attr("to_dict")()));
+    co_await on_event(
+        py::dict("type"_a = "scheduler_job_completed", "execution"_a = execution.attr("to_dict")()));
   }
   co_return py::none();
 }

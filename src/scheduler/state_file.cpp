@@ -29,8 +29,9 @@ void write_atomically(const py::object& path, const py::str& text) {
   const py::module_ os = support::import("os");
   const py::object directory = path.attr("parent");
   directory.attr("mkdir")("parents"_a = true, "exist_ok"_a = true);
-  const py::tuple made = support::import("tempfile").attr("mkstemp")(
-      "prefix"_a = py::str(".{}.").format(path.attr("name")), "suffix"_a = ".tmp", "dir"_a = directory);
+  const py::tuple made = support::import("tempfile")
+                             .attr("mkstemp")("prefix"_a = py::str(".{}.").format(path.attr("name")),
+                                              "suffix"_a = ".tmp", "dir"_a = directory);
   const py::object descriptor = made[0];
   const py::object temporary = made[1];
   try {
@@ -88,7 +89,10 @@ void keep_copy(const py::object& path) {
     if (!is_ordinary_error(error)) {
       throw;
     }
-    kLog.error([&] { return py::str("Failed to load scheduler state: cannot keep a copy of {}: {}").format(path, error.value()); });
+    kLog.error([&] {
+      return py::str("Failed to load scheduler state: cannot keep a copy of {}: {}")
+          .format(path, error.value());
+    });
   }
 }
 
@@ -126,7 +130,8 @@ void load_state(py::handle scheduler) {
           throw;
         }
         damaged = true;
-        kLog.error([&] { return py::str("Failed to load scheduler state: job {}: {}").format(key, error.value()); });
+        kLog.error(
+            [&] { return py::str("Failed to load scheduler state: job {}: {}").format(key, error.value()); });
       }
     }
     kLog.info([&] { return py::str("Loaded {} scheduled jobs").format(py::len(table)); });

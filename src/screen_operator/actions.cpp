@@ -84,22 +84,18 @@ py::object point_at(py::object self, const Params& params, const PointerAction& 
   return text_result(format("%s (%S, %S)", pointer.done, x.ptr(), y.ptr()));
 }
 
-constexpr PointerAction left_click{"left_click", "Clicked at",
-                                   [](const py::module_& gui, const py::object& x, const py::object& y) {
-                                     gui.attr("click")(x, y);
-                                   }};
-constexpr PointerAction right_click{"right_click", "Right-clicked at",
-                                    [](const py::module_& gui, const py::object& x, const py::object& y) {
-                                      gui.attr("rightClick")(x, y);
-                                    }};
-constexpr PointerAction middle_click{"middle_click", "Middle-clicked at",
-                                     [](const py::module_& gui, const py::object& x, const py::object& y) {
-                                       gui.attr("middleClick")(x, y);
-                                     }};
-constexpr PointerAction double_click{"double_click", "Double-clicked at",
-                                     [](const py::module_& gui, const py::object& x, const py::object& y) {
-                                       gui.attr("doubleClick")(x, y);
-                                     }};
+constexpr PointerAction left_click{
+    "left_click", "Clicked at",
+    [](const py::module_& gui, const py::object& x, const py::object& y) { gui.attr("click")(x, y); }};
+constexpr PointerAction right_click{
+    "right_click", "Right-clicked at",
+    [](const py::module_& gui, const py::object& x, const py::object& y) { gui.attr("rightClick")(x, y); }};
+constexpr PointerAction middle_click{
+    "middle_click", "Middle-clicked at",
+    [](const py::module_& gui, const py::object& x, const py::object& y) { gui.attr("middleClick")(x, y); }};
+constexpr PointerAction double_click{
+    "double_click", "Double-clicked at",
+    [](const py::module_& gui, const py::object& x, const py::object& y) { gui.attr("doubleClick")(x, y); }};
 constexpr PointerAction triple_click{"triple_click", "Triple-clicked at",
                                      [](const py::module_& gui, const py::object& x, const py::object& y) {
                                        gui.attr("click")(x, y, "clicks"_a = 3);
@@ -131,8 +127,8 @@ py::object drag(py::object self, const Params& params) {
   releasing_on_failure([&] { gui.attr("moveTo")(end_x, end_y, "duration"_a = drag_end_glide); },
                        [&] { gui.attr("mouseUp")(); });
   gui.attr("mouseUp")();
-  return text_result(format("Dragged from (%S, %S) to (%S, %S)", start_x.ptr(), start_y.ptr(), end_x.ptr(),
-                            end_y.ptr()));
+  return text_result(
+      format("Dragged from (%S, %S) to (%S, %S)", start_x.ptr(), start_y.ptr(), end_x.ptr(), end_y.ptr()));
 }
 
 // -- keyboard ----------------------------------------------------------------------
@@ -153,7 +149,8 @@ py::object type_text(py::object, const Params& params) {
     gui.attr("write")(text, "interval"_a = keystroke_interval);
   }
   const bool shortened = PyUnicode_GET_LENGTH(text.ptr()) > typed_preview_length;
-  py::object preview = py::reinterpret_steal<py::object>(PyUnicode_Substring(text.ptr(), 0, typed_preview_length));
+  py::object preview =
+      py::reinterpret_steal<py::object>(PyUnicode_Substring(text.ptr(), 0, typed_preview_length));
   if (!preview) {
     throw py::error_already_set();
   }
@@ -186,7 +183,8 @@ py::object press_key(py::object, const Params& params) {
   py::list keys;
   for (py::handle part : text.attr("split")(plus)) {
     py::str key = key_name(part.attr("strip")());
-    keys.append(macos && key.equal(py::str("ctrl")) ? py::str(mac_control_key.data(), mac_control_key.size()) : key);
+    keys.append(macos && key.equal(py::str("ctrl")) ? py::str(mac_control_key.data(), mac_control_key.size())
+                                                    : key);
   }
   gui.attr("hotkey")(*keys);
   return text_result(format("Pressed: %U", plus.attr("join")(keys).ptr()));
@@ -219,7 +217,8 @@ py::object scroll(py::object self, const Params& params) {
   }
   const auto name = utf8_of(direction);
   const bool forward = name && scrolls_forward(*name);
-  const py::object steps = forward ? py::object(amount) : py::reinterpret_steal<py::object>(PyNumber_Negative(amount.ptr()));
+  const py::object steps =
+      forward ? py::object(amount) : py::reinterpret_steal<py::object>(PyNumber_Negative(amount.ptr()));
   if (!steps) {
     throw py::error_already_set();
   }
@@ -262,24 +261,28 @@ using args::Signature;
 
 const std::array<ActionHandler, 16> handlers{{
     {"_action_screenshot", Signature("_action_screenshot", {}), &screenshot},
-    {"_action_left_click", Signature("_action_left_click", {{"coordinate", false}}), &pointer_handler<left_click>},
-    {"_action_right_click", Signature("_action_right_click", {{"coordinate", false}}), &pointer_handler<right_click>},
+    {"_action_left_click", Signature("_action_left_click", {{"coordinate", false}}),
+     &pointer_handler<left_click>},
+    {"_action_right_click", Signature("_action_right_click", {{"coordinate", false}}),
+     &pointer_handler<right_click>},
     {"_action_middle_click", Signature("_action_middle_click", {{"coordinate", false}}),
      &pointer_handler<middle_click>},
     {"_action_double_click", Signature("_action_double_click", {{"coordinate", false}}),
      &pointer_handler<double_click>},
     {"_action_triple_click", Signature("_action_triple_click", {{"coordinate", false}}),
      &pointer_handler<triple_click>},
-    {"_action_mouse_move", Signature("_action_mouse_move", {{"coordinate", false}}), &pointer_handler<mouse_move>},
+    {"_action_mouse_move", Signature("_action_mouse_move", {{"coordinate", false}}),
+     &pointer_handler<mouse_move>},
     {"_action_left_click_drag",
      Signature("_action_left_click_drag", {{"start_coordinate", false}, {"coordinate", false}}), &drag},
     {"_action_type", Signature("_action_type", {{"text", false}}), &type_text},
     {"_action_key", Signature("_action_key", {{"text", false}}), &press_key},
-    {"_action_scroll", Signature("_action_scroll", {{"coordinate", false}, {"direction", false}, {"amount", false}}),
-     &scroll},
+    {"_action_scroll",
+     Signature("_action_scroll", {{"coordinate", false}, {"direction", false}, {"amount", false}}), &scroll},
     {"_action_wait", Signature("_action_wait", {{"duration", false}}), &wait},
     {"_action_hold_key", Signature("_action_hold_key", {{"text", false}, {"duration", false}}), &hold_key},
-    {"_action_left_mouse_down", Signature("_action_left_mouse_down", {{"coordinate", false}}), &left_mouse_down},
+    {"_action_left_mouse_down", Signature("_action_left_mouse_down", {{"coordinate", false}}),
+     &left_mouse_down},
     {"_action_left_mouse_up", Signature("_action_left_mouse_up", {}), &left_mouse_up},
     {"_action_cursor_position", Signature("_action_cursor_position", {}), &cursor_position},
 }};
@@ -296,7 +299,8 @@ py::object execute_action(py::object self, py::str action, py::dict params) {
     result = handler ? handler(**params) : error_result(format("Unknown action: %U", action.ptr()));
   });
   if (failure) {
-    logger.log_exception(support::Level::error, failure, [&] { return format("Action %U failed", action.ptr()); });
+    logger.log_exception(support::Level::error, failure,
+                         [&] { return format("Action %U failed", action.ptr()); });
     return error_result(format("Action %U failed: %U", action.ptr(), message_of(failure).ptr()));
   }
   return result;

@@ -36,9 +36,7 @@ long long clamp_to_extent(double value, long long extent) {
 }
 
 // str.split() for the ASCII whitespace system_profiler writes.
-bool is_space(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= '\x1f');
-}
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= '\x1f'); }
 
 std::vector<std::string_view> split_words(std::string_view line) {
   std::vector<std::string_view> words;

@@ -25,8 +25,9 @@ ScreenSize macos_screen_size(ScreenSize current) {
   py::list command;
   command.append("system_profiler");
   command.append("SPDisplaysDataType");
-  py::object completed = support::import("subprocess").attr("run")(
-      command, "capture_output"_a = true, "text"_a = true, "timeout"_a = 5);
+  py::object completed =
+      support::import("subprocess")
+          .attr("run")(command, "capture_output"_a = true, "text"_a = true, "timeout"_a = 5);
   const py::str output = args::to_str(completed.attr("stdout"), "stdout");
   const ScreenSize size = scan_display_resolution(output.cast<std::string>(), current);
   return size.width == 0 ? default_screen_size : size;
@@ -81,7 +82,9 @@ void ensure_initialized(py::object self) {
     return;
   }
   if (py::object failure = exception_from([&] { self.attr("_detect_screen_size")(); })) {
-    logger.warning([&] { return format("Could not detect screen size: %U. Using defaults.", message_of(failure).ptr()); });
+    logger.warning([&] {
+      return format("Could not detect screen size: %U. Using defaults.", message_of(failure).ptr());
+    });
     state.geometry.screen = default_screen_size;
     self.attr("_compute_scale")();
   }

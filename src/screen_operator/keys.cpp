@@ -8,17 +8,13 @@ namespace screen_operator {
 namespace {
 
 constexpr std::array<std::pair<std::string_view, std::string_view>, 27> key_map{{
-    {"Return", "enter"},   {"return", "enter"},      {"Enter", "enter"},
-    {"BackSpace", "backspace"}, {"Backspace", "backspace"},
-    {"Delete", "delete"},  {"Escape", "escape"},     {"Tab", "tab"},
-    {"space", "space"},    {"Space", "space"},
-    {"Up", "up"},          {"Down", "down"},         {"Left", "left"},     {"Right", "right"},
-    {"Home", "home"},      {"End", "end"},
-    {"Page_Up", "pageup"}, {"Page_Down", "pagedown"},
-    {"super", "win"},      {"Super_L", "win"},       {"Super_R", "win"},
-    {"ctrl", "ctrl"},      {"Control_L", "ctrl"},
-    {"alt", "alt"},        {"Alt_L", "alt"},
-    {"shift", "shift"},    {"Shift_L", "shift"},
+    {"Return", "enter"},        {"return", "enter"},       {"Enter", "enter"},    {"BackSpace", "backspace"},
+    {"Backspace", "backspace"}, {"Delete", "delete"},      {"Escape", "escape"},  {"Tab", "tab"},
+    {"space", "space"},         {"Space", "space"},        {"Up", "up"},          {"Down", "down"},
+    {"Left", "left"},           {"Right", "right"},        {"Home", "home"},      {"End", "end"},
+    {"Page_Up", "pageup"},      {"Page_Down", "pagedown"}, {"super", "win"},      {"Super_L", "win"},
+    {"Super_R", "win"},         {"ctrl", "ctrl"},          {"Control_L", "ctrl"}, {"alt", "alt"},
+    {"Alt_L", "alt"},           {"shift", "shift"},        {"Shift_L", "shift"},
 }};
 
 }  // namespace

@@ -26,7 +26,9 @@ void def_state(py::class_<so::Executor>& cls) {
   def_extent_attribute<&so::Geometry::screen, &so::ScreenSize::height>(cls, "_screen_height");
   cls.def_property(
       "_scale_factor", [](const so::Executor& e) { return e.geometry.scale_factor; },
-      [](so::Executor& e, py::handle value) { e.geometry.scale_factor = args::to_real(value, "_scale_factor"); });
+      [](so::Executor& e, py::handle value) {
+        e.geometry.scale_factor = args::to_real(value, "_scale_factor");
+      });
   def_extent_attribute<&so::Geometry::api, &so::ScreenSize::width>(cls, "_api_width");
   def_extent_attribute<&so::Geometry::api, &so::ScreenSize::height>(cls, "_api_height");
   cls.def_property(

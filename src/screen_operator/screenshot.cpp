@@ -30,7 +30,8 @@ py::object scaled_for_model(const Geometry& geometry, py::object image) {
   if (geometry.scale_factor >= 1.0) {
     return image;
   }
-  return image.attr("resize")(py::make_tuple(geometry.api.width, geometry.api.height), "resample"_a = bicubic);
+  return image.attr("resize")(py::make_tuple(geometry.api.width, geometry.api.height),
+                              "resample"_a = bicubic);
 }
 
 class BufferView {
@@ -57,7 +58,8 @@ py::str png_base64(const py::object& image) {
   image.attr("save")(png, "format"_a = "PNG", "optimize"_a = true);
   py::object bytes = png.attr("getbuffer")();
   const BufferView view(bytes);
-  auto text = py::reinterpret_steal<py::str>(PyUnicode_New(static_cast<Py_ssize_t>(base64_length(view.size())), 127));
+  auto text =
+      py::reinterpret_steal<py::str>(PyUnicode_New(static_cast<Py_ssize_t>(base64_length(view.size())), 127));
   if (!text) {
     throw py::error_already_set();
   }
@@ -125,7 +127,8 @@ py::object fallback_screenshot(py::object self) {
       result = error_result(format("No screenshot method for %S", system.ptr()));
       return;
     }
-    support::import("subprocess").attr("run")(command.argv, "timeout"_a = command.time_limit, "check"_a = true);
+    support::import("subprocess")
+        .attr("run")(command.argv, "timeout"_a = command.time_limit, "check"_a = true);
     py::object image = support::import("PIL.Image").attr("open")(path);
     Executor& state = state_of(self);
     if (state.geometry.scale_factor < 1.0) {

@@ -72,7 +72,8 @@ py::object error_text(const py::error_already_set& error) {
 
 ParsedFile parse_file(const py::str& path) {
   try {
-    py::object resolved = support::import("pathlib").attr("Path")(path).attr("expanduser")().attr("resolve")();
+    py::object resolved =
+        support::import("pathlib").attr("Path")(path).attr("expanduser")().attr("resolve")();
     if (!resolved.attr("exists")().cast<bool>()) {
       return failure(py::str("File not found: ") + path);
     }

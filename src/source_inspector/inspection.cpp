@@ -40,7 +40,8 @@ py::dict name_and_line(const Strings& names, py::handle name, py::handle line) {
 }
 
 bool is_upper(const Strings& names, py::handle text) {
-  py::object result = py::reinterpret_steal<py::object>(PyObject_CallMethodNoArgs(text.ptr(), names.isupper.ptr()));
+  py::object result =
+      py::reinterpret_steal<py::object>(PyObject_CallMethodNoArgs(text.ptr(), names.isupper.ptr()));
   if (!result) {
     throw py::error_already_set();
   }
@@ -198,7 +199,8 @@ py::list Inspection::todos() {
     matches = find_todo_comments(text, spans);
   }
   auto substring = [&](std::size_t start, std::size_t end) {
-    PyObject* part = PyUnicode_Substring(source_.ptr(), static_cast<Py_ssize_t>(start), static_cast<Py_ssize_t>(end));
+    PyObject* part =
+        PyUnicode_Substring(source_.ptr(), static_cast<Py_ssize_t>(start), static_cast<Py_ssize_t>(end));
     if (part == nullptr) {
       throw py::error_already_set();
     }
@@ -277,7 +279,8 @@ py::dict Inspection::call_graph() {
     const std::vector<std::uint32_t>& callees = found.metrics[i].callees;
     py::list called(callees.size());
     for (std::size_t j = 0; j < callees.size(); ++j) {
-      PyList_SET_ITEM(called.ptr(), static_cast<Py_ssize_t>(j), found.callee_names[callees[j]].inc_ref().ptr());
+      PyList_SET_ITEM(called.ptr(), static_cast<Py_ssize_t>(j),
+                      found.callee_names[callees[j]].inc_ref().ptr());
     }
     put(graph, attribute(found.functions[i].node, strings().name), called);
   }

@@ -10,9 +10,9 @@
 namespace source_inspector {
 
 struct FunctionMetrics {
-  std::int32_t enclosing = -1;        // index of the nearest enclosing function, or -1
-  std::int64_t decision_points = 0;   // branches, handlers, boolean operators, ...
-  std::vector<std::uint32_t> callees; // ids of the called names
+  std::int32_t enclosing = -1;         // index of the nearest enclosing function, or -1
+  std::int64_t decision_points = 0;    // branches, handlers, boolean operators, ...
+  std::vector<std::uint32_t> callees;  // ids of the called names
 };
 
 // Adds each nested function's figures into its enclosing functions and leaves every

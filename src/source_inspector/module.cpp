@@ -17,7 +17,9 @@ Inspection with_source(py::object tree, py::object source, unsigned parts = 0) {
   return Inspection(std::move(tree), to_str(source, "source"), parts);
 }
 
-Inspection without_source(py::object tree, unsigned parts = 0) { return Inspection(std::move(tree), py::none(), parts); }
+Inspection without_source(py::object tree, unsigned parts = 0) {
+  return Inspection(std::move(tree), py::none(), parts);
+}
 
 py::tuple parse_file(py::object path) {
   source_inspector::ParsedFile parsed = source_inspector::parse_file(to_str(path, "path"));
@@ -33,8 +35,8 @@ PYBIND11_MODULE(source_inspector, m) {
         "Reads and parses a file: (tree, source, None), or (None, '', error text).");
   m.def(
       "find_functions",
-      [](py::object tree, py::object source) { return with_source(tree, source).functions(); }, py::arg("tree"),
-      py::arg("source"), "A record for every function and method, in ast.walk order.");
+      [](py::object tree, py::object source) { return with_source(tree, source).functions(); },
+      py::arg("tree"), py::arg("source"), "A record for every function and method, in ast.walk order.");
   m.def(
       "find_classes", [](py::object tree, py::object source) { return with_source(tree, source).classes(); },
       py::arg("tree"), py::arg("source"), "A record for every class, in ast.walk order.");
@@ -42,12 +44,12 @@ PYBIND11_MODULE(source_inspector, m) {
       "find_imports", [](py::object tree) { return without_source(tree).imports(); }, py::arg("tree"),
       "A record for every imported name, in ast.walk order.");
   m.def(
-      "find_todos",
-      [](py::object source) { return with_source(py::none(), source).todos(); },
+      "find_todos", [](py::object source) { return with_source(py::none(), source).todos(); },
       py::arg("source"), "The TODO, FIXME, HACK, XXX, NOTE and BUG comments, line by line.");
   m.def(
-      "calculate_complexity", [](py::object tree) { return without_source(tree, DECISION_POINTS).complexity(); },
-      py::arg("tree"), "The complexity score and rating of every function.");
+      "calculate_complexity",
+      [](py::object tree) { return without_source(tree, DECISION_POINTS).complexity(); }, py::arg("tree"),
+      "The complexity score and rating of every function.");
   m.def(
       "extract_symbols", [](py::object tree) { return without_source(tree).symbols(); }, py::arg("tree"),
       "The module-level functions, classes, variables and constants.");
@@ -60,7 +62,8 @@ PYBIND11_MODULE(source_inspector, m) {
         py::str path_text = to_str(path, "path");
         return with_source(tree, source, DECISION_POINTS).summary(path_text);
       },
-      py::arg("path"), py::arg("tree"), py::arg("source"), "Line counts, counts of every record kind and more.");
+      py::arg("path"), py::arg("tree"), py::arg("source"),
+      "Line counts, counts of every record kind and more.");
   m.def(
       "full_analysis", [](py::object path) { return source_inspector::full_analysis(to_str(path, "path")); },
       py::arg("path"), "Every analysis of one file, as the worker's \"analyze\" command answers it.");

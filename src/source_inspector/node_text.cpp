@@ -23,8 +23,8 @@ constexpr LineTableStyle LINE_TABLE =
 #endif
 
 py::object decode(std::string_view utf8, ByteRange range) {
-  PyObject* text = PyUnicode_DecodeUTF8(utf8.data() + range.begin, static_cast<Py_ssize_t>(range.end - range.begin),
-                                        nullptr);
+  PyObject* text = PyUnicode_DecodeUTF8(utf8.data() + range.begin,
+                                        static_cast<Py_ssize_t>(range.end - range.begin), nullptr);
   if (text == nullptr) {
     throw py::error_already_set();
   }
@@ -68,7 +68,8 @@ std::u32string code_points_of(py::handle text) {
 }
 
 py::object from_code_points(std::u32string_view text) {
-  PyObject* made = PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(), static_cast<Py_ssize_t>(text.size()));
+  PyObject* made =
+      PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(), static_cast<Py_ssize_t>(text.size()));
   if (made == nullptr) {
     throw py::error_already_set();
   }
@@ -133,12 +134,14 @@ py::object SegmentReader::segment(py::handle node) {
   py::object col_offset;
   if (!get_optional_attr(node, names.end_lineno, end_lineno) || end_lineno.is_none() ||
       !get_optional_attr(node, names.end_col_offset, end_col_offset) || end_col_offset.is_none() ||
-      !get_optional_attr(node, names.lineno, lineno) || !get_optional_attr(node, names.col_offset, col_offset)) {
+      !get_optional_attr(node, names.lineno, lineno) ||
+      !get_optional_attr(node, names.col_offset, col_offset)) {
     return py::none();
   }
   long long first_line = line_number(lineno);
   long long last_line = line_number(end_lineno);
-  std::optional<SegmentPieces> pieces = lines().locate(first_line, last_line, column(col_offset), column(end_col_offset));
+  std::optional<SegmentPieces> pieces =
+      lines().locate(first_line, last_line, column(col_offset), column(end_col_offset));
   if (!pieces) {
     throw py::index_error("list index out of range");
   }
@@ -150,7 +153,8 @@ py::object SegmentReader::segment(py::handle node) {
   py::object last = decode(utf8, *pieces->last);
   py::object joined = first;
   if (pieces->middle.end > pieces->middle.begin) {
-    joined = py::reinterpret_steal<py::object>(PyUnicode_Concat(joined.ptr(), decode(utf8, pieces->middle).ptr()));
+    joined =
+        py::reinterpret_steal<py::object>(PyUnicode_Concat(joined.ptr(), decode(utf8, pieces->middle).ptr()));
     if (!joined) {
       throw py::error_already_set();
     }

@@ -173,7 +173,9 @@ LineCounts count_lines(const CodePoints& text, const std::vector<LineSpan>& line
 }
 
 std::u32string clean_docstring(std::u32string_view doc, IndentStrip strip) {
-  auto strippable = [strip](char32_t c) { return strip == IndentStrip::SpacesOnly ? c == U' ' : is_space(c); };
+  auto strippable = [strip](char32_t c) {
+    return strip == IndentStrip::SpacesOnly ? c == U' ' : is_space(c);
+  };
 
   // expandtabs(8), then split at '\n' only.
   std::vector<std::u32string> lines(1);

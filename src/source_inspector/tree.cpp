@@ -42,7 +42,8 @@ py::object borrow(PyObject* object) { return py::reinterpret_borrow<py::object>(
 
 bool is_body_field(const py::object& field) {
   const py::object& body = strings().body;
-  return field.ptr() == body.ptr() || (PyUnicode_Check(field.ptr()) && PyUnicode_Compare(field.ptr(), body.ptr()) == 0);
+  return field.ptr() == body.ptr() ||
+         (PyUnicode_Check(field.ptr()) && PyUnicode_Compare(field.ptr(), body.ptr()) == 0);
 }
 
 // Assigns ids to called names by their text.
@@ -138,7 +139,9 @@ bool AstSchema::is_node(py::handle value) const {
   return PyType_IsSubtype(Py_TYPE(value.ptr()), reinterpret_cast<PyTypeObject*>(node_base_.ptr())) != 0;
 }
 
-const std::vector<py::object>& AstSchema::fields_of(py::handle node) { return describe(Py_TYPE(node.ptr())).fields; }
+const std::vector<py::object>& AstSchema::fields_of(py::handle node) {
+  return describe(Py_TYPE(node.ptr())).fields;
+}
 
 namespace {
 
@@ -149,7 +152,8 @@ struct Pending {
 
 class TreeWalk {
  public:
-  TreeWalk(AstSchema& schema, unsigned parts) : schema_(schema), names_(strings()), parts_(parts), callees_(index_) {}
+  TreeWalk(AstSchema& schema, unsigned parts)
+      : schema_(schema), names_(strings()), parts_(parts), callees_(index_) {}
 
   TreeIndex run(py::handle tree) {
     // ast.walk reads the root's `_fields` from the object itself, so a root that is no
@@ -201,7 +205,8 @@ class TreeWalk {
         if ((parts_ & CALLEES) && function >= 0) {
           py::object name = called_name(schema_, names_, node);
           if (name) {
-            index_.metrics[static_cast<std::size_t>(function)].callees.push_back(callees_.id_of(std::move(name)));
+            index_.metrics[static_cast<std::size_t>(function)].callees.push_back(
+                callees_.id_of(std::move(name)));
           }
         }
         break;
@@ -258,6 +263,8 @@ class TreeWalk {
 
 }  // namespace
 
-TreeIndex walk_tree(AstSchema& schema, py::handle tree, unsigned parts) { return TreeWalk(schema, parts).run(tree); }
+TreeIndex walk_tree(AstSchema& schema, py::handle tree, unsigned parts) {
+  return TreeWalk(schema, parts).run(tree);
+}
 
 }  // namespace source_inspector

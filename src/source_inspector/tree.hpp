@@ -41,7 +41,9 @@ enum class NodeKind : std::uint8_t {
   GeneratorExp,
 };
 
-inline bool is_function(NodeKind kind) { return kind == NodeKind::FunctionDef || kind == NodeKind::AsyncFunctionDef; }
+inline bool is_function(NodeKind kind) {
+  return kind == NodeKind::FunctionDef || kind == NodeKind::AsyncFunctionDef;
+}
 
 // Gets an attribute that may be missing: false when it is, the Python error (as
 // py::error_already_set) for any other failure.

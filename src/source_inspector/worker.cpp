@@ -4,8 +4,8 @@
 #include "inspection.hpp"
 #include "strings.hpp"
 #include "support/args.hpp"
-#include "tree_dump.hpp"
 #include "support/json.hpp"
+#include "tree_dump.hpp"
 
 #include <optional>
 #include <stdexcept>
@@ -17,7 +17,17 @@ namespace {
 
 constexpr std::size_t TREE_DUMP_LIMIT = 5000;
 
-enum class Action { ParseAst, FindFunctions, FindClasses, FindImports, FindTodos, Complexity, Symbols, CallGraph, Summarize };
+enum class Action {
+  ParseAst,
+  FindFunctions,
+  FindClasses,
+  FindImports,
+  FindTodos,
+  Complexity,
+  Symbols,
+  CallGraph,
+  Summarize
+};
 
 constexpr std::pair<std::string_view, Action> ACTIONS[] = {
     {"parse_ast", Action::ParseAst},       {"find_functions", Action::FindFunctions},
@@ -142,8 +152,10 @@ std::pair<py::dict, bool> answer_line(const py::object& line) {
     return {failure(py::str("Invalid JSON: ") + py::str(error.value())), false};
   }
   if (!PyDict_CheckExact(command.ptr())) {
-    return {failure(py::str("Invalid command: expected a JSON object, got {}").format(support::type_name(command))),
-            false};
+    return {
+        failure(
+            py::str("Invalid command: expected a JSON object, got {}").format(support::type_name(command))),
+        false};
   }
   py::dict cmd = py::reinterpret_borrow<py::dict>(command);
   py::dict response = handle_command(cmd);
@@ -201,7 +213,8 @@ void serve() {
       if (!error.matches(PyExc_UnicodeError)) {
         return;  // the stream is gone: nothing more will arrive
       }
-      write(support::json::dumps(failure(py::str("Unreadable input line: ") + py::str(error.value()))) + newline);
+      write(support::json::dumps(failure(py::str("Unreadable input line: ") + py::str(error.value()))) +
+            newline);
       flush();
       continue;
     }
@@ -214,8 +227,9 @@ void serve() {
     }
     std::pair<py::dict, bool> answered = answer_line(text);
     const py::dict& response = answered.first;
-    py::object encoded = answer_errors([&]() -> py::object { return support::json::dumps(response); },
-                                       [](py::object error) -> py::object { return support::json::dumps(failure(error)); });
+    py::object encoded =
+        answer_errors([&]() -> py::object { return support::json::dumps(response); },
+                      [](py::object error) -> py::object { return support::json::dumps(failure(error)); });
     try {
       write(encoded + newline);
       flush();

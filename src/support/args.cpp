@@ -48,8 +48,8 @@ py::object exact_type(py::handle value, const char* name, const char* expected, 
 }  // namespace
 
 void raise_incorrect_type(const char* name, const char* expected, py::handle value) {
-  throw py::type_error(std::string("Argument '") + name + "' has incorrect type (expected " +
-                       expected + ", got " + type_name(value) + ")");
+  throw py::type_error(std::string("Argument '") + name + "' has incorrect type (expected " + expected +
+                       ", got " + type_name(value) + ")");
 }
 
 py::int_ to_int(py::handle value, const char* name) {
@@ -124,8 +124,8 @@ void Signature::raise_count(std::size_t given) const {
   const std::size_t expected = too_many ? total : required_count_;
   const char* qualifier = exact ? "exactly" : (too_many ? "at most" : "at least");
   throw py::type_error(std::string(function_name_) + "() takes " + qualifier + " " +
-                       std::to_string(expected) + " positional argument" +
-                       (expected == 1 ? "" : "s") + " (" + std::to_string(given) + " given)");
+                       std::to_string(expected) + " positional argument" + (expected == 1 ? "" : "s") + " (" +
+                       std::to_string(given) + " given)");
 }
 
 std::vector<py::object> Signature::bind(const py::args& args, const py::kwargs& kwargs) const {
@@ -147,12 +147,12 @@ std::vector<py::object> Signature::bind(const py::args& args, const py::kwargs& 
       ++index;
     }
     if (index == parameters_.size()) {
-      throw py::type_error(std::string(function_name_) + "() got an unexpected keyword argument '" +
-                           keyword + "'");
+      throw py::type_error(std::string(function_name_) + "() got an unexpected keyword argument '" + keyword +
+                           "'");
     }
     if (bound[index]) {
-      throw py::type_error(std::string(function_name_) +
-                           "() got multiple values for keyword argument '" + keyword + "'");
+      throw py::type_error(std::string(function_name_) + "() got multiple values for keyword argument '" +
+                           keyword + "'");
     }
     bound[index] = py::reinterpret_borrow<py::object>(value);
   }

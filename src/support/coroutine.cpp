@@ -9,8 +9,7 @@ namespace {
 enum class State : char { created, suspended, running, finished };
 
 struct CoroutineObject {
-  PyObject_HEAD
-  Coroutine::handle_type frame;  // empty once finished or closed
+  PyObject_HEAD Coroutine::handle_type frame;  // empty once finished or closed
   PyObject* name;
   PyObject* qualname;
   State state;
@@ -45,8 +44,8 @@ void replace_stop_iteration() {
     return;
   }
   py::error_already_set cause;
-  PyObject* replacement = PyObject_CallOneArg(PyExc_RuntimeError,
-                                              py::str("coroutine raised StopIteration").ptr());
+  PyObject* replacement =
+      PyObject_CallOneArg(PyExc_RuntimeError, py::str("coroutine raised StopIteration").ptr());
   if (replacement == nullptr) {
     return;
   }
@@ -154,8 +153,7 @@ bool set_thrown_error(PyObject* exception) {
     PyErr_SetNone(exception);
     return true;
   }
-  PyErr_Format(PyExc_TypeError,
-               "exceptions must be classes or instances deriving from BaseException, not %s",
+  PyErr_Format(PyExc_TypeError, "exceptions must be classes or instances deriving from BaseException, not %s",
                Py_TYPE(exception)->tp_name);
   return false;
 }
@@ -347,11 +345,13 @@ class SavedError {
 #if PY_VERSION_HEX >= 0x030C0000
   SavedError() : exception_(PyErr_GetRaisedException()) {}
   ~SavedError() { PyErr_SetRaisedException(exception_); }
+
  private:
   PyObject* exception_;
 #else
   SavedError() { PyErr_Fetch(&type_, &value_, &traceback_); }
   ~SavedError() { PyErr_Restore(type_, value_, traceback_); }
+
  private:
   PyObject *type_, *value_, *traceback_;
 #endif
@@ -396,8 +396,10 @@ void coroutine_dealloc(PyObject* object) {
 }
 
 PyMethodDef coroutine_methods[] = {
-    {"send", method_send, METH_O, "send(arg) -> send 'arg' into coroutine,\nreturn next iterated value or raise StopIteration."},
-    {"throw", method_throw, METH_O, "throw(value)\n\nRaise exception in coroutine, return next iterated value or raise StopIteration."},
+    {"send", method_send, METH_O,
+     "send(arg) -> send 'arg' into coroutine,\nreturn next iterated value or raise StopIteration."},
+    {"throw", method_throw, METH_O,
+     "throw(value)\n\nRaise exception in coroutine, return next iterated value or raise StopIteration."},
     {"close", method_close, METH_NOARGS, "close() -> raise GeneratorExit inside coroutine."},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -507,7 +509,8 @@ py::object awaitable_iterator(py::handle awaitable) {
     throw py::error_already_set();
   }
   if (!PyIter_Check(iterator.ptr())) {
-    PyErr_Format(PyExc_TypeError, "__await__() returned non-iterator of type '%s'", Py_TYPE(iterator.ptr())->tp_name);
+    PyErr_Format(PyExc_TypeError, "__await__() returned non-iterator of type '%s'",
+                 Py_TYPE(iterator.ptr())->tp_name);
     throw py::error_already_set();
   }
   return iterator;

@@ -36,10 +36,22 @@ class Logger {
     }
   }
 
-  template <class F> void debug(F&& f) const { log(Level::debug, std::forward<F>(f)); }
-  template <class F> void info(F&& f) const { log(Level::info, std::forward<F>(f)); }
-  template <class F> void warning(F&& f) const { log(Level::warning, std::forward<F>(f)); }
-  template <class F> void error(F&& f) const { log(Level::error, std::forward<F>(f)); }
+  template <class F>
+  void debug(F&& f) const {
+    log(Level::debug, std::forward<F>(f));
+  }
+  template <class F>
+  void info(F&& f) const {
+    log(Level::info, std::forward<F>(f));
+  }
+  template <class F>
+  void warning(F&& f) const {
+    log(Level::warning, std::forward<F>(f));
+  }
+  template <class F>
+  void error(F&& f) const {
+    log(Level::error, std::forward<F>(f));
+  }
 
  private:
   void emit(Level level, const py::str& message, py::handle exc_info) const;
