@@ -4,8 +4,9 @@
 
 The same widgets and state file as the GTK 3 window (see gtk_test_window and
 window_state). GTK 4 cannot place its window nor tell its screen position, so the
-window goes where the window manager puts it, and the screen rectangles come from the
-X window's origin (read through Xlib) plus each widget's bounds inside the surface.
+window is moved through Xlib once mapped and reports itself ready once it is there; the
+screen rectangles come from the X window's origin (read through Xlib) plus each widget's
+bounds inside the surface.
 """
 
 import ctypes
@@ -53,6 +54,7 @@ class Events:
         return (first.value, second.value) if found is None or found else None
 
 
+WINDOW_POSITION = (80, 60)
 SCROLL_NAMES = {Gdk.ScrollDirection.UP: "up", Gdk.ScrollDirection.DOWN: "down",
                 Gdk.ScrollDirection.LEFT: "left", Gdk.ScrollDirection.RIGHT: "right"}
 
@@ -64,6 +66,8 @@ class TestWindow:
         self.states = StateFile(options, "gtk4")
         self.xlib = Xlib()
         self.events = Events()
+        self.placement_attempts = 0
+        self.is_placed = False
         self.window = Gtk.Window(title=options.title)
         self.window.set_default_size(640, 420)
         self.window.connect("close-request", lambda _window: loop.quit() or False)
@@ -131,6 +135,20 @@ class TestWindow:
             if name != "radios":
                 self.widgets[name] = widget
 
+    def placed(self) -> bool:
+        """Moves the mapped window where the GTK 3 and Qt windows go (GTK 4 has no way to
+        place a window) and tells whether it is there, or has been asked often enough."""
+        if self.is_placed:
+            return True
+        xid = GdkX11.X11Surface.get_xid(self.window.get_surface())
+        if self.xlib.frame_origin(xid) == WINDOW_POSITION or self.placement_attempts >= 20:
+            self.is_placed = True
+            return True
+        if self.placement_attempts % 5 == 0:
+            self.xlib.move(xid, *WINDOW_POSITION)
+        self.placement_attempts += 1
+        return False
+
     def surface_origin(self) -> tuple[float, float] | None:
         """The screen point of the window's (0, 0), or None while it is not mapped."""
         surface = self.window.get_surface()
@@ -143,7 +161,7 @@ class TestWindow:
 
     def refresh_geometry(self) -> bool:
         origin = self.surface_origin()
-        if origin is None:
+        if origin is None or not self.placed():
             return True
         geometry = {}
         for name, widget in self.widgets.items():

@@ -98,6 +98,8 @@ class VirtualDesktop:
         env.update(XDG_RUNTIME_DIR=str(runtime_dir), GDK_BACKEND="x11", XDG_SESSION_TYPE="x11", QT_QPA_PLATFORM="xcb",
                    QT_ACCESSIBILITY="1", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                    PATH=f"{bin_dir}{os.pathsep}{os.environ.get('PATH', '')}")
+        # GTK 4 draws with software OpenGL here otherwise: slower to start and busier.
+        env.setdefault("GSK_RENDERER", "cairo")
         self.env = env
         try:
             self._start_xvfb()
