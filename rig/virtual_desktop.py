@@ -339,8 +339,12 @@ class VirtualDesktop:
                 self._windows.append(window)
             deadline = time.monotonic() + timeout
             for window in opened:
-                wait_until(window.ready, deadline - time.monotonic(), f"window {window.title!r} to come up",
-                           interval=0.05)
+                try:
+                    wait_until(window.ready, deadline - time.monotonic(), "", interval=0.05)
+                except DesktopUnavailable as error:
+                    if window.process.poll() is not None:
+                        raise
+                    raise DesktopUnavailable(f"window {window.title!r} did not come up: {window.pending}") from error
             if opened:
                 opened[-1].activate(deadline - time.monotonic())
         except BaseException:
@@ -362,10 +366,16 @@ class DesktopWindow:
             self.process = subprocess.Popen(argv, env=desktop.service_env, stdin=subprocess.DEVNULL, stdout=log_file,
                                             stderr=log_file, start_new_session=True)
         self.window_id = ""
+        self.pending = "not started"  # what ready() waits for
 
     def _check_running(self) -> None:
         if self.process.poll() is not None:
-            raise DesktopUnavailable(f"window {self.title!r} exited with {self.process.returncode}")
+            raise DesktopUnavailable(f"window {self.title!r} exited with {self.process.returncode} (its output is in "
+                                     f"{self.desktop._workdir}/*.log)")
+
+    def _waiting(self, pending: str) -> bool:
+        self.pending = pending
+        return False
 
     def ready(self) -> bool:
         raise NotImplementedError
@@ -410,12 +420,15 @@ class PlainWindow(DesktopWindow):
         # title that no other PlainWindow has taken.
         self._check_running()
         taken = {window.window_id for window in self.desktop._windows if isinstance(window, PlainWindow)}
-        for window_id in self.desktop.client_windows():
-            if (window_id not in taken and self.desktop.run("xprop", "-id", window_id, "WM_CLASS").endswith(
-                    '"xmessage", "Xmessage"\n') and self.desktop.xdotool("getwindowname", window_id) == self.title):
-                self.window_id = window_id
-                return True
-        return False
+        for window_id in set(self.desktop.client_windows()) - taken:
+            try:
+                if (self.desktop.run("xprop", "-id", window_id, "WM_CLASS").endswith('"xmessage", "Xmessage"\n')
+                        and self.desktop.xdotool("getwindowname", window_id) == self.title):
+                    self.window_id = window_id
+                    return True
+            except RuntimeError:  # a window that has just gone away
+                continue
+        return self._waiting("no managed xmessage window of that title")
 
 
 class TestWindow(DesktopWindow):
@@ -447,8 +460,14 @@ class TestWindow(DesktopWindow):
     def ready(self) -> bool:
         self._check_running()
         self.window_id = self.state().get("window_id", "")
-        return (bool(self.window_id) and self.window_id in self.desktop.client_windows()
-                and self.title in (self.desktop.accessible_frames(self.process.pid) or ()))
+        if not self.window_id:
+            return self._waiting("the window has not reported itself mapped")
+        if self.window_id not in self.desktop.client_windows():
+            return self._waiting(f"the window manager does not manage {self.window_id}")
+        frames = self.desktop.accessible_frames(self.process.pid)
+        if frames is None:
+            return self._waiting("the program is not registered on the AT-SPI bus")
+        return self.title in frames or self._waiting(f"its accessible frames are named {frames}")
 
     def is_active(self) -> bool:
         return bool(self.state().get("focused")) and super().is_active()

@@ -6,6 +6,8 @@ import subprocess
 
 import pytest
 
+from rig import DesktopUnavailable
+
 TOOLKITS = ("gtk3", "gtk4", "qt5")
 
 # Prints (role, name, showing) of every accessible of the program with the given pid.
@@ -144,3 +146,9 @@ def test_the_helper_window_comes_first_in_a_title_search(virtual_desktop):
         assert virtual_desktop.xdotool("getwindowgeometry", found[0]).endswith("Geometry: 10x10")
     finally:
         window.close()
+
+
+def test_a_window_program_that_fails_is_reported_at_once(virtual_desktop):
+    with pytest.raises(DesktopUnavailable, match="'Broken' exited with 1"):
+        virtual_desktop.open_test_window("Broken", "gtk4", helper_first=True)  # a GTK 3 only option
+    assert not virtual_desktop._windows
