@@ -106,6 +106,8 @@ class TestWindow:
         if options.full:
             self.add_full_widgets(box)
         self.window.set_child(box)
+        if options.accessible_name is not None:
+            self.window.update_property([Gtk.AccessibleProperty.LABEL], [options.accessible_name])
         self.window.present()
         GLib.timeout_add(100, self.refresh_geometry)
 

@@ -65,6 +65,8 @@ class TestWindow:
         if options.full:
             self.add_full_widgets(box)
         self.window.add(box)
+        if options.accessible_name is not None:
+            self.window.get_accessible().set_name(options.accessible_name)
         self.window.show_all()
         GLib.timeout_add(100, self.refresh_geometry)
 

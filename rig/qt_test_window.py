@@ -66,6 +66,8 @@ class TestWindow(QObject):
         if options.full:
             self.add_full_widgets(box)
         box.addStretch()
+        if options.accessible_name is not None:
+            self.window.setAccessibleName(options.accessible_name)
         self.window.show()
         self.timer = QTimer()
         self.timer.timeout.connect(self.refresh_geometry)

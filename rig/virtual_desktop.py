@@ -317,24 +317,30 @@ class VirtualDesktop:
         return reply.split('"', 1)[1].rsplit('"', 1)[0] if reply.count('"') >= 2 else ""
 
     def open_test_window(self, title: str = "Editor Test", toolkit: str = "gtk3", *, full: bool = False,
-                         helper_first: bool = False, timeout: float = 15) -> DesktopWindow:
+                         helper_first: bool = False, accessible_name: str | None = None,
+                         timeout: float = 15) -> DesktopWindow:
         """Opens one window and returns it ready and focused (see open_windows)."""
-        return self.open_windows([(title, toolkit)], full=full, helper_first=helper_first, timeout=timeout)[0]
+        return self.open_windows([(title, toolkit, accessible_name)], full=full, helper_first=helper_first,
+                                 timeout=timeout)[0]
 
     def open_windows(self, windows, *, full: bool = False, helper_first: bool = False,
                      timeout: float = 30) -> list[DesktopWindow]:
         """Starts windows side by side, given as titles (GTK 3) or (title, toolkit) pairs with
-        toolkit one of "gtk3", "gtk4", "qt5", "xmessage" (plain X, no accessibility), and
-        waits until each is mapped and managed and (but for xmessage) registered on the
-        AT-SPI bus with a frame of its title. The last one is then activated and has the
-        focus on return. `full` adds the further widgets, `helper_first` (GTK 3) a hidden
-        helper window of the same title ahead of each real one."""
+        toolkit one of "gtk3", "gtk4", "qt5", "xmessage" (plain X, no accessibility), or
+        (title, toolkit, accessible name) for a frame named otherwise than its title ("" for
+        none; Qt falls back to the title then). Waits until each is mapped and managed and
+        (but for xmessage) registered on the AT-SPI bus with its frame. The last one is then
+        activated and has the focus on return. `full` adds the further widgets,
+        `helper_first` (GTK 3) a hidden helper window of the same title ahead of each real
+        one."""
         opened = []
         try:
             for spec in windows:
-                title, toolkit = (spec, "gtk3") if isinstance(spec, str) else spec
+                title, toolkit, *name = (spec, "gtk3") if isinstance(spec, str) else spec
+                accessible_name = name[0] if name else None
                 window = (PlainWindow(self, title) if toolkit == "xmessage" else
-                          TestWindow(self, title, toolkit, full=full, helper_first=helper_first))
+                          TestWindow(self, title, toolkit, full=full, helper_first=helper_first,
+                                     accessible_name=accessible_name))
                 opened.append(window)
                 self._windows.append(window)
             deadline = time.monotonic() + timeout
@@ -435,12 +441,15 @@ class TestWindow(DesktopWindow):
     """A test window in a child process (see window_state); `state()` reads what it recorded."""
 
     def __init__(self, desktop: VirtualDesktop, title: str, toolkit: str = "gtk3", *, full: bool = False,
-                 helper_first: bool = False) -> None:
+                 helper_first: bool = False, accessible_name: str | None = None) -> None:
         self.toolkit = toolkit
+        self.accessible_name = title if accessible_name is None else accessible_name
         self._state_path = Path(tempfile.mkstemp(prefix="window-", suffix=".json", dir=desktop._workdir)[1])
         self._state_path.unlink()
         argv = [SYSTEM_PYTHON, str(TEST_WINDOW_SCRIPTS[toolkit]), "--title", title, "--state", str(self._state_path)]
         argv += ["--full"] * full + ["--helper-first"] * helper_first
+        if accessible_name is not None:
+            argv += ["--accessible-name", accessible_name]
         super().__init__(desktop, title, argv, f"{toolkit}-window")
 
     def state(self) -> dict:
@@ -467,7 +476,9 @@ class TestWindow(DesktopWindow):
         frames = self.desktop.accessible_frames(self.process.pid)
         if frames is None:
             return self._waiting("the program is not registered on the AT-SPI bus")
-        return self.title in frames or self._waiting(f"its accessible frames are named {frames}")
+        # Qt names a window by its title when its accessible name is empty.
+        return bool({self.accessible_name, self.title} & set(frames)) or self._waiting(
+            f"its accessible frames are named {frames}")
 
     def is_active(self) -> bool:
         return bool(self.state().get("focused")) and super().is_active()

@@ -152,3 +152,16 @@ def test_a_window_program_that_fails_is_reported_at_once(virtual_desktop):
     with pytest.raises(DesktopUnavailable, match="'Broken' exited with 1"):
         virtual_desktop.open_test_window("Broken", "gtk4", helper_first=True)  # a GTK 3 only option
     assert not virtual_desktop._windows
+
+
+def test_a_frame_can_be_named_otherwise_than_its_title(virtual_desktop):
+    windows = virtual_desktop.open_windows([("Unnamed GTK 3", "gtk3", ""), ("Unnamed GTK 4", "gtk4", ""),
+                                            ("Unnamed Qt", "qt5", ""), ("Renamed Qt", "qt5", "Other Name")])
+    try:
+        frames = [virtual_desktop.accessible_frames(window.process.pid) for window in windows]
+        # Qt names a window by its title when its accessible name is empty.
+        assert frames == [[""], [""], ["Unnamed Qt"], ["Other Name"]]
+        assert virtual_desktop.xdotool("getwindowname", windows[3].window_id) == "Renamed Qt"
+    finally:
+        for window in windows:
+            window.close()
