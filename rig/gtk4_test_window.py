@@ -1,6 +1,6 @@
 """The GTK 4 test window, run by the system python3:
 
-    python3 gtk4_test_window.py --title "Editor Test" --state STATE.json [--full]
+    python3 gtk4_test_window.py --title "Editor Test" --state STATE.json [--full] [--accessible-name NAME]
 
 The same widgets and state file as the GTK 3 window (see gtk_test_window and
 window_state). GTK 4 cannot place its window nor tell its screen position, so the
@@ -61,8 +61,8 @@ SCROLL_NAMES = {Gdk.ScrollDirection.UP: "up", Gdk.ScrollDirection.DOWN: "down",
 
 class TestWindow:
     def __init__(self, options, loop: GLib.MainLoop) -> None:
-        if options.helper_first:
-            raise SystemExit("--helper-first is a GTK 3 window option")
+        if options.helper_first or options.accessible_role:
+            raise SystemExit("--helper-first and --accessible-role are GTK 3 window options")
         self.states = StateFile(options, "gtk4")
         self.xlib = Xlib()
         self.events = Events()

@@ -1,21 +1,24 @@
 """The GTK 3 test window, run by a python3 that has Debian's GObject bindings:
 
     python3 gtk_test_window.py --title "Editor Test" --state STATE.json [--full] [--helper-first]
+        [--accessible-name NAME] [--accessible-role ROLE]
 
 It shows a "Save" button, a text entry holding "hello", a check box "Enable sync", a
 label "Ready", a disabled "Delete" button, a combo box and a slider; --full adds a
 multi-line text, radio buttons "Left" "Center" "Right", a toggle button "Bold" and a
 list. What reaches it goes to STATE.json (see window_state). With --helper-first a
 hidden 10x10 X window with the same title is created before the real one, so a search
-by title lists the helper first.
+by title lists the helper first. The frame's accessible name and role (an AT-SPI role
+name such as "alert") can differ from the title and "frame".
 """
 
 import gi
 
+gi.require_version("Atk", "1.0")
 gi.require_version("Gtk", "3.0")
 gi.require_version("Gdk", "3.0")
 gi.require_version("GdkX11", "3.0")
-from gi.repository import Gdk, GdkX11, GLib, Gtk  # noqa: E402
+from gi.repository import Atk, Gdk, GdkX11, GLib, Gtk  # noqa: E402
 
 from window_state import COMBO_OPTIONS, LIST_ROWS, NOTES_TEXT, RADIO_OPTIONS, StateFile, parse_arguments  # noqa: E402
 
@@ -67,6 +70,8 @@ class TestWindow:
         self.window.add(box)
         if options.accessible_name is not None:
             self.window.get_accessible().set_name(options.accessible_name)
+        if options.accessible_role is not None:
+            self.window.get_accessible().set_role(Atk.role_for_name(options.accessible_role))
         self.window.show_all()
         GLib.timeout_add(100, self.refresh_geometry)
 

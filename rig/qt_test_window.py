@@ -1,6 +1,6 @@
 """The Qt 5 test window, run by the system python3 with PyQt5:
 
-    python3 qt_test_window.py --title "Editor Test" --state STATE.json [--full]
+    python3 qt_test_window.py --title "Editor Test" --state STATE.json [--full] [--accessible-name NAME]
 
 The same widgets and state file as the GTK 3 window (see gtk_test_window and
 window_state). Qt joins AT-SPI only with QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 (or
@@ -23,8 +23,8 @@ POINTER_KINDS = {QEvent.MouseButtonPress: "press", QEvent.MouseButtonDblClick: "
 class TestWindow(QObject):
     def __init__(self, options) -> None:
         super().__init__()
-        if options.helper_first:
-            raise SystemExit("--helper-first is a GTK 3 window option")
+        if options.helper_first or options.accessible_role:
+            raise SystemExit("--helper-first and --accessible-role are GTK 3 window options")
         self.states = StateFile(options, "qt5")
         self.xlib = Xlib()
         self.window = QWidget()

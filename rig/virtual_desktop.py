@@ -32,6 +32,7 @@ import subprocess
 import tempfile
 import time
 from pathlib import Path
+from typing import NamedTuple
 
 SYSTEM_PYTHON = "/usr/bin/python3"
 AT_SPI_BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
@@ -318,29 +319,25 @@ class VirtualDesktop:
 
     def open_test_window(self, title: str = "Editor Test", toolkit: str = "gtk3", *, full: bool = False,
                          helper_first: bool = False, accessible_name: str | None = None,
-                         timeout: float = 15) -> DesktopWindow:
+                         accessible_role: str | None = None, timeout: float = 15) -> DesktopWindow:
         """Opens one window and returns it ready and focused (see open_windows)."""
-        return self.open_windows([(title, toolkit, accessible_name)], full=full, helper_first=helper_first,
-                                 timeout=timeout)[0]
+        return self.open_windows([WindowSpec(title, toolkit, accessible_name, accessible_role)], full=full,
+                                 helper_first=helper_first, timeout=timeout)[0]
 
     def open_windows(self, windows, *, full: bool = False, helper_first: bool = False,
                      timeout: float = 30) -> list[DesktopWindow]:
-        """Starts windows side by side, given as titles (GTK 3) or (title, toolkit) pairs with
-        toolkit one of "gtk3", "gtk4", "qt5", "xmessage" (plain X, no accessibility), or
-        (title, toolkit, accessible name) for a frame named otherwise than its title ("" for
-        none; Qt falls back to the title then). Waits until each is mapped and managed and
-        (but for xmessage) registered on the AT-SPI bus with its frame. The last one is then
+        """Starts windows side by side, each given as a title (GTK 3), a WindowSpec or the
+        tuple of its fields, and waits until each is mapped and managed and (but for
+        xmessage) registered on the AT-SPI bus with its frame. The last one is then
         activated and has the focus on return. `full` adds the further widgets,
         `helper_first` (GTK 3) a hidden helper window of the same title ahead of each real
         one."""
         opened = []
         try:
-            for spec in windows:
-                title, toolkit, *name = (spec, "gtk3") if isinstance(spec, str) else spec
-                accessible_name = name[0] if name else None
-                window = (PlainWindow(self, title) if toolkit == "xmessage" else
-                          TestWindow(self, title, toolkit, full=full, helper_first=helper_first,
-                                     accessible_name=accessible_name))
+            for given in windows:
+                spec = WindowSpec(given) if isinstance(given, str) else WindowSpec(*given)
+                window = (PlainWindow(self, spec.title) if spec.toolkit == "xmessage" else
+                          TestWindow(self, spec, full=full, helper_first=helper_first))
                 opened.append(window)
                 self._windows.append(window)
             deadline = time.monotonic() + timeout
@@ -358,6 +355,18 @@ class VirtualDesktop:
                 window.close()
             raise
         return opened
+
+
+class WindowSpec(NamedTuple):
+    """A window to open. toolkit: "gtk3", "gtk4", "qt5" or "xmessage" (plain X, no
+    accessibility). accessible_name: the frame's name when not the title ("" for none; Qt
+    falls back to the title then). accessible_role: the frame's role when not "frame", as
+    AT-SPI names it ("alert", "file chooser", ...; GTK 3 only)."""
+
+    title: str
+    toolkit: str = "gtk3"
+    accessible_name: str | None = None
+    accessible_role: str | None = None
 
 
 class DesktopWindow:
@@ -440,17 +449,19 @@ class PlainWindow(DesktopWindow):
 class TestWindow(DesktopWindow):
     """A test window in a child process (see window_state); `state()` reads what it recorded."""
 
-    def __init__(self, desktop: VirtualDesktop, title: str, toolkit: str = "gtk3", *, full: bool = False,
-                 helper_first: bool = False, accessible_name: str | None = None) -> None:
-        self.toolkit = toolkit
-        self.accessible_name = title if accessible_name is None else accessible_name
+    def __init__(self, desktop: VirtualDesktop, spec: WindowSpec, *, full: bool = False,
+                 helper_first: bool = False) -> None:
+        title, self.toolkit = spec.title, spec.toolkit
+        self.accessible_name = title if spec.accessible_name is None else spec.accessible_name
         self._state_path = Path(tempfile.mkstemp(prefix="window-", suffix=".json", dir=desktop._workdir)[1])
         self._state_path.unlink()
-        argv = [SYSTEM_PYTHON, str(TEST_WINDOW_SCRIPTS[toolkit]), "--title", title, "--state", str(self._state_path)]
+        argv = [SYSTEM_PYTHON, str(TEST_WINDOW_SCRIPTS[self.toolkit]), "--title", title, "--state",
+                str(self._state_path)]
         argv += ["--full"] * full + ["--helper-first"] * helper_first
-        if accessible_name is not None:
-            argv += ["--accessible-name", accessible_name]
-        super().__init__(desktop, title, argv, f"{toolkit}-window")
+        for option, value in (("--accessible-name", spec.accessible_name), ("--accessible-role", spec.accessible_role)):
+            if value is not None:
+                argv += [option, value]
+        super().__init__(desktop, title, argv, f"{self.toolkit}-window")
 
     def state(self) -> dict:
         try:
