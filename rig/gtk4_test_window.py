@@ -18,8 +18,8 @@ gi.require_version("Gdk", "4.0")
 gi.require_version("GdkX11", "4.0")
 from gi.repository import Gdk, GdkX11, GLib, Gtk  # noqa: E402
 
-from window_state import (COMBO_OPTIONS, LIST_ROWS, NOTES_TEXT, RADIO_OPTIONS, StateFile, Xlib,  # noqa: E402
-                          parse_arguments)
+import gtk_widgets  # noqa: E402
+from window_state import StateFile, Xlib, parse_arguments  # noqa: E402
 
 class Events:
     """GdkEvent through the C library: this PyGObject hands a signal's event over as None
@@ -78,64 +78,12 @@ class TestWindow:
         events.connect("event", self.on_event)
         self.window.add_controller(events)
 
-        box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=8)
-        for side in ("top", "bottom", "start", "end"):
-            getattr(box, f"set_margin_{side}")(16)
-        self.widgets = {}
-        save = Gtk.Button(label="Save")
-        save.connect("clicked", lambda _button: self.states.click("Save"))
-        entry = Gtk.Entry(text="hello")
-        entry.connect("changed", lambda widget: self.states.set("entry", widget.get_text()))
-        check = Gtk.CheckButton(label="Enable sync")
-        check.connect("toggled", lambda widget: self.states.set("check", widget.get_active()))
-        label = Gtk.Label(label="Ready")
-        delete = Gtk.Button(label="Delete")
-        delete.set_sensitive(False)
-        delete.connect("clicked", lambda _button: self.states.click("Delete"))
-        combo = Gtk.ComboBoxText()
-        for option in COMBO_OPTIONS:
-            combo.append_text(option)
-        combo.connect("changed", lambda widget: self.states.set("combo", widget.get_active_text()))
-        slider = Gtk.Scale.new_with_range(Gtk.Orientation.HORIZONTAL, 0, 100, 1)
-        slider.set_value(42)
-        slider.connect("value-changed", lambda widget: self.states.set("slider", widget.get_value()))
-        for name, widget in (("Save", save), ("entry", entry), ("Enable sync", check),
-                             ("Ready", label), ("Delete", delete), ("combo", combo), ("slider", slider)):
-            box.append(widget)
-            self.widgets[name] = widget
-        if options.full:
-            self.add_full_widgets(box)
+        box, self.widgets = gtk_widgets.build(Gtk, self.states, options.full)
         self.window.set_child(box)
         if options.accessible_name is not None:
             self.window.update_property([Gtk.AccessibleProperty.LABEL], [options.accessible_name])
         self.window.present()
         GLib.timeout_add(100, self.refresh_geometry)
-
-    def add_full_widgets(self, box: Gtk.Box) -> None:
-        text = Gtk.TextView()
-        text.get_buffer().set_text(NOTES_TEXT)
-        text.get_buffer().connect("changed", lambda buffer: self.states.set(
-            "text", buffer.get_text(buffer.get_start_iter(), buffer.get_end_iter(), True)))
-        radios = Gtk.Box(spacing=8)
-        group = None
-        for option in RADIO_OPTIONS:
-            radio = Gtk.CheckButton(label=option, active=group is None)
-            radio.set_group(group)
-            group = group or radio
-            radio.connect("toggled", self.on_radio, option)
-            radios.append(radio)
-            self.widgets[option] = radio
-        toggle = Gtk.ToggleButton(label="Bold")
-        toggle.connect("toggled", lambda widget: self.states.set("toggle", widget.get_active()))
-        rows = Gtk.ListBox()
-        for row in LIST_ROWS:
-            rows.append(Gtk.Label(label=row, xalign=0))
-        rows.unselect_all()
-        rows.connect("row-selected", self.on_row)
-        for name, widget in (("text", text), ("radios", radios), ("Bold", toggle), ("list", rows)):
-            box.append(widget)
-            if name != "radios":
-                self.widgets[name] = widget
 
     def placed(self) -> bool:
         """Moves the mapped window where the GTK 3 and Qt windows go (GTK 4 has no way to
@@ -191,20 +139,10 @@ class TestWindow:
         elif kind == Gdk.EventType.SCROLL:
             direction = self.events.library.gdk_scroll_event_get_direction(event)
             if direction == Gdk.ScrollDirection.SMOOTH:
-                dx, dy = self.events.pair(self.events.library.gdk_scroll_event_get_deltas, event)
-                if dx or dy:
-                    self.states.record("scrolls", "down" if dy > 0 else "up" if dy < 0 else
-                                       "right" if dx > 0 else "left")
+                self.states.scroll(*self.events.pair(self.events.library.gdk_scroll_event_get_deltas, event))
             else:
                 self.states.record("scrolls", SCROLL_NAMES[Gdk.ScrollDirection(direction)])
         return False
-
-    def on_radio(self, radio, option: str) -> None:
-        if radio.get_active():
-            self.states.set("radio", option)
-
-    def on_row(self, _rows, row) -> None:
-        self.states.set("list", row.get_child().get_label() if row is not None else None)
 
 
 def main() -> None:

@@ -122,10 +122,8 @@ class TestWindow(QObject):
             point = event.globalPos()
             self.states.pointer(POINTER_KINDS[kind], X_BUTTONS[event.button()], point.x(), point.y())
         elif kind == QEvent.Wheel:
-            delta = event.angleDelta()
-            if delta.x() or delta.y():
-                self.states.record("scrolls", "up" if delta.y() > 0 else "down" if delta.y() < 0 else
-                                   "left" if delta.x() > 0 else "right")
+            # Qt's angles grow upwards and to the left.
+            self.states.scroll(-event.angleDelta().x(), -event.angleDelta().y())
         return False
 
 

@@ -84,6 +84,11 @@ class StateFile:
     def pointer(self, kind: str, button: int, x: float, y: float) -> None:
         self.record("pointer", {"kind": kind, "button": button, "x": round(x), "y": round(y)})
 
+    def scroll(self, dx: float, dy: float) -> None:
+        """Records a wheel turn given as deltas, positive down and to the right."""
+        if dx or dy:
+            self.record("scrolls", "down" if dy > 0 else "up" if dy < 0 else "right" if dx > 0 else "left")
+
     def show(self, window_id: int, geometry: dict) -> None:
         """Records the mapped window's id and widget rectangles; the first call makes it ready."""
         if geometry != self.state["geometry"] or not self.state["ready"]:
