@@ -6,7 +6,7 @@
 # make demo        — the example host on its own virtual desktop
 # make bench       — the side-by-side benchmarks
 SHELL := /bin/bash
-PYTHONS := $(shell tools/pythons)
+PYTHONS := $(shell tools/pythons 2>/dev/null)
 PYTEST_ARGS ?=
 ASAN_PRELOAD = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-name=libstdc++.so)
 version_of = $(shell $(1) -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")')
