@@ -47,9 +47,9 @@ def load_steps(wanted: list[str]):
     for path in sorted((HERE / "steps").glob("*.py")):
         if wanted and path.stem not in wanted:
             continue
-        spec = importlib.util.spec_from_file_location(f"steps.{path.stem}", path)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        location = importlib.util.spec_from_file_location(f"steps.{path.stem}", path)
+        module = importlib.util.module_from_spec(location)
+        location.loader.exec_module(module)
         steps.append(module)
     return steps
 

@@ -1,5 +1,6 @@
 #include "cron_field.hpp"
 
+#include <cstdint>
 #include <limits>
 #include <string_view>
 
@@ -8,7 +9,6 @@ namespace scheduler {
 namespace {
 
 using Text = std::u32string_view;
-__extension__ typedef __int128 Wide;
 
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
@@ -66,10 +66,28 @@ py::object as_python(const Integer& integer) {
   return integer.exact ? integer.exact : py::int_(integer.value);
 }
 
-void add_range(std::vector<std::int64_t>& values, Wide low, Wide high) {
-  for (Wide value = low; value <= high; ++value) {
-    values.push_back(static_cast<std::int64_t>(value));
+// high - low for low <= high: exact in unsigned arithmetic, where the signed difference
+// may overflow.
+std::uint64_t distance(std::int64_t low, std::int64_t high) {
+  return static_cast<std::uint64_t>(high) - static_cast<std::uint64_t>(low);
+}
+
+// low, low + step, ... up to high, never stepping past high (so never past kMax).
+void add_steps(std::vector<std::int64_t>& values, std::int64_t low, std::int64_t high, std::uint64_t step) {
+  if (low > high) {
+    return;
   }
+  for (std::int64_t value = low;;
+       value = static_cast<std::int64_t>(static_cast<std::uint64_t>(value) + step)) {
+    values.push_back(value);
+    if (distance(value, high) < step) {
+      return;
+    }
+  }
+}
+
+void add_range(std::vector<std::int64_t>& values, std::int64_t low, std::int64_t high) {
+  add_steps(values, low, high, 1);
 }
 
 // start, start + step, ... up to max_value, of which only those at or above min_value.
@@ -81,7 +99,7 @@ void add_progression(std::vector<std::int64_t>& values, const Integer& start, co
   if (step.value < 0) {
     return;  // counts down from start, never reaching the range
   }
-  Wide first = start.value;
+  std::int64_t first = start.value;
   if (start.exact || step.exact) {
     // Beyond 64 bits: the first member at or above min_value, in the runtime's integers.
     py::object low = py::int_(min_value);
@@ -95,16 +113,22 @@ void add_progression(std::vector<std::int64_t>& values, const Integer& start, co
     }
     first = begin.cast<std::int64_t>();
     if (step.exact) {
-      values.push_back(static_cast<std::int64_t>(first));
+      values.push_back(first);
       return;
     }
   } else if (first < min_value) {
-    const Wide behind = (Wide{min_value} - first) % step.value;
-    first = behind == 0 ? Wide{min_value} : Wide{min_value} + step.value - behind;
+    const auto stride = static_cast<std::uint64_t>(step.value);
+    const std::uint64_t behind = distance(first, min_value) % stride;
+    if (behind != 0) {
+      if (min_value > max_value || stride - behind > distance(min_value, max_value)) {
+        return;
+      }
+      first = static_cast<std::int64_t>(static_cast<std::uint64_t>(min_value) + (stride - behind));
+    } else {
+      first = min_value;
+    }
   }
-  for (Wide value = first; value <= max_value; value += step.value) {
-    values.push_back(static_cast<std::int64_t>(value));
-  }
+  add_steps(values, first, max_value, static_cast<std::uint64_t>(step.value));
 }
 
 void add_piece(std::vector<std::int64_t>& values, Text piece, std::int64_t min_value,

@@ -124,8 +124,10 @@ py::object drag(py::object self, const Params& params) {
   auto [end_x, end_y] = screen_point(self, end);
   gui.attr("moveTo")(start_x, start_y, "duration"_a = drag_start_glide);
   gui.attr("mouseDown")();
-  releasing_on_failure([&] { gui.attr("moveTo")(end_x, end_y, "duration"_a = drag_end_glide); },
-                       [&] { gui.attr("mouseUp")(); });
+  // Structured bindings are captured through initializers: Clang before 16 cannot capture them.
+  releasing_on_failure(
+      [&gui, x = end_x, y = end_y] { gui.attr("moveTo")(x, y, "duration"_a = drag_end_glide); },
+      [&] { gui.attr("mouseUp")(); });
   gui.attr("mouseUp")();
   return text_result(
       format("Dragged from (%S, %S) to (%S, %S)", start_x.ptr(), start_y.ptr(), end_x.ptr(), end_y.ptr()));
