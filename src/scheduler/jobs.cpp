@@ -198,7 +198,11 @@ py::object current_time() { return support::import("time").attr("time")(); }
 
 // ScheduledJob.from_dict: fields from a dictionary form or any part of it.
 py::object job_from_dict(py::object cls, py::object data) {
-  py::dict values = py::dict(support::args::to_dict(data, "data"));
+  // A copy: the caller's dictionary keeps its own values.
+  py::dict values = py::reinterpret_steal<py::dict>(PyDict_Copy(support::args::to_dict(data, "data").ptr()));
+  if (!values) {
+    throw py::error_already_set();
+  }
   const std::pair<const char*, const char*> enumerations[] = {{"job_type", "JobType"}, {"state", "JobState"}};
   for (const auto& [key, enumeration] : enumerations) {
     if (values.contains(key) && PyUnicode_Check(values[key].ptr())) {

@@ -119,3 +119,12 @@ def test_format_timestamp_local_time():
     assert _format_timestamp(int(datetime(2030, 1, 2, 3, 4, 5).timestamp())) == "2030-01-02 03:04:05"
     with pytest.raises(TypeError, match=r"Argument 'ts' has incorrect type \(expected float, got str\)"):
         _format_timestamp("0")
+
+
+def test_from_dict_leaves_the_callers_dictionary_alone():
+    data = {"job_type": "interval", "state": "paused", "name": "n", "next_run_human": "x"}
+    before = dict(data)
+    job = ScheduledJob.from_dict(data)
+    assert (job.job_type, job.state) == (JobType.INTERVAL, JobState.PAUSED)
+    # The enumerations are strings, so compare the types as well as the values.
+    assert data == before and [type(value) for value in data.values()] == [str] * 4
