@@ -1,6 +1,7 @@
-#include "cron_expression.hpp"
+#include "scheduler/cron_expression.hpp"
 
-#include "cron_field.hpp"
+#include "scheduler/cron_field.hpp"
+#include "scheduler/module.hpp"
 #include "support/args.hpp"
 
 #include <datetime.h>
@@ -112,14 +113,6 @@ py::str CronExpression::not_found_message() const {
   return py::str("No next occurrence found for cron: {}").format(text_);
 }
 
-py::object CronExpression::next_occurrence(py::handle after) const {
-  py::object found = find_next(after);
-  if (!found) {
-    raise_value_error(not_found_message());
-  }
-  return found;
-}
-
 py::object CronExpression::find_next(py::handle after) const {
   ensure_datetime_api();
   const py::object base = after.is_none() ? local_now() : py::reinterpret_borrow<py::object>(after);
@@ -168,8 +161,7 @@ std::uint64_t python_weekdays(std::uint64_t cron_weekdays) {
 }
 
 py::object local_now() {
-  const py::object now = support::import("time").attr("time")();
-  return support::import("datetime").attr("datetime").attr("fromtimestamp")(now);
+  return support::import("datetime").attr("datetime").attr("fromtimestamp")(current_time());
 }
 
 }  // namespace scheduler

@@ -1,9 +1,10 @@
 // Bindings of nebrix.core.scheduler: thin shims over the C++ in the other files.
-#include "cron_expression.hpp"
-#include "cron_field.hpp"
-#include "jobs.hpp"
-#include "service.hpp"
-#include "state_file.hpp"
+#include "scheduler/module.hpp"
+#include "scheduler/cron_expression.hpp"
+#include "scheduler/cron_field.hpp"
+#include "scheduler/jobs.hpp"
+#include "scheduler/service.hpp"
+#include "scheduler/state_file.hpp"
 #include "support/args.hpp"
 
 #include <string>
@@ -173,9 +174,17 @@ void bind_scheduler(py::module_& m) {
 
 }  // namespace
 
+namespace scheduler {
+
+py::object module_attr(const char* name) { return support::import(kModuleName).attr(name); }
+
+py::object current_time() { return support::import("time").attr("time")(); }
+
+}  // namespace scheduler
+
 PYBIND11_MODULE(scheduler, m) {
   m.doc() = "Persistent job scheduler: cron, interval and one-shot jobs fired on the host's event loop.";
-  m.attr("logger") = support::import("logging").attr("getLogger")("nebrix.scheduler");
+  m.attr("logger") = scheduler::kLog.get();
   bind_cron(m);
   scheduler::define_records(m);
   bind_scheduler(m);

@@ -1,9 +1,9 @@
-#include "service.hpp"
+#include "scheduler/service.hpp"
 
-#include "cron_expression.hpp"
-#include "jobs.hpp"
+#include "scheduler/cron_expression.hpp"
+#include "scheduler/jobs.hpp"
+#include "scheduler/module.hpp"
 #include "support/args.hpp"
-#include "support/log.hpp"
 
 #include <algorithm>
 #include <limits>
@@ -16,12 +16,9 @@ namespace {
 using namespace pybind11::literals;
 namespace args = support::args;
 
-constexpr support::Logger kLog("nebrix.scheduler");
 constexpr double kLoopPeriod = 30.0;
 constexpr Py_ssize_t kHistoryLimit = 500;
 constexpr Py_ssize_t kHistoryKept = 250;
-
-bool truthy(py::handle value) { return args::to_bool(value); }
 
 // Python's `a == b`.
 bool equals(py::handle a, py::handle b) {
@@ -30,20 +27,6 @@ bool equals(py::handle a, py::handle b) {
 
 py::object job_state(const char* member) { return module_attr("JobState").attr(member); }
 py::object job_type(const char* member) { return module_attr("JobType").attr(member); }
-py::object now() { return support::import("time").attr("time")(); }
-
-// Enumeration members for the strings a host may give for "job_type" and "state".
-py::object as_member(const py::object& key, const py::object& value) {
-  if (PyUnicode_Check(value.ptr())) {
-    if (key.equal(py::str("job_type"))) {
-      return enum_member(module_attr("JobType"), value);
-    }
-    if (key.equal(py::str("state"))) {
-      return enum_member(module_attr("JobState"), value);
-    }
-  }
-  return value;
-}
 
 bool is_final_run(const py::object& job, const py::object& runs) {
   const py::object max_runs = job.attr("max_runs");
@@ -67,14 +50,14 @@ py::object next_run_before_firing(const py::object& self, const py::object& job,
 
 // One pass of the loop: starts a firing task for every active job that is due.
 void fire_due_jobs(const py::object& self) {
-  const py::object pass_time = now();
+  const py::object pass_time = current_time();
   const py::module_ asyncio = support::import("asyncio");
   const py::object active = job_state("ACTIVE");
   const py::list jobs(self.attr("_jobs").attr("values")());
   for (py::handle entry : jobs) {
     const py::object job = py::reinterpret_borrow<py::object>(entry);
     const py::object next_run = job.attr("next_run");
-    if (!equals(job.attr("state"), active) || !truthy(next_run) || pass_time < next_run) {
+    if (!equals(job.attr("state"), active) || !args::to_bool(next_run) || pass_time < next_run) {
       continue;
     }
     job.attr("next_run") = next_run_before_firing(self, job, pass_time);
@@ -117,7 +100,7 @@ void initialize(py::object self, py::object on_fire, py::object on_event, py::ob
   self.attr("_on_fire") = on_fire;
   self.attr("_on_event") = on_event;
   const py::module_ pathlib = support::import("pathlib");
-  if (!truthy(storage_path)) {
+  if (!args::to_bool(storage_path)) {
     storage_path =
         support::import("nebrix.config").attr("nebrix_dir")().attr("__truediv__")("scheduler.json");
   } else if (!py::isinstance(storage_path, pathlib.attr("PurePath"))) {
@@ -134,11 +117,11 @@ void initialize(py::object self, py::object on_fire, py::object on_event, py::ob
 
 bool is_running(py::object self) {
   const py::object task = self.attr("_task");
-  return !task.is_none() && !truthy(task.attr("done")());
+  return !task.is_none() && !args::to_bool(task.attr("done")());
 }
 
 py::object calc_next_run(py::object /*self*/, py::object job) {
-  const py::object now_seconds = now();
+  const py::object now_seconds = current_time();
   const py::object type = job.attr("job_type");
   if (type.equal(job_type("CRON"))) {
     const auto invalid = [&job](const py::handle& error) {
@@ -166,11 +149,11 @@ py::object calc_next_run(py::object /*self*/, py::object job) {
       return py::int_(0);
     }
     const py::object last_run = job.attr("last_run");
-    return truthy(last_run) ? last_run + interval : now_seconds + interval;
+    return args::to_bool(last_run) ? last_run + interval : now_seconds + interval;
   }
   if (type.equal(job_type("ONCE"))) {
     const py::object next_run = job.attr("next_run");
-    return truthy(next_run) ? next_run : py::int_(0);
+    return args::to_bool(next_run) ? next_run : py::int_(0);
   }
   return py::int_(0);
 }
@@ -198,9 +181,8 @@ py::object update_job(py::object self, py::object job_id, py::object updates) {
   std::vector<std::pair<py::object, py::object>> assignments;
   for (auto [name, value] : changes) {
     if (fields.contains(name)) {
-      assignments.emplace_back(
-          py::reinterpret_borrow<py::object>(name),
-          as_member(py::reinterpret_borrow<py::object>(name), py::reinterpret_borrow<py::object>(value)));
+      assignments.emplace_back(py::reinterpret_borrow<py::object>(name),
+                               job_field_value(name, py::reinterpret_borrow<py::object>(value)));
     }
   }
   for (const auto& [name, value] : assignments) {
@@ -258,7 +240,8 @@ py::list list_jobs(py::object self) {
   std::vector<Entry> entries;
   for (py::handle job : self.attr("_jobs").attr("values")()) {
     const py::object next_run = job.attr("next_run");
-    const double due = truthy(next_run) ? next_run.cast<double>() : std::numeric_limits<double>::infinity();
+    const double due =
+        args::to_bool(next_run) ? next_run.cast<double>() : std::numeric_limits<double>::infinity();
     entries.push_back({due, py::reinterpret_borrow<py::object>(job)});
   }
   std::stable_sort(entries.begin(), entries.end(),
@@ -275,12 +258,15 @@ py::list list_executions(py::object self, py::object limit, py::object job_id) {
   const py::object wanted = args::to_optional_str(job_id, "job_id");
   py::list records;
   for (py::handle execution : self.attr("_executions")) {
-    if (!truthy(wanted) || equals(execution.attr("job_id"), wanted)) {
+    if (!args::to_bool(wanted) || equals(execution.attr("job_id"), wanted)) {
       records.append(execution);
     }
   }
   // The last `limit` records; 0 takes all, and -n drops the first n.
   const py::object negated = py::reinterpret_steal<py::object>(PyNumber_Negative(count.ptr()));
+  if (!negated) {
+    throw py::error_already_set();
+  }
   py::list forms;
   for (py::handle execution : records[py::slice(negated, py::none(), py::none())]) {
     forms.append(execution.attr("to_dict")());
@@ -325,7 +311,7 @@ support::Coroutine start(py::object self) {
 support::Coroutine stop(py::object self) {
   self.attr("_stop_event").attr("set")();
   const py::object task = self.attr("_task");
-  if (!task.is_none() && !truthy(task.attr("done")())) {
+  if (!task.is_none() && !args::to_bool(task.attr("done")())) {
     task.attr("cancel")();
     try {
       co_await task;
@@ -342,7 +328,7 @@ support::Coroutine stop(py::object self) {
 
 support::Coroutine run_loop(py::object self) {
   try {
-    while (!truthy(self.attr("_stop_event").attr("is_set")())) {
+    while (!args::to_bool(self.attr("_stop_event").attr("is_set")())) {
       fire_due_jobs(self);
       const py::module_ asyncio = support::import("asyncio");
       try {
@@ -366,18 +352,18 @@ support::Coroutine run_loop(py::object self) {
 support::Coroutine fire_job(py::object self, py::object job) {
   kLog.info([&] { return py::str("Firing job: {} ({})").format(job.attr("name"), job.attr("id")); });
   const py::object execution = module_attr("JobExecution")(
-      "job_id"_a = job.attr("id"), "job_name"_a = job.attr("name"), "started_at"_a = now());
-  if (const py::object on_event = self.attr("_on_event"); truthy(on_event)) {
+      "job_id"_a = job.attr("id"), "job_name"_a = job.attr("name"), "started_at"_a = current_time());
+  if (const py::object on_event = self.attr("_on_event"); args::to_bool(on_event)) {
     co_await on_event(py::dict("type"_a = "scheduler_job_fired", "job"_a = job.attr("to_dict")()));
   }
   std::optional<py::error_already_set> failure;
   try {
     py::object result = py::str("");
-    if (const py::object on_fire = self.attr("_on_fire"); truthy(on_fire)) {
+    if (const py::object on_fire = self.attr("_on_fire"); args::to_bool(on_fire)) {
       result = co_await on_fire(job);
     }
     execution.attr("success") = true;
-    execution.attr("result") = truthy(result) ? text_of(result) : py::str("Completed");
+    execution.attr("result") = args::to_bool(result) ? text_of(result) : py::str("Completed");
   } catch (py::error_already_set& error) {
     if (!error.matches(PyExc_Exception)) {
       throw;  // a cancellation ends the firing unrecorded
@@ -390,13 +376,13 @@ support::Coroutine fire_job(py::object self, py::object job) {
     kLog.log_exception(support::Level::error, failure->value(),
                        [&] { return py::str("Job {} failed: {}").format(job.attr("id"), failure->value()); });
   }
-  const py::object completed_at = now();
+  const py::object completed_at = current_time();
   execution.attr("completed_at") = completed_at;
   execution.attr("duration") = completed_at - py::object(execution.attr("started_at"));
   finish_firing(self, job, execution);
   record(self, execution);
   self.attr("_save")();
-  if (const py::object on_event = self.attr("_on_event"); truthy(on_event)) {
+  if (const py::object on_event = self.attr("_on_event"); args::to_bool(on_event)) {
     co_await on_event(
         py::dict("type"_a = "scheduler_job_completed", "execution"_a = execution.attr("to_dict")()));
   }

@@ -1,8 +1,7 @@
-#include "state_file.hpp"
+#include "scheduler/state_file.hpp"
 
-#include "jobs.hpp"
+#include "scheduler/module.hpp"
 #include "support/json.hpp"
-#include "support/log.hpp"
 
 namespace scheduler {
 
@@ -10,7 +9,6 @@ namespace {
 
 using namespace pybind11::literals;
 
-constexpr support::Logger kLog("nebrix.scheduler");
 constexpr int kExecutionsSaved = 100;
 
 bool is_ordinary_error(const py::error_already_set& error) { return error.matches(PyExc_Exception); }
