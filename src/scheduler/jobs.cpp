@@ -11,6 +11,7 @@
 #include <ctime>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace scheduler {
@@ -378,6 +379,65 @@ py::object make_dataclass(const Record& kind, const char* doc, py::dict (*to_dic
   return cls;
 }
 
+// Raised as a Python error, so that callers catching ordinary errors see it.
+[[noreturn]] void raise(PyObject* type, const std::string& message) {
+  PyErr_SetString(type, message.c_str());
+  throw py::error_already_set();
+}
+
+// The column of job field `name`, if it is one.
+const Column* job_column(py::handle name) {
+  if (!PyUnicode_Check(name.ptr())) {
+    return nullptr;
+  }
+  for (const Column& column : kJobColumns) {
+    if (column.is_field() && PyUnicode_CompareWithASCIIString(name.ptr(), column.name) == 0) {
+      return &column;
+    }
+  }
+  return nullptr;
+}
+
+// TypeError unless `value` is of the type `column` holds: a str for text, a real number
+// (not a bool) for numbers, an enumeration member for the enumerations.
+void check_type(const Column& column, py::handle value) {
+  const char* expected = nullptr;
+  bool right = true;
+  const bool number = (PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr())) && !PyBool_Check(value.ptr());
+  switch (column.kind) {
+    case Kind::kText:
+      expected = "str";
+      right = PyUnicode_Check(value.ptr());
+      break;
+    case Kind::kOptionalText:
+      expected = "str or None";
+      right = PyUnicode_Check(value.ptr()) || value.is_none();
+      break;
+    case Kind::kInteger:
+      expected = "int";
+      right = number;
+      break;
+    case Kind::kReal:
+      expected = "float";
+      right = number;
+      break;
+    case Kind::kJobType:
+      expected = "JobType";
+      right = py::isinstance(value, module_attr("JobType"));
+      break;
+    case Kind::kJobState:
+      expected = "JobState";
+      right = py::isinstance(value, module_attr("JobState"));
+      break;
+    default:
+      break;
+  }
+  if (!right) {
+    raise(PyExc_TypeError, std::string("Field '") + column.name + "' has incorrect type (expected " +
+                               expected + ", got " + support::type_name(value) + ")");
+  }
+}
+
 // ScheduledJob.from_dict: fields from a dictionary form or any part of it.
 py::object job_from_dict(py::object cls, py::object data) {
   const py::dict values = support::args::to_dict(data, "data");
@@ -399,18 +459,35 @@ py::object job_from_dict(py::object cls, py::object data) {
 }  // namespace
 
 py::object job_field_value(py::handle name, const py::object& value) {
-  if (!PyUnicode_Check(value.ptr())) {
+  const Column* column = job_column(name);
+  if (column == nullptr || !PyUnicode_Check(value.ptr()) ||
+      (column->kind != Kind::kJobType && column->kind != Kind::kJobState)) {
     return value;
   }
+  const py::object enumeration = module_attr(column->kind == Kind::kJobType ? "JobType" : "JobState");
+  const py::object known = enumeration.attr("_value2member_map_").attr("get")(value);
+  return known.is_none() ? enumeration(value) : known;
+}
+
+void check_job_field(py::handle name, py::handle value) {
+  if (const Column* column = job_column(name)) {
+    check_type(*column, value);
+  }
+}
+
+void check_stored_job(py::handle job) {
   for (const Column& column : kJobColumns) {
-    if ((column.kind == Kind::kJobType || column.kind == Kind::kJobState) &&
-        py::str(column.name).equal(py::reinterpret_borrow<py::object>(name))) {
-      const py::object enumeration = module_attr(column.kind == Kind::kJobType ? "JobType" : "JobState");
-      const py::object known = enumeration.attr("_value2member_map_").attr("get")(value);
-      return known.is_none() ? enumeration(value) : known;
+    if (!column.is_field() || column.kind == Kind::kMetadata) {
+      continue;
+    }
+    const py::object value = job.attr(column.name);
+    check_type(column, value);
+    if (PyFloat_Check(value.ptr()) && !std::isfinite(PyFloat_AS_DOUBLE(value.ptr()))) {
+      raise(PyExc_ValueError, std::string("Field '") + column.name +
+                                  "' is not a finite number: " + std::string(py::str(value)));
     }
   }
-  return value;
+  job_to_dict(job);
 }
 
 py::list field_names(py::handle dataclass) {
@@ -439,7 +516,17 @@ py::str format_timestamp(py::handle ts) {
     return py::str("Invalid");
   }
   if (local->tm_year + 1900 < 1000) {
-    return python_format(seconds);  // years of fewer digits: as the runtime's strftime writes them
+    // Years of fewer digits: as the runtime's strftime writes them, where its datetime
+    // can hold the moment (not the first hours of year 1 in every zone).
+    try {
+      return python_format(seconds);
+    } catch (py::error_already_set& error) {
+      if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_OverflowError) &&
+          !error.matches(PyExc_OSError)) {
+        throw;
+      }
+      return py::str("Invalid");
+    }
   }
   char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local->tm_year + 1900, local->tm_mon + 1,

@@ -25,6 +25,13 @@ py::dict execution_to_dict(py::handle execution);
 // none); anything else stays as given.
 py::object job_field_value(py::handle name, const py::object& value);
 
+// TypeError when `value` is of the wrong type for job field `name`: text fields take a
+// str (model_key also None), numeric fields a real number, job_type and state a member.
+void check_job_field(py::handle name, py::handle value);
+// Raises unless `job`, read from the state file, can be scheduled, saved and listed: every
+// field of its type, numbers finite, and its dictionary form built.
+void check_stored_job(py::handle job);
+
 // The field names of a dataclass (or of an instance's class).
 py::list field_names(py::handle dataclass);
 

@@ -5,8 +5,7 @@
 #include "scheduler/module.hpp"
 #include "support/args.hpp"
 
-#include <algorithm>
-#include <limits>
+#include <utility>
 #include <vector>
 
 namespace scheduler {
@@ -48,16 +47,19 @@ py::object next_run_before_firing(const py::object& self, const py::object& job,
   return self.attr("_calc_next_run")(job);
 }
 
-// One pass of the loop: starts a firing task for every active job that is due.
-void fire_due_jobs(const py::object& self) {
+// One pass of the loop: starts a firing task for every active job that is due. `job_id`
+// names the job being looked at, for the log line should the pass fail.
+void fire_due_jobs(const py::object& self, py::object& job_id) {
   const py::object pass_time = current_time();
   const py::module_ asyncio = support::import("asyncio");
   const py::object active = job_state("ACTIVE");
   const py::list jobs(self.attr("_jobs").attr("values")());
   for (py::handle entry : jobs) {
     const py::object job = py::reinterpret_borrow<py::object>(entry);
+    job_id = job.attr("id");
     const py::object next_run = job.attr("next_run");
-    if (!equals(job.attr("state"), active) || !args::to_bool(next_run) || pass_time < next_run) {
+    // Not `pass_time < next_run`: a next run of NaN is never reached.
+    if (!equals(job.attr("state"), active) || !args::to_bool(next_run) || !(pass_time >= next_run)) {
       continue;
     }
     job.attr("next_run") = next_run_before_firing(self, job, pass_time);
@@ -112,6 +114,8 @@ void initialize(py::object self, py::object on_fire, py::object on_event, py::ob
   self.attr("_task") = py::none();
   self.attr("_stop_event") = support::import("asyncio").attr("Event")();
   self.attr("_firing_tasks") = py::set();
+  self.attr("_unsaved") = false;  // a save failed: the loop and stop() try again
+  self.attr("_save_failure") = py::none();
   self.attr("_load")();
 }
 
@@ -181,8 +185,9 @@ py::object update_job(py::object self, py::object job_id, py::object updates) {
   std::vector<std::pair<py::object, py::object>> assignments;
   for (auto [name, value] : changes) {
     if (fields.contains(name)) {
-      assignments.emplace_back(py::reinterpret_borrow<py::object>(name),
-                               job_field_value(name, py::reinterpret_borrow<py::object>(value)));
+      py::object assigned = job_field_value(name, py::reinterpret_borrow<py::object>(value));
+      check_job_field(name, assigned);
+      assignments.emplace_back(py::reinterpret_borrow<py::object>(name), std::move(assigned));
     }
   }
   for (const auto& [name, value] : assignments) {
@@ -233,22 +238,18 @@ py::object get_job(py::object self, py::object job_id) {
 }
 
 py::list list_jobs(py::object self) {
-  struct Entry {
-    double due;  // infinity for a job that is not scheduled
-    py::object job;
-  };
-  std::vector<Entry> entries;
-  for (py::handle job : self.attr("_jobs").attr("values")()) {
+  // Python's own ordering of the next runs (any numbers), unscheduled jobs last; the
+  // sort is stable, so ties keep table order.
+  const py::object jobs = py::list(self.attr("_jobs").attr("values")());
+  const py::object order = py::cpp_function([](py::handle job) {
     const py::object next_run = job.attr("next_run");
-    const double due =
-        args::to_bool(next_run) ? next_run.cast<double>() : std::numeric_limits<double>::infinity();
-    entries.push_back({due, py::reinterpret_borrow<py::object>(job)});
-  }
-  std::stable_sort(entries.begin(), entries.end(),
-                   [](const Entry& a, const Entry& b) { return a.due < b.due; });
+    const bool scheduled = args::to_bool(next_run);
+    return py::make_tuple(!scheduled, scheduled ? next_run : py::int_(0));
+  });
   py::list forms;
-  for (const Entry& entry : entries) {
-    forms.append(entry.job.attr("to_dict")());
+  for (py::handle job :
+       py::reinterpret_borrow<py::dict>(PyEval_GetBuiltins())["sorted"](jobs, "key"_a = order)) {
+    forms.append(job.attr("to_dict")());
   }
   return forms;
 }
@@ -322,14 +323,23 @@ support::Coroutine stop(py::object self) {
     }
   }
   self.attr("_task") = py::none();
+  if (args::to_bool(self.attr("_unsaved"))) {
+    self.attr("_save")();
+  }
   kLog.info([] { return std::string("Scheduler stopped"); });
   co_return py::none();
 }
 
 support::Coroutine run_loop(py::object self) {
+  py::object job_id;
   try {
     while (!args::to_bool(self.attr("_stop_event").attr("is_set")())) {
-      fire_due_jobs(self);
+      if (args::to_bool(self.attr("_unsaved"))) {
+        self.attr("_save")();
+      }
+      job_id = py::object();
+      fire_due_jobs(self, job_id);
+      job_id = py::object();
       const py::module_ asyncio = support::import("asyncio");
       try {
         co_await asyncio.attr("wait_for")(self.attr("_stop_event").attr("wait")(), kLoopPeriod);
@@ -341,6 +351,14 @@ support::Coroutine run_loop(py::object self) {
       }
     }
   } catch (py::error_already_set& error) {
+    if (error.matches(PyExc_Exception)) {
+      // The loop ends with the error, and start() works again; the log says why.
+      kLog.log_exception(support::Level::error, error.value(), [&] {
+        return job_id ? py::str("Scheduler loop failed at job {}: {}").format(job_id, error.value())
+                      : py::str("Scheduler loop failed: {}").format(error.value());
+      });
+      throw;
+    }
     if (!error.matches(support::import("asyncio").attr("CancelledError"))) {
       throw;
     }

@@ -1,5 +1,6 @@
 #include "scheduler/state_file.hpp"
 
+#include "scheduler/jobs.hpp"
 #include "scheduler/module.hpp"
 #include "support/json.hpp"
 
@@ -74,6 +75,26 @@ py::dict state_of(py::handle scheduler) {
   return state;
 }
 
+// Removes the temporary files of saves that never finished (the process was killed
+// while writing): those write_atomically names ".{name}.XXXXXXXX.tmp".
+void remove_stale_temporaries(const py::object& path) {
+  const py::object pattern = support::import("re").attr("compile")(
+      py::str("\\.{}\\.[a-z0-9_]{{8}}\\.tmp")
+          .format(support::import("re").attr("escape")(path.attr("name"))));
+  try {
+    for (py::handle entry : path.attr("parent").attr("iterdir")()) {
+      if (!pattern.attr("fullmatch")(entry.attr("name")).is_none()) {
+        remove_quietly(py::reinterpret_borrow<py::object>(entry));
+      }
+    }
+  } catch (py::error_already_set& error) {
+    if (!is_ordinary_error(error)) {
+      throw;
+    }
+    // An unreadable directory: the load reports what matters.
+  }
+}
+
 // Copies a damaged state file beside itself before the next save replaces it.
 void keep_copy(const py::object& path) {
   try {
@@ -99,11 +120,20 @@ void keep_copy(const py::object& path) {
 void save_state(py::handle scheduler) {
   try {
     write_atomically(scheduler.attr("_storage_path"), support::json::dumps_indented(state_of(scheduler), 2));
+    scheduler.attr("_unsaved") = false;
+    scheduler.attr("_save_failure") = py::none();
   } catch (py::error_already_set& error) {
     if (!is_ordinary_error(error)) {
       throw;
     }
-    kLog.error([&] { return py::str("Failed to save scheduler state: {}").format(error.value()); });
+    // Saved again by the loop's next pass and by stop(); a failure that repeats the
+    // previous one is not logged again.
+    scheduler.attr("_unsaved") = true;
+    const py::str text(error.value());
+    if (!text.equal(scheduler.attr("_save_failure"))) {
+      scheduler.attr("_save_failure") = text;
+      kLog.error([&] { return py::str("Failed to save scheduler state: {}").format(text); });
+    }
   }
 }
 
@@ -111,6 +141,7 @@ void load_state(py::handle scheduler) {
   const py::object path = scheduler.attr("_storage_path");
   bool damaged = false;
   try {
+    remove_stale_temporaries(path);
     if (!py::bool_(path.attr("exists")())) {
       return;
     }
@@ -122,6 +153,7 @@ void load_state(py::handle scheduler) {
       const py::object key = item[py::int_(0)];
       try {
         py::object job = from_dict(item[py::int_(1)]);
+        check_stored_job(job);
         table[job.attr("id")] = job;
       } catch (py::error_already_set& error) {
         if (!is_ordinary_error(error)) {

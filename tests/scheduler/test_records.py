@@ -2,6 +2,7 @@
 
 import dataclasses
 import re
+import time
 from datetime import datetime
 
 import pytest
@@ -112,6 +113,18 @@ def test_execution_dictionary_form():
 ])
 def test_format_timestamp_edges(ts, text):
     assert _format_timestamp(ts) == text
+
+
+@pytest.mark.parametrize("zone", ["UTC", "Europe/Berlin", "America/New_York", "Australia/Lord_Howe"])
+def test_format_timestamp_of_the_first_day_of_year_one(zone, monkeypatch):
+    monkeypatch.setenv("TZ", zone)
+    time.tzset()
+    try:
+        assert _format_timestamp(-62135596800) == "Invalid"
+        assert ScheduledJob(next_run=-62135596800).to_dict()["next_run_human"] == _format_timestamp(-62135596800)
+    finally:
+        monkeypatch.undo()
+        time.tzset()
 
 
 def test_format_timestamp_local_time():
