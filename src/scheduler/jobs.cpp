@@ -1,5 +1,6 @@
 #include "scheduler/jobs.hpp"
 
+#include "scheduler/local_time.hpp"
 #include "scheduler/module.hpp"
 #include "support/args.hpp"
 
@@ -74,19 +75,8 @@ std::optional<std::tm> local_time(double seconds) {
   if (!(whole >= -kTimeLimit && whole < kTimeLimit)) {
     return std::nullopt;
   }
-  const std::time_t moment = static_cast<std::time_t>(whole);
-  std::tm local{};
-#ifdef _WIN32
-  if (localtime_s(&local, &moment) != 0) {
-    return std::nullopt;
-  }
-#else
-  if (localtime_r(&moment, &local) == nullptr) {
-    return std::nullopt;
-  }
-#endif
-  const int year = local.tm_year + 1900;
-  if (year < 1 || year > 9999) {
+  const std::optional<std::tm> local = local_tm(static_cast<std::int64_t>(whole));
+  if (!local || local->tm_year + 1900 < 1 || local->tm_year + 1900 > 9999) {
     return std::nullopt;
   }
   return local;

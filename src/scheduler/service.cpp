@@ -2,6 +2,7 @@
 
 #include "scheduler/cron_expression.hpp"
 #include "scheduler/jobs.hpp"
+#include "scheduler/local_time.hpp"
 #include "scheduler/module.hpp"
 #include "support/args.hpp"
 
@@ -63,13 +64,49 @@ void fire_due_jobs(const py::object& self, py::object& job_id) {
       continue;
     }
     job.attr("next_run") = next_run_before_firing(self, job, pass_time);
-    const py::object task = asyncio.attr("create_task")(self.attr("_fire_job")(job),
-                                                        "name"_a = py::str("job-{}").format(job.attr("id")));
-    // The event loop holds tasks only weakly; the set keeps a firing alive until it ends.
-    const py::object firing = self.attr("_firing_tasks");
-    firing.attr("add")(task);
-    task.attr("add_done_callback")(firing.attr("discard"));
+    // One firing of a job at a time: a run that falls due while the last one still runs
+    // is skipped.
+    const py::dict firing = self.attr("_firing");
+    if (firing.contains(job_id)) {
+      kLog.warning([&] {
+        return py::str("Job {} ({}) is still running: skipped the run due at {}")
+            .format(job.attr("name"), job_id, format_timestamp(next_run));
+      });
+      continue;
+    }
+    const py::object task =
+        asyncio.attr("create_task")(self.attr("_fire_job")(job), "name"_a = py::str("job-{}").format(job_id));
+    // The event loop holds tasks only weakly; the table keeps a firing alive until it ends.
+    firing[job_id] = task;
+    task.attr("add_done_callback")(py::cpp_function([firing, job_id](py::handle done) {
+      if (firing.attr("get")(job_id).is(done)) {
+        firing.attr("__delitem__")(job_id);
+      }
+    }));
   }
+}
+
+// Firings that end together share one save: the first one schedules it for the loop's
+// next turn, and each awaits it before its "completed" event.
+py::object shared_save(const py::object& self) {
+  const py::module_ asyncio = support::import("asyncio");
+  py::object pending = self.attr("_pending_save");
+  if (pending.is_none()) {
+    const py::object loop = asyncio.attr("get_running_loop")();
+    pending = loop.attr("create_future")();
+    self.attr("_pending_save") = pending;
+    loop.attr("call_soon")(py::cpp_function([self, pending] {
+      self.attr("_pending_save") = py::none();
+      try {
+        self.attr("_save")();
+      } catch (py::error_already_set& error) {
+        pending.attr("set_exception")(error.value());
+        return;
+      }
+      pending.attr("set_result")(py::none());
+    }));
+  }
+  return asyncio.attr("shield")(pending);
 }
 
 py::object text_of(const py::object& result) {
@@ -84,7 +121,12 @@ void finish_firing(const py::object& self, const py::object& job, const py::obje
     job.attr("state") = job_state("COMPLETED");
     job.attr("next_run") = py::int_(0);
   } else {
-    job.attr("next_run") = self.attr("_calc_next_run")(job);
+    // Never backwards: the loop may have moved the next run on while this firing ran.
+    const py::object next_run = self.attr("_calc_next_run")(job);
+    const py::object current = job.attr("next_run");
+    if (!args::to_bool(current) || !args::to_bool(next_run) || !(next_run < current)) {
+      job.attr("next_run") = next_run;
+    }
   }
 }
 
@@ -113,7 +155,8 @@ void initialize(py::object self, py::object on_fire, py::object on_event, py::ob
   self.attr("_executions") = py::list();
   self.attr("_task") = py::none();
   self.attr("_stop_event") = support::import("asyncio").attr("Event")();
-  self.attr("_firing_tasks") = py::set();
+  self.attr("_firing") = py::dict();  // job id to the task firing it
+  self.attr("_pending_save") = py::none();
   self.attr("_unsaved") = false;  // a save failed: the loop and stop() try again
   self.attr("_save_failure") = py::none();
   self.attr("_load")();
@@ -135,10 +178,9 @@ py::object calc_next_run(py::object /*self*/, py::object job) {
     };
     try {
       const CronExpression expression(job.attr("schedule"));
-      const py::object local =
-          support::import("datetime").attr("datetime").attr("fromtimestamp")(now_seconds);
-      const py::object next = expression.find_next(local);
-      return next ? py::object(next.attr("timestamp")())
+      const auto next =
+          next_local_match(expression.fields(), args::to_real(now_seconds, "time"), kSearchMinutes);
+      return next ? py::object(py::float_(static_cast<double>(*next)))
                   : py::object(invalid(expression.not_found_message()));
     } catch (py::error_already_set& error) {
       if (!error.matches(PyExc_ValueError)) {
@@ -399,7 +441,7 @@ support::Coroutine fire_job(py::object self, py::object job) {
   execution.attr("duration") = completed_at - py::object(execution.attr("started_at"));
   finish_firing(self, job, execution);
   record(self, execution);
-  self.attr("_save")();
+  co_await shared_save(self);
   if (const py::object on_event = self.attr("_on_event"); args::to_bool(on_event)) {
     co_await on_event(
         py::dict("type"_a = "scheduler_job_completed", "execution"_a = execution.attr("to_dict")()));

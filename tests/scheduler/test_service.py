@@ -323,7 +323,7 @@ class TestLoop:
         assert [(e["success"], e["result"]) for e in scheduler.list_executions()] == [
             (False, ""), (True, "Completed"), (True, "Completed")]
 
-    def test_a_long_interval_firing_is_not_started_again(self, state_file, clock, passes):
+    def test_a_long_interval_firing_is_not_started_again(self, state_file, clock, passes, caplog):
         release, starts = None, []
 
         async def on_fire(job):
@@ -342,15 +342,21 @@ class TestLoop:
             await passes.next()
             assert (len(starts), job.next_run) == (1, starts[0] + 60)
             clock.advance(30)
-            await passes.next()
+            await passes.next()  # due again while the first firing runs: skipped
+            assert (len(starts), job.next_run) == (1, starts[0] + 120)
             release.set()
             await passes.reached(len(passes.waits))
+            assert job.next_run == starts[0] + 120  # the late end does not move it back
+            clock.advance(60)
+            await passes.next()
             await scheduler.stop()
             return job
 
         job = run(scenario())
-        assert len(starts) == 2  # the second at the pass 60 seconds after the first
+        assert len(starts) == 2 and starts[1] - starts[0] == 120
         assert job.run_count == 2
+        [skipped] = [r.getMessage() for r in caplog.records if r.levelno == logging.WARNING]
+        assert skipped.startswith(f"Job tick ({job.id}) is still running: skipped the run due at ")
 
     def test_paused_and_unscheduled_jobs_do_not_fire(self, state_file, clock, passes):
         async def scenario():
