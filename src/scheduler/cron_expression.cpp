@@ -1,7 +1,7 @@
 #include "scheduler/cron_expression.hpp"
 
 #include "scheduler/cron_field.hpp"
-#include "scheduler/module.hpp"
+#include "scheduler/scheduler.hpp"
 #include "support/args.hpp"
 
 #include <datetime.h>

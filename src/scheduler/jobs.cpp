@@ -1,8 +1,10 @@
 #include "scheduler/jobs.hpp"
 
 #include "scheduler/local_time.hpp"
-#include "scheduler/module.hpp"
+#include "scheduler/scheduler.hpp"
 #include "support/args.hpp"
+#include "support/classes.hpp"
+#include "support/keys.hpp"
 
 #include <pybind11/gil_safe_call_once.h>
 
@@ -164,11 +166,7 @@ constexpr Column kExecutionColumns[] = {
 py::tuple interned(std::span<const Column> columns) {
   py::tuple strings(columns.size());
   for (std::size_t index = 0; index < columns.size(); ++index) {
-    PyObject* name = PyUnicode_InternFromString(columns[index].name);
-    if (name == nullptr) {
-      throw py::error_already_set();
-    }
-    PyTuple_SET_ITEM(strings.ptr(), static_cast<Py_ssize_t>(index), name);
+    strings[index] = support::intern(columns[index].name);
   }
   return strings;
 }
@@ -198,12 +196,6 @@ struct Record {
 
 constexpr Record kJob{kJobColumns, &keys_of<kJobColumns>, "ScheduledJob"};
 constexpr Record kExecution{kExecutionColumns, &keys_of<kExecutionColumns>, "JobExecution"};
-
-void put(const py::dict& form, py::handle key, py::handle value) {
-  if (PyDict_SetItem(form.ptr(), key.ptr(), value.ptr()) < 0) {
-    throw py::error_already_set();
-  }
-}
 
 // Reads the fields of a record: from its instance dictionary when it is of the module's
 // own class (whose fields live there), otherwise through getattr, which honours
@@ -248,7 +240,7 @@ py::dict to_dict(py::handle record, const Record& kind) {
     if (column.shown == Shown::kTimeText) {
       const py::object time = fields[keys[kind.index_of(column.source)]];
       const bool formatted = column.unset == nullptr || support::args::to_bool(time);
-      put(form, keys[index], formatted ? format_timestamp(time) : py::str(column.unset));
+      support::set_item(form, keys[index], formatted ? format_timestamp(time) : py::str(column.unset));
       continue;
     }
     py::object value = fields[keys[index]];
@@ -268,7 +260,7 @@ py::dict to_dict(py::handle record, const Record& kind) {
       default:
         break;
     }
-    put(form, keys[index], value);
+    support::set_item(form, keys[index], value);
   }
   return form;
 }
@@ -365,7 +357,7 @@ py::object make_dataclass(const Record& kind, const char* doc, py::dict (*to_dic
       support::import("dataclasses")
           .attr("make_dataclass")(kind.class_name, fields, "namespace"_a = py::dict("__doc__"_a = doc));
   cls.attr("__module__") = kModuleName;
-  cls.attr("to_dict") = py::cpp_function(to_dict, py::name("to_dict"), py::is_method(cls));
+  support::PlainClass(cls).def("to_dict", to_dict);
   return cls;
 }
 
@@ -435,7 +427,7 @@ py::object job_from_dict(py::object cls, py::object data) {
   py::dict arguments;
   for (auto [key, value] : values) {
     if (fields.contains(key)) {
-      put(arguments, key, job_field_value(key, py::reinterpret_borrow<py::object>(value)));
+      support::set_item(arguments, key, job_field_value(key, py::reinterpret_borrow<py::object>(value)));
     }
   }
   // Called directly: pybind11's keyword unpacking checks each key through a Python call.
@@ -536,12 +528,7 @@ void define_records(py::module_& m) {
                              {"COMPLETED", "completed"},
                              {"DISABLED", "disabled"}})};
   const py::object job = make_dataclass(kJob, "Definition of a scheduled job.", &job_to_dict, enumerations);
-  PyObject* from_dict = PyClassMethod_New(
-      py::cpp_function(&job_from_dict, py::name("from_dict"), py::arg("cls"), py::arg("data")).ptr());
-  if (from_dict == nullptr) {
-    throw py::error_already_set();
-  }
-  job.attr("from_dict") = py::reinterpret_steal<py::object>(from_dict);
+  support::PlainClass(job).def_classmethod("from_dict", &job_from_dict, py::arg("data"));
   const py::object execution =
       make_dataclass(kExecution, "Record of a single job execution.", &execution_to_dict, enumerations);
 

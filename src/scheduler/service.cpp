@@ -3,8 +3,9 @@
 #include "scheduler/cron_expression.hpp"
 #include "scheduler/jobs.hpp"
 #include "scheduler/local_time.hpp"
-#include "scheduler/module.hpp"
+#include "scheduler/scheduler.hpp"
 #include "support/args.hpp"
+#include "support/errors.hpp"
 
 #include <utility>
 #include <vector>
@@ -186,7 +187,7 @@ py::object calc_next_run(py::object /*self*/, py::object job) {
       if (!error.matches(PyExc_ValueError)) {
         throw;
       }
-      return invalid(error.value());
+      return invalid(support::exception_text(error.value()));
     }
   }
   if (type.equal(job_type("INTERVAL"))) {
@@ -393,11 +394,12 @@ support::Coroutine run_loop(py::object self) {
       }
     }
   } catch (py::error_already_set& error) {
-    if (error.matches(PyExc_Exception)) {
+    if (support::is_ordinary(error)) {
       // The loop ends with the error, and start() works again; the log says why.
       kLog.log_exception(support::Level::error, error.value(), [&] {
-        return job_id ? py::str("Scheduler loop failed at job {}: {}").format(job_id, error.value())
-                      : py::str("Scheduler loop failed: {}").format(error.value());
+        const py::str text = support::exception_text(error.value());
+        return job_id ? py::str("Scheduler loop failed at job {}: {}").format(job_id, text)
+                      : py::str("Scheduler loop failed: {}").format(text);
       });
       throw;
     }
@@ -425,16 +427,15 @@ support::Coroutine fire_job(py::object self, py::object job) {
     execution.attr("success") = true;
     execution.attr("result") = args::to_bool(result) ? text_of(result) : py::str("Completed");
   } catch (py::error_already_set& error) {
-    if (!error.matches(PyExc_Exception)) {
-      throw;  // a cancellation ends the firing unrecorded
-    }
+    support::rethrow_unless_ordinary(error);  // a cancellation ends the firing unrecorded
     failure = std::move(error);
   }
   if (failure) {
     execution.attr("success") = false;
-    execution.attr("error") = py::str(failure->value());
+    const py::str text = support::exception_text(failure->value());
+    execution.attr("error") = text;
     kLog.log_exception(support::Level::error, failure->value(),
-                       [&] { return py::str("Job {} failed: {}").format(job.attr("id"), failure->value()); });
+                       [&] { return py::str("Job {} failed: {}").format(job.attr("id"), text); });
   }
   const py::object completed_at = current_time();
   execution.attr("completed_at") = completed_at;

@@ -1,7 +1,8 @@
 #include "scheduler/state_file.hpp"
 
 #include "scheduler/jobs.hpp"
-#include "scheduler/module.hpp"
+#include "scheduler/scheduler.hpp"
+#include "support/errors.hpp"
 #include "support/json.hpp"
 
 namespace scheduler {
@@ -11,8 +12,6 @@ namespace {
 using namespace pybind11::literals;
 
 constexpr int kExecutionsSaved = 100;
-
-bool is_ordinary_error(const py::error_already_set& error) { return error.matches(PyExc_Exception); }
 
 void remove_quietly(const py::object& path) {
   try {
@@ -88,9 +87,7 @@ void remove_stale_temporaries(const py::object& path) {
       }
     }
   } catch (py::error_already_set& error) {
-    if (!is_ordinary_error(error)) {
-      throw;
-    }
+    support::rethrow_unless_ordinary(error);
     // An unreadable directory: the load reports what matters.
   }
 }
@@ -105,12 +102,10 @@ void keep_copy(const py::object& path) {
     }
     support::import("shutil").attr("copyfile")(path, copy);
   } catch (py::error_already_set& error) {
-    if (!is_ordinary_error(error)) {
-      throw;
-    }
+    support::rethrow_unless_ordinary(error);
     kLog.error([&] {
       return py::str("Failed to load scheduler state: cannot keep a copy of {}: {}")
-          .format(path, error.value());
+          .format(path, support::exception_text(error.value()));
     });
   }
 }
@@ -123,13 +118,11 @@ void save_state(py::handle scheduler) {
     scheduler.attr("_unsaved") = false;
     scheduler.attr("_save_failure") = py::none();
   } catch (py::error_already_set& error) {
-    if (!is_ordinary_error(error)) {
-      throw;
-    }
+    support::rethrow_unless_ordinary(error);
     // Saved again by the loop's next pass and by stop(); a failure that repeats the
     // previous one is not logged again.
     scheduler.attr("_unsaved") = true;
-    const py::str text(error.value());
+    const py::str text(support::exception_text(error.value()));
     if (!text.equal(scheduler.attr("_save_failure"))) {
       scheduler.attr("_save_failure") = text;
       kLog.error([&] { return py::str("Failed to save scheduler state: {}").format(text); });
@@ -156,21 +149,21 @@ void load_state(py::handle scheduler) {
         check_stored_job(job);
         table[job.attr("id")] = job;
       } catch (py::error_already_set& error) {
-        if (!is_ordinary_error(error)) {
-          throw;
-        }
+        support::rethrow_unless_ordinary(error);
         damaged = true;
-        kLog.error(
-            [&] { return py::str("Failed to load scheduler state: job {}: {}").format(key, error.value()); });
+        kLog.error([&] {
+          return py::str("Failed to load scheduler state: job {}: {}")
+              .format(key, support::exception_text(error.value()));
+        });
       }
     }
     kLog.info([&] { return py::str("Loaded {} scheduled jobs").format(py::len(table)); });
   } catch (py::error_already_set& error) {
-    if (!is_ordinary_error(error)) {
-      throw;
-    }
+    support::rethrow_unless_ordinary(error);
     damaged = true;
-    kLog.error([&] { return py::str("Failed to load scheduler state: {}").format(error.value()); });
+    kLog.error([&] {
+      return py::str("Failed to load scheduler state: {}").format(support::exception_text(error.value()));
+    });
   }
   if (damaged) {
     keep_copy(path);
