@@ -119,6 +119,24 @@ py::object CronExpression::find_next(py::handle after) const {
   if (!PyDateTime_Check(base.ptr())) {
     support::args::raise_incorrect_type("after", "datetime", base);
   }
+  py::object found = find_next_wall(base);
+  if (!found || py::handle(PyDateTime_DATE_GET_TZINFO(base.ptr())).is_none()) {
+    return found;
+  }
+  // An aware time in the second pass of a repeated hour: wall-clock arithmetic lands in
+  // the first pass, before `after`. Take each matching minute's later pass, or go on.
+  const py::object limit = base.attr("timestamp")();
+  while (found && !(py::object(found.attr("timestamp")()) > limit)) {
+    py::object second_pass = found.attr("replace")(py::arg("fold") = 1);
+    if (py::object(second_pass.attr("timestamp")()) > limit) {
+      return second_pass;
+    }
+    found = find_next_wall(found);
+  }
+  return found;
+}
+
+py::object CronExpression::find_next_wall(const py::object& base) const {
   std::int64_t room = 0;
   if (PyDateTime_CheckExact(base.ptr()) && minute_index(civil_fields(base)) < kLastMinute) {
     // A plain datetime: the answer is built directly, with the caller's tzinfo.

@@ -40,6 +40,8 @@ class CronExpression {
   // The first match at or after `start` within the search window, or none; `room` is
   // the number of minutes from `start` to the last minute the date type can hold.
   std::optional<std::int64_t> search(const CivilMinute& start, std::int64_t& room) const;
+  // The first matching wall-clock minute after `base`'s, by the date arithmetic of its type.
+  py::object find_next_wall(const py::object& base) const;
 
   py::str text_;
   CronFields fields_;

@@ -98,13 +98,15 @@ std::optional<std::int64_t> next_local_match(const CronFields& fields, double af
   }
   const auto now = static_cast<std::int64_t>(std::floor(after));
   const auto wall = wall_seconds(now);
-  const auto offset_now = offset_at(now);
   const auto offset_before = offset_at(now - kMaxShiftSeconds);
-  if (!wall || !offset_now || !offset_before) {
+  const auto offset_now = offset_at(now);
+  const auto offset_after = offset_at(now + kMaxShiftSeconds);
+  if (!wall || !offset_before || !offset_now || !offset_after) {
     return std::nullopt;
   }
-  // After the clock fell back, the wall minutes just passed come again: search them too.
-  const std::int64_t repeated = std::max<std::int64_t>(0, *offset_before - *offset_now);
+  // Around a fall back, wall minutes already passed come again: search them too.
+  const std::int64_t repeated =
+      std::max({std::int64_t{0}, *offset_before - *offset_now, *offset_now - *offset_after});
   const std::int64_t first = floor_div(*wall, 60) + 1;
   const std::int64_t last = std::min(first + search_minutes - 1, kLastMinute);
   const bool fixed_time = (fields.hours & kAllHours) != kAllHours;
