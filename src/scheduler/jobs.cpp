@@ -52,7 +52,16 @@ py::object shortened(const py::object& text, Py_ssize_t limit, const char* marke
 // The value string of an enumeration member; a plain string (as a host may assign one)
 // stands for itself.
 py::object value_of(const py::object& member) {
-  return PyUnicode_CheckExact(member.ptr()) ? member : py::object(member.attr("value"));
+  if (PyUnicode_CheckExact(member.ptr())) {
+    return member;
+  }
+  // Enumeration members keep their value in `_value_`; `.value` is a property written
+  // in Python, slow for every form of every save.
+  if (PyObject* value = PyObject_GetAttrString(member.ptr(), "_value_")) {
+    return py::reinterpret_steal<py::object>(value);
+  }
+  PyErr_Clear();
+  return member.attr("value");
 }
 
 // The broken-down local time of a Unix time as datetime.fromtimestamp() takes it: the

@@ -2,6 +2,7 @@
 
 #include "scheduler/jobs.hpp"
 #include "scheduler/scheduler.hpp"
+#include "scheduler/state_text.hpp"
 #include "support/errors.hpp"
 #include "support/json.hpp"
 
@@ -23,7 +24,7 @@ void remove_quietly(const py::object& path) {
 
 // Writes `text` to a temporary file beside `path`, flushed to the disk, and renames it
 // over `path`: readers see the old content or the new, never a part.
-void write_atomically(const py::object& path, const py::str& text) {
+void write_atomically(const py::object& path, const py::bytes& text) {
   const py::module_ os = support::import("os");
   const py::object directory = path.attr("parent");
   directory.attr("mkdir")("parents"_a = true, "exist_ok"_a = true);
@@ -41,7 +42,7 @@ void write_atomically(const py::object& path, const py::str& text) {
       throw;
     }
     try {
-      file.attr("write")(text.attr("encode")("ascii"));
+      file.attr("write")(text);
       file.attr("flush")();
       os.attr("fsync")(file.attr("fileno")());
     } catch (py::error_already_set&) {
@@ -114,7 +115,11 @@ void keep_copy(const py::object& path) {
 
 void save_state(py::handle scheduler) {
   try {
-    write_atomically(scheduler.attr("_storage_path"), support::json::dumps_indented(state_of(scheduler), 2));
+    const py::dict state = state_of(scheduler);
+    std::optional<std::string> text = indented_json(state);
+    write_atomically(
+        scheduler.attr("_storage_path"),
+        text ? py::bytes(*text) : py::bytes(support::json::dumps_indented(state, 2).attr("encode")("ascii")));
     scheduler.attr("_unsaved") = false;
     scheduler.attr("_save_failure") = py::none();
   } catch (py::error_already_set& error) {

@@ -130,3 +130,19 @@ def test_killed_saves_leave_the_old_or_the_new_file(tmp_path):
     assert sorted(path.name for path in tmp_path.iterdir() if not path.name.endswith(".tmp")) == ["scheduler.json"]
     Scheduler(storage_path=state_file)
     assert [path.name for path in tmp_path.iterdir()] == ["scheduler.json"]
+
+
+def test_the_state_text_is_what_json_writes(state_file):
+    scheduler = Scheduler(storage_path=state_file)
+    odd = ScheduledJob(id="odd", name='q"\\\n\t\x01é\U0001f600', job_type=JobType.INTERVAL, interval_seconds=2 ** 70,
+                       next_run=math.nan, last_run=-math.inf, created_at=1e-7, run_count=-3, spawn_worker=[1, (2,)],
+                       model_key="m")
+    scheduler._jobs["odd"] = odd
+    scheduler._jobs["plain"] = ScheduledJob(id="plain", created_at=1.5)
+    scheduler._save()
+    state = {"jobs": {key: {**job.to_dict(), "prompt": job.prompt} for key, job in scheduler._jobs.items()},
+             "executions": []}
+    assert state_file.read_text() == json.dumps(state, indent=2)
+    odd.spawn_worker = {1: "a non-text key"}  # left to the json module
+    scheduler._save()
+    assert json.loads(state_file.read_text())["jobs"]["odd"]["spawn_worker"] == {"1": "a non-text key"}
