@@ -49,6 +49,26 @@ py::object next_run_before_firing(const py::object& self, const py::object& job,
   return self.attr("_calc_next_run")(job);
 }
 
+// time.time() is the clock: a jump forward is time passing (a suspend, or a test), but
+// one backwards is the clock set back, and interval jobs' next runs move back with it
+// (cron jobs keep theirs, so no slot fires twice).
+void follow_clock_set_back(const py::object& self, const py::list& jobs, const py::object& pass_time) {
+  const py::object last_pass = self.attr("_last_pass");
+  self.attr("_last_pass") = pass_time;
+  if (last_pass.is_none() || !(pass_time < last_pass)) {
+    return;
+  }
+  const py::object step = last_pass - pass_time;
+  kLog.info([&] { return py::str("Clock set back by {} seconds").format(step); });
+  const py::object interval = job_type("INTERVAL");
+  for (py::handle job : jobs) {
+    const py::object next_run = job.attr("next_run");
+    if (equals(job.attr("job_type"), interval) && args::to_bool(next_run)) {
+      job.attr("next_run") = next_run - step;
+    }
+  }
+}
+
 // One pass of the loop: starts a firing task for every active job that is due. `job_id`
 // names the job being looked at, for the log line should the pass fail.
 void fire_due_jobs(const py::object& self, py::object& job_id) {
@@ -56,6 +76,7 @@ void fire_due_jobs(const py::object& self, py::object& job_id) {
   const py::module_ asyncio = support::import("asyncio");
   const py::object active = job_state("ACTIVE");
   const py::list jobs(self.attr("_jobs").attr("values")());
+  follow_clock_set_back(self, jobs, pass_time);
   for (py::handle entry : jobs) {
     const py::object job = py::reinterpret_borrow<py::object>(entry);
     job_id = job.attr("id");
@@ -158,7 +179,8 @@ void initialize(py::object self, py::object on_fire, py::object on_event, py::ob
   self.attr("_stop_event") = support::import("asyncio").attr("Event")();
   self.attr("_firing") = py::dict();  // job id to the task firing it
   self.attr("_pending_save") = py::none();
-  self.attr("_unsaved") = false;  // a save failed: the loop and stop() try again
+  self.attr("_last_pass") = py::none();  // time.time() at the loop's last pass
+  self.attr("_unsaved") = false;         // a save failed: the loop and stop() try again
   self.attr("_save_failure") = py::none();
   self.attr("_load")();
 }
@@ -439,7 +461,9 @@ support::Coroutine fire_job(py::object self, py::object job) {
   }
   const py::object completed_at = current_time();
   execution.attr("completed_at") = completed_at;
-  execution.attr("duration") = completed_at - py::object(execution.attr("started_at"));
+  // A clock set back during the firing gives no negative duration.
+  const py::object duration = completed_at - py::object(execution.attr("started_at"));
+  execution.attr("duration") = duration < py::float_(0.0) ? py::object(py::float_(0.0)) : duration;
   finish_firing(self, job, execution);
   record(self, execution);
   co_await shared_save(self);

@@ -163,3 +163,40 @@ class TestOverlap:
         asyncio.run(run_until(scheduler, clock, passes, clock.now + 1800, on_pass))
         assert seen == sorted(seen) and most[0] == 1
         assert all(later - earlier >= 150 for earlier, later in zip(starts, starts[1:]))
+
+
+@pytest.mark.parametrize("zone", ZONES, indirect=True)
+class TestClockSetBack:
+    def test_a_daily_job_running_across_the_step_fires_once(self, zone, tmp_path, clock, passes):
+        clock.now = datetime(2025, 6, 2, 8, 50, tzinfo=zone).timestamp()
+        scheduler, starts, _, release_due = recording_scheduler(tmp_path, clock, seconds=240)
+        job = scheduler.add_job(ScheduledJob(schedule="0 9 * * *"))
+        stepped = False
+
+        def on_pass():
+            nonlocal stepped
+            if starts and not stepped and clock.now >= starts[0] + 120:
+                clock.advance(-3600)  # the clock is set back while the job runs
+                stepped = True
+            release_due()
+
+        asyncio.run(run_until(scheduler, clock, passes, clock.now + 4 * 3600, on_pass))
+        assert stepped and len(starts) == 1
+        assert scheduler.list_executions()[0]["duration"] >= 0
+        assert wall(zone, job.next_run).replace(tzinfo=None) == datetime(2025, 6, 3, 9, 0)
+
+    def test_an_interval_job_keeps_its_period(self, zone, tmp_path, clock, passes):
+        scheduler, starts, _, _ = recording_scheduler(tmp_path, clock)
+        scheduler.add_job(ScheduledJob(job_type=JobType.INTERVAL, interval_seconds=60))
+        fired_at_pass: list[int] = []
+        count = [0]
+
+        def on_pass():
+            count[0] += 1
+            if count[0] == 20:
+                clock.advance(-3600)
+            fired_at_pass.append(len(starts))
+
+        asyncio.run(run_until(scheduler, clock, passes, clock.now + 1200, on_pass))
+        # One firing every other pass (60 s), also after the step back.
+        assert fired_at_pass[-1] - fired_at_pass[19] >= (len(fired_at_pass) - 20) // 2 - 1
