@@ -142,7 +142,7 @@ def scheduler_at_scale(directory: Path, due: int, on_fire=None) -> Scheduler:
     for number in range(JOBS_AT_SCALE):
         job = ScheduledJob(id=f"job{number:05d}", name=f"Digest {number}", job_type=JobType.INTERVAL,
                            interval_seconds=86_400, created_at=START - 86_400,
-                           prompt=f"Collect the news about topic {number} and write me a short digest. " * 5)
+                           prompt=f"Collect the news about topic {number} and write me a short digest. " * 4)
         scheduler.add_job(job)
         job.next_run = START - 1 if number < due else START + 3600 + number
     for number in range(100):

@@ -124,9 +124,10 @@ py::object CronExpression::find_next(py::handle after) const {
     return found;
   }
   // An aware time in the second pass of a repeated hour: wall-clock arithmetic lands in
-  // the first pass, before `after`. Take each matching minute's later pass, or go on.
+  // the first pass, before `after`. Take each matching minute's later pass, or go on
+  // (for a day of minutes at most: a zone's shift is never that long).
   const py::object limit = base.attr("timestamp")();
-  while (found && !(py::object(found.attr("timestamp")()) > limit)) {
+  for (int step = 0; step < 24 * 60 && found && !(py::object(found.attr("timestamp")()) > limit); ++step) {
     py::object second_pass = found.attr("replace")(py::arg("fold") = 1);
     if (py::object(second_pass.attr("timestamp")()) > limit) {
       return second_pass;
