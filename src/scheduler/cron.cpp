@@ -1,4 +1,4 @@
-#include "cron.hpp"
+#include "scheduler/cron.hpp"
 
 #include <bit>
 
@@ -76,9 +76,9 @@ int cron_weekday(std::int64_t days) {
 }
 
 int days_in_month(std::int64_t year, int month) {
-  static constexpr int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  static constexpr int kLengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-  return month == 2 && leap ? 29 : lengths[month - 1];
+  return month == 2 && leap ? 29 : kLengths[month - 1];
 }
 
 std::optional<std::int64_t> first_match_offset(const CronFields& fields, const CivilMinute& start,

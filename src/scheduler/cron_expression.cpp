@@ -1,6 +1,7 @@
-#include "cron_expression.hpp"
+#include "scheduler/cron_expression.hpp"
 
-#include "cron_field.hpp"
+#include "scheduler/cron_field.hpp"
+#include "scheduler/scheduler.hpp"
 #include "support/args.hpp"
 
 #include <datetime.h>
@@ -112,20 +113,31 @@ py::str CronExpression::not_found_message() const {
   return py::str("No next occurrence found for cron: {}").format(text_);
 }
 
-py::object CronExpression::next_occurrence(py::handle after) const {
-  py::object found = find_next(after);
-  if (!found) {
-    raise_value_error(not_found_message());
-  }
-  return found;
-}
-
 py::object CronExpression::find_next(py::handle after) const {
   ensure_datetime_api();
   const py::object base = after.is_none() ? local_now() : py::reinterpret_borrow<py::object>(after);
   if (!PyDateTime_Check(base.ptr())) {
     support::args::raise_incorrect_type("after", "datetime", base);
   }
+  py::object found = find_next_wall(base);
+  if (!found || py::handle(PyDateTime_DATE_GET_TZINFO(base.ptr())).is_none()) {
+    return found;
+  }
+  // An aware time in the second pass of a repeated hour: wall-clock arithmetic lands in
+  // the first pass, before `after`. Take each matching minute's later pass, or go on
+  // (for a day of minutes at most: a zone's shift is never that long).
+  const py::object limit = base.attr("timestamp")();
+  for (int step = 0; step < 24 * 60 && found && !(py::object(found.attr("timestamp")()) > limit); ++step) {
+    py::object second_pass = found.attr("replace")(py::arg("fold") = 1);
+    if (py::object(second_pass.attr("timestamp")()) > limit) {
+      return second_pass;
+    }
+    found = find_next_wall(found);
+  }
+  return found;
+}
+
+py::object CronExpression::find_next_wall(const py::object& base) const {
   std::int64_t room = 0;
   if (PyDateTime_CheckExact(base.ptr()) && minute_index(civil_fields(base)) < kLastMinute) {
     // A plain datetime: the answer is built directly, with the caller's tzinfo.
@@ -168,8 +180,7 @@ std::uint64_t python_weekdays(std::uint64_t cron_weekdays) {
 }
 
 py::object local_now() {
-  const py::object now = support::import("time").attr("time")();
-  return support::import("datetime").attr("datetime").attr("fromtimestamp")(now);
+  return support::import("datetime").attr("datetime").attr("fromtimestamp")(current_time());
 }
 
 }  // namespace scheduler

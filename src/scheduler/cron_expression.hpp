@@ -2,7 +2,7 @@
 // datetime, and the next matching minute as a datetime of the caller's own type.
 #pragma once
 
-#include "cron.hpp"
+#include "scheduler/cron.hpp"
 #include "support/python.hpp"
 
 namespace scheduler {
@@ -30,11 +30,9 @@ class CronExpression {
   const CronFields& fields() const { return fields_; }
 
   bool matches(py::handle moment) const;
-  // The first matching minute strictly after `after` (None: the current local time);
-  // ValueError when no minute of the search window matches.
-  py::object next_occurrence(py::handle after) const;
-  // The same, but an empty object instead of that ValueError (raising a C++ exception
-  // costs far more than the search).
+  // The first matching minute strictly after `after` (None: the current local time), or
+  // an empty object when no minute of the search window matches (the caller raises
+  // not_found_message(): a C++ exception would cost far more than the search).
   py::object find_next(py::handle after) const;
   py::str not_found_message() const;
 
@@ -42,6 +40,8 @@ class CronExpression {
   // The first match at or after `start` within the search window, or none; `room` is
   // the number of minutes from `start` to the last minute the date type can hold.
   std::optional<std::int64_t> search(const CivilMinute& start, std::int64_t& room) const;
+  // The first matching wall-clock minute after `base`'s, by the date arithmetic of its type.
+  py::object find_next_wall(const py::object& base) const;
 
   py::str text_;
   CronFields fields_;

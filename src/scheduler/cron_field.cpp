@@ -1,4 +1,4 @@
-#include "cron_field.hpp"
+#include "scheduler/cron_field.hpp"
 
 #include <cstdint>
 #include <limits>

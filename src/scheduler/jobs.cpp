@@ -1,6 +1,10 @@
-#include "jobs.hpp"
+#include "scheduler/jobs.hpp"
 
+#include "scheduler/local_time.hpp"
+#include "scheduler/scheduler.hpp"
 #include "support/args.hpp"
+#include "support/classes.hpp"
+#include "support/keys.hpp"
 
 #include <pybind11/gil_safe_call_once.h>
 
@@ -9,6 +13,9 @@
 #include <cstdio>
 #include <ctime>
 #include <optional>
+#include <span>
+#include <string>
+#include <string_view>
 
 namespace scheduler {
 
@@ -33,8 +40,6 @@ py::object bool_type() {
   return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyBool_Type));
 }
 
-bool truthy(py::handle value) { return support::args::to_bool(value); }
-
 // `text` itself when it has at most `limit` items, else its first `limit` followed by `marker`.
 py::object shortened(const py::object& text, Py_ssize_t limit, const char* marker) {
   if (static_cast<Py_ssize_t>(py::len(text)) <= limit) {
@@ -47,7 +52,16 @@ py::object shortened(const py::object& text, Py_ssize_t limit, const char* marke
 // The value string of an enumeration member; a plain string (as a host may assign one)
 // stands for itself.
 py::object value_of(const py::object& member) {
-  return PyUnicode_CheckExact(member.ptr()) ? member : py::object(member.attr("value"));
+  if (PyUnicode_CheckExact(member.ptr())) {
+    return member;
+  }
+  // Enumeration members keep their value in `_value_`; `.value` is a property written
+  // in Python, slow for every form of every save.
+  if (PyObject* value = PyObject_GetAttrString(member.ptr(), "_value_")) {
+    return py::reinterpret_steal<py::object>(value);
+  }
+  PyErr_Clear();
+  return member.attr("value");
 }
 
 // The broken-down local time of a Unix time as datetime.fromtimestamp() takes it: the
@@ -72,19 +86,8 @@ std::optional<std::tm> local_time(double seconds) {
   if (!(whole >= -kTimeLimit && whole < kTimeLimit)) {
     return std::nullopt;
   }
-  const std::time_t moment = static_cast<std::time_t>(whole);
-  std::tm local{};
-#ifdef _WIN32
-  if (localtime_s(&local, &moment) != 0) {
-    return std::nullopt;
-  }
-#else
-  if (localtime_r(&moment, &local) == nullptr) {
-    return std::nullopt;
-  }
-#endif
-  const int year = local.tm_year + 1900;
-  if (year < 1 || year > 9999) {
+  const std::optional<std::tm> local = local_tm(static_cast<std::int64_t>(whole));
+  if (!local || local->tm_year + 1900 < 1 || local->tm_year + 1900 > 9999) {
     return std::nullopt;
   }
   return local;
@@ -95,49 +98,113 @@ py::str python_format(double seconds) {
   return moment.attr("strftime")(kTimestampFormat);
 }
 
-// The keys of the dictionary forms: first the fields in order, then the added texts.
-constexpr const char* kJobKeys[] = {
-    "id",       "name",      "description",  "job_type",       "schedule",      "interval_seconds",
-    "prompt",   "model_key", "spawn_worker", "state",          "created_at",    "last_run",
-    "next_run", "run_count", "max_runs",     "next_run_human", "last_run_human"};
-constexpr std::size_t kJobFieldCount = 15;
-constexpr std::size_t kJobTypeField = 3, kPromptField = 6, kStateField = 9, kLastRunField = 11,
-                      kNextRunField = 12;
-constexpr const char* kExecutionKeys[] = {"job_id",     "job_name",  "started_at",      "completed_at",
-                                          "duration",   "success",   "result",          "error",
-                                          "model_used", "worker_id", "started_at_human"};
-constexpr std::size_t kExecutionFieldCount = 10;
-constexpr std::size_t kStartedAtField = 2, kDurationField = 4, kResultField = 6;
+// What a field holds, which gives its annotation.
+enum class Kind { kText, kOptionalText, kInteger, kReal, kBoolean, kJobType, kJobState, kMetadata };
+// A field's default.
+enum class Initial {
+  kRequired,
+  kEmptyText,
+  kNone,
+  kZero,
+  kZeroReal,
+  kTrue,
+  kFalse,
+  kCron,
+  kActive,
+  kNewId,
+  kNow,
+  kNewDict
+};
+// How a column shows in the dictionary form.
+enum class Shown { kAsIs, kValueString, kShortPrompt, kShortResult, kRounded, kHidden, kTimeText };
 
-template <std::size_t N>
-py::tuple interned(const char* const (&names)[N]) {
-  py::tuple strings(N);
-  for (std::size_t index = 0; index < N; ++index) {
-    PyObject* name = PyUnicode_InternFromString(names[index]);
-    if (name == nullptr) {
-      throw py::error_already_set();
-    }
-    PyTuple_SET_ITEM(strings.ptr(), static_cast<Py_ssize_t>(index), name);
+// One column of a record: a dataclass field, or (kTimeText) a text the dictionary form
+// adds for the time field `source`, `unset` standing for a false time (none: always
+// formatted). Columns are in the order of the fields and of the dictionary form.
+struct Column {
+  const char* name;
+  Kind kind;
+  Initial initial;
+  Shown shown;
+  const char* source = nullptr;
+  const char* unset = nullptr;
+
+  constexpr bool is_field() const { return shown != Shown::kTimeText; }
+};
+
+// A time-text column without a field.
+constexpr Column time_text(const char* name, const char* source, const char* unset) {
+  return {name, Kind::kReal, Initial::kRequired, Shown::kTimeText, source, unset};
+}
+
+constexpr Column kJobColumns[] = {
+    {"id", Kind::kText, Initial::kNewId, Shown::kAsIs},
+    {"name", Kind::kText, Initial::kEmptyText, Shown::kAsIs},
+    {"description", Kind::kText, Initial::kEmptyText, Shown::kAsIs},
+    {"job_type", Kind::kJobType, Initial::kCron, Shown::kValueString},
+    {"schedule", Kind::kText, Initial::kEmptyText, Shown::kAsIs},
+    {"interval_seconds", Kind::kInteger, Initial::kZero, Shown::kAsIs},
+    {"prompt", Kind::kText, Initial::kEmptyText, Shown::kShortPrompt},
+    {"model_key", Kind::kOptionalText, Initial::kNone, Shown::kAsIs},
+    {"spawn_worker", Kind::kBoolean, Initial::kTrue, Shown::kAsIs},
+    {"state", Kind::kJobState, Initial::kActive, Shown::kValueString},
+    {"created_at", Kind::kReal, Initial::kNow, Shown::kAsIs},
+    {"last_run", Kind::kReal, Initial::kZeroReal, Shown::kAsIs},
+    {"next_run", Kind::kReal, Initial::kZeroReal, Shown::kAsIs},
+    {"run_count", Kind::kInteger, Initial::kZero, Shown::kAsIs},
+    {"max_runs", Kind::kInteger, Initial::kZero, Shown::kAsIs},
+    {"metadata", Kind::kMetadata, Initial::kNewDict, Shown::kHidden},
+    time_text("next_run_human", "next_run", "Not scheduled"),
+    time_text("last_run_human", "last_run", "Never"),
+};
+
+constexpr Column kExecutionColumns[] = {
+    {"job_id", Kind::kText, Initial::kRequired, Shown::kAsIs},
+    {"job_name", Kind::kText, Initial::kRequired, Shown::kAsIs},
+    {"started_at", Kind::kReal, Initial::kRequired, Shown::kAsIs},
+    time_text("started_at_human", "started_at", nullptr),
+    {"completed_at", Kind::kReal, Initial::kZeroReal, Shown::kAsIs},
+    {"duration", Kind::kReal, Initial::kZeroReal, Shown::kRounded},
+    {"success", Kind::kBoolean, Initial::kFalse, Shown::kAsIs},
+    {"result", Kind::kText, Initial::kEmptyText, Shown::kShortResult},
+    {"error", Kind::kText, Initial::kEmptyText, Shown::kAsIs},
+    {"model_used", Kind::kText, Initial::kEmptyText, Shown::kAsIs},
+    {"worker_id", Kind::kText, Initial::kEmptyText, Shown::kAsIs},
+};
+
+py::tuple interned(std::span<const Column> columns) {
+  py::tuple strings(columns.size());
+  for (std::size_t index = 0; index < columns.size(); ++index) {
+    strings[index] = support::intern(columns[index].name);
   }
   return strings;
 }
 
-// The key strings are made once: the forms are built for every listing and save.
-const py::tuple& job_keys() {
+// The column names as interned strings, made once: the forms are built for every
+// listing and save.
+template <const auto& Columns>
+const py::tuple& keys_of() {
   PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::tuple> keys;
-  return keys.call_once_and_store_result([] { return interned(kJobKeys); }).get_stored();
+  return keys.call_once_and_store_result([] { return interned(Columns); }).get_stored();
 }
 
-const py::tuple& execution_keys() {
-  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::tuple> keys;
-  return keys.call_once_and_store_result([] { return interned(kExecutionKeys); }).get_stored();
-}
+// A record kind: its columns, their names and its class in this module.
+struct Record {
+  std::span<const Column> columns;
+  const py::tuple& (*keys)();
+  const char* class_name;
 
-void put(const py::dict& form, py::handle key, py::handle value) {
-  if (PyDict_SetItem(form.ptr(), key.ptr(), value.ptr()) < 0) {
-    throw py::error_already_set();
+  std::size_t index_of(std::string_view name) const {
+    std::size_t index = 0;
+    while (columns[index].name != name) {
+      ++index;
+    }
+    return index;
   }
-}
+};
+
+constexpr Record kJob{kJobColumns, &keys_of<kJobColumns>, "ScheduledJob"};
+constexpr Record kExecution{kExecutionColumns, &keys_of<kExecutionColumns>, "JobExecution"};
 
 // Reads the fields of a record: from its instance dictionary when it is of the module's
 // own class (whose fields live there), otherwise through getattr, which honours
@@ -170,6 +237,43 @@ class RecordReader {
   py::object fields_;
 };
 
+py::dict to_dict(py::handle record, const Record& kind) {
+  const py::tuple& keys = kind.keys();
+  const RecordReader fields(record, kind.class_name);
+  py::dict form;
+  for (std::size_t index = 0; index < kind.columns.size(); ++index) {
+    const Column& column = kind.columns[index];
+    if (column.shown == Shown::kHidden) {
+      continue;
+    }
+    if (column.shown == Shown::kTimeText) {
+      const py::object time = fields[keys[kind.index_of(column.source)]];
+      const bool formatted = column.unset == nullptr || support::args::to_bool(time);
+      support::set_item(form, keys[index], formatted ? format_timestamp(time) : py::str(column.unset));
+      continue;
+    }
+    py::object value = fields[keys[index]];
+    switch (column.shown) {
+      case Shown::kValueString:
+        value = value_of(value);
+        break;
+      case Shown::kShortPrompt:
+        value = shortened(value, kPromptShown, "...");
+        break;
+      case Shown::kShortResult:
+        value = shortened(value, kResultShown, "");
+        break;
+      case Shown::kRounded:
+        value = py::reinterpret_borrow<py::dict>(PyEval_GetBuiltins())["round"](value, 2);
+        break;
+      default:
+        break;
+    }
+    support::set_item(form, keys[index], value);
+  }
+  return form;
+}
+
 py::object make_enum(const char* name, std::initializer_list<std::pair<const char*, const char*>> members) {
   py::list pairs;
   for (const auto& [member, value] : members) {
@@ -179,37 +283,160 @@ py::object make_enum(const char* name, std::initializer_list<std::pair<const cha
                                               "type"_a = str_type());
 }
 
-// Makes a dataclass with `fields` ((name, type[, default or Field]) tuples) and the given
-// docstring, owned by this module.
-py::object make_dataclass(const char* name, const char* doc, const py::list& fields) {
-  py::object cls = support::import("dataclasses")
-                       .attr("make_dataclass")(name, fields, "namespace"_a = py::dict("__doc__"_a = doc));
+py::object new_job_id() { return support::import("uuid").attr("uuid4")().attr("hex")[py::slice(0, 10, 1)]; }
+
+// The enumerations and their members the columns name.
+struct Enumerations {
+  py::object job_type;
+  py::object job_state;
+};
+
+py::object annotation(Kind kind, const Enumerations& enumerations) {
+  const py::object dict_type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyDict_Type));
+  switch (kind) {
+    case Kind::kText:
+      return str_type();
+    case Kind::kOptionalText:
+      return str_type() | py::none();
+    case Kind::kInteger:
+      return int_type();
+    case Kind::kReal:
+      return float_type();
+    case Kind::kBoolean:
+      return bool_type();
+    case Kind::kJobType:
+      return enumerations.job_type;
+    case Kind::kJobState:
+      return enumerations.job_state;
+    case Kind::kMetadata:
+      return dict_type[py::make_tuple(str_type(), support::import("typing").attr("Any"))];
+  }
+  return py::none();
+}
+
+// The default of a column: a value, or a dataclasses.field with a factory.
+py::object initial_value(Initial initial, const Enumerations& enumerations) {
+  const py::object field = support::import("dataclasses").attr("field");
+  switch (initial) {
+    case Initial::kEmptyText:
+      return py::str("");
+    case Initial::kNone:
+    case Initial::kRequired:
+      return py::none();
+    case Initial::kZero:
+      return py::int_(0);
+    case Initial::kZeroReal:
+      return py::float_(0.0);
+    case Initial::kTrue:
+      return py::bool_(true);
+    case Initial::kFalse:
+      return py::bool_(false);
+    case Initial::kCron:
+      return enumerations.job_type.attr("CRON");
+    case Initial::kActive:
+      return enumerations.job_state.attr("ACTIVE");
+    case Initial::kNewId:
+      return field("default_factory"_a = py::cpp_function(&new_job_id));
+    case Initial::kNow:
+      return field("default_factory"_a = py::cpp_function(&current_time));
+    case Initial::kNewDict:
+      return field("default_factory"_a =
+                       py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyDict_Type)));
+  }
+  return py::none();
+}
+
+// Makes the dataclass of `kind` with the given docstring, owned by this module, and its
+// to_dict method.
+py::object make_dataclass(const Record& kind, const char* doc, py::dict (*to_dict)(py::handle),
+                          const Enumerations& enumerations) {
+  py::list fields;
+  for (const Column& column : kind.columns) {
+    if (!column.is_field()) {
+      continue;
+    }
+    const py::object type = annotation(column.kind, enumerations);
+    if (column.initial == Initial::kRequired) {
+      fields.append(py::make_tuple(column.name, type));
+    } else {
+      fields.append(py::make_tuple(column.name, type, initial_value(column.initial, enumerations)));
+    }
+  }
+  py::object cls =
+      support::import("dataclasses")
+          .attr("make_dataclass")(kind.class_name, fields, "namespace"_a = py::dict("__doc__"_a = doc));
   cls.attr("__module__") = kModuleName;
+  support::PlainClass(cls).def("to_dict", to_dict);
   return cls;
 }
 
-void add_method(py::object& cls, const char* name, py::dict (*method)(py::handle)) {
-  cls.attr(name) = py::cpp_function(method, py::name(name), py::is_method(cls));
+// Raised as a Python error, so that callers catching ordinary errors see it.
+[[noreturn]] void raise(PyObject* type, const std::string& message) {
+  PyErr_SetString(type, message.c_str());
+  throw py::error_already_set();
 }
 
-py::object new_job_id() { return support::import("uuid").attr("uuid4")().attr("hex")[py::slice(0, 10, 1)]; }
+// The column of job field `name`, if it is one.
+const Column* job_column(py::handle name) {
+  if (!PyUnicode_Check(name.ptr())) {
+    return nullptr;
+  }
+  for (const Column& column : kJobColumns) {
+    if (column.is_field() && PyUnicode_CompareWithASCIIString(name.ptr(), column.name) == 0) {
+      return &column;
+    }
+  }
+  return nullptr;
+}
 
-py::object current_time() { return support::import("time").attr("time")(); }
+// TypeError unless `value` is of the type `column` holds: a str for text, a real number
+// (not a bool) for numbers, an enumeration member for the enumerations.
+void check_type(const Column& column, py::handle value) {
+  const char* expected = nullptr;
+  bool right = true;
+  const bool number = (PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr())) && !PyBool_Check(value.ptr());
+  switch (column.kind) {
+    case Kind::kText:
+      expected = "str";
+      right = PyUnicode_Check(value.ptr());
+      break;
+    case Kind::kOptionalText:
+      expected = "str or None";
+      right = PyUnicode_Check(value.ptr()) || value.is_none();
+      break;
+    case Kind::kInteger:
+      expected = "int";
+      right = number;
+      break;
+    case Kind::kReal:
+      expected = "float";
+      right = number;
+      break;
+    case Kind::kJobType:
+      expected = "JobType";
+      right = py::isinstance(value, module_attr("JobType"));
+      break;
+    case Kind::kJobState:
+      expected = "JobState";
+      right = py::isinstance(value, module_attr("JobState"));
+      break;
+    default:
+      break;
+  }
+  if (!right) {
+    raise(PyExc_TypeError, std::string("Field '") + column.name + "' has incorrect type (expected " +
+                               expected + ", got " + support::type_name(value) + ")");
+  }
+}
 
 // ScheduledJob.from_dict: fields from a dictionary form or any part of it.
 py::object job_from_dict(py::object cls, py::object data) {
-  py::dict values = py::dict(support::args::to_dict(data, "data"));
-  const std::pair<const char*, const char*> enumerations[] = {{"job_type", "JobType"}, {"state", "JobState"}};
-  for (const auto& [key, enumeration] : enumerations) {
-    if (values.contains(key) && PyUnicode_Check(values[key].ptr())) {
-      values[key] = enum_member(module_attr(enumeration), values[key]);
-    }
-  }
+  const py::dict values = support::args::to_dict(data, "data");
   const py::dict fields = cls.attr("__dataclass_fields__");
   py::dict arguments;
   for (auto [key, value] : values) {
     if (fields.contains(key)) {
-      arguments[key] = value;
+      support::set_item(arguments, key, job_field_value(key, py::reinterpret_borrow<py::object>(value)));
     }
   }
   // Called directly: pybind11's keyword unpacking checks each key through a Python call.
@@ -222,11 +449,36 @@ py::object job_from_dict(py::object cls, py::object data) {
 
 }  // namespace
 
-py::object module_attr(const char* name) { return support::import(kModuleName).attr(name); }
-
-py::object enum_member(const py::object& enumeration, const py::object& value) {
+py::object job_field_value(py::handle name, const py::object& value) {
+  const Column* column = job_column(name);
+  if (column == nullptr || !PyUnicode_Check(value.ptr()) ||
+      (column->kind != Kind::kJobType && column->kind != Kind::kJobState)) {
+    return value;
+  }
+  const py::object enumeration = module_attr(column->kind == Kind::kJobType ? "JobType" : "JobState");
   const py::object known = enumeration.attr("_value2member_map_").attr("get")(value);
   return known.is_none() ? enumeration(value) : known;
+}
+
+void check_job_field(py::handle name, py::handle value) {
+  if (const Column* column = job_column(name)) {
+    check_type(*column, value);
+  }
+}
+
+void check_stored_job(py::handle job) {
+  for (const Column& column : kJobColumns) {
+    if (!column.is_field() || column.kind == Kind::kMetadata) {
+      continue;
+    }
+    const py::object value = job.attr(column.name);
+    check_type(column, value);
+    if (PyFloat_Check(value.ptr()) && !std::isfinite(PyFloat_AS_DOUBLE(value.ptr()))) {
+      raise(PyExc_ValueError, std::string("Field '") + column.name +
+                                  "' is not a finite number: " + std::string(py::str(value)));
+    }
+  }
+  job_to_dict(job);
 }
 
 py::list field_names(py::handle dataclass) {
@@ -255,7 +507,17 @@ py::str format_timestamp(py::handle ts) {
     return py::str("Invalid");
   }
   if (local->tm_year + 1900 < 1000) {
-    return python_format(seconds);  // years of fewer digits: as the runtime's strftime writes them
+    // Years of fewer digits: as the runtime's strftime writes them, where its datetime
+    // can hold the moment (not the first hours of year 1 in every zone).
+    try {
+      return python_format(seconds);
+    } catch (py::error_already_set& error) {
+      if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_OverflowError) &&
+          !error.matches(PyExc_OSError)) {
+        throw;
+      }
+      return py::str("Invalid");
+    }
   }
   char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local->tm_year + 1900, local->tm_mon + 1,
@@ -263,101 +525,25 @@ py::str format_timestamp(py::handle ts) {
   return py::str(text);
 }
 
-py::dict job_to_dict(py::handle job) {
-  const py::tuple& keys = job_keys();
-  const RecordReader fields(job, "ScheduledJob");
-  py::dict form;
-  for (std::size_t index = 0; index < kJobFieldCount; ++index) {
-    py::object value = fields[keys[index]];
-    if (index == kJobTypeField || index == kStateField) {
-      value = value_of(value);
-    } else if (index == kPromptField) {
-      value = shortened(value, kPromptShown, "...");
-    }
-    put(form, keys[index], value);
-  }
-  const py::object next_run = fields[keys[kNextRunField]];
-  const py::object last_run = fields[keys[kLastRunField]];
-  put(form, keys[kJobFieldCount], truthy(next_run) ? format_timestamp(next_run) : py::str("Not scheduled"));
-  put(form, keys[kJobFieldCount + 1], truthy(last_run) ? format_timestamp(last_run) : py::str("Never"));
-  return form;
-}
+py::dict job_to_dict(py::handle job) { return to_dict(job, kJob); }
 
-py::dict execution_to_dict(py::handle execution) {
-  const py::tuple& keys = execution_keys();
-  const RecordReader fields(execution, "JobExecution");
-  const py::object round = py::reinterpret_borrow<py::dict>(PyEval_GetBuiltins())["round"];
-  py::dict form;
-  for (std::size_t index = 0; index < kExecutionFieldCount; ++index) {
-    py::object value = fields[keys[index]];
-    if (index == kDurationField) {
-      value = round(value, 2);
-    } else if (index == kResultField) {
-      value = shortened(value, kResultShown, "");
-    }
-    put(form, keys[index], value);
-    if (index == kStartedAtField) {
-      put(form, keys[kExecutionFieldCount], format_timestamp(value));
-    }
-  }
-  return form;
-}
+py::dict execution_to_dict(py::handle execution) { return to_dict(execution, kExecution); }
 
 void define_records(py::module_& m) {
-  const py::object job_type =
-      make_enum("JobType", {{"CRON", "cron"}, {"INTERVAL", "interval"}, {"ONCE", "once"}});
-  const py::object job_state = make_enum(
-      "JobState",
-      {{"ACTIVE", "active"}, {"PAUSED", "paused"}, {"COMPLETED", "completed"}, {"DISABLED", "disabled"}});
-  const py::object field = support::import("dataclasses").attr("field");
-  const py::object optional_str = str_type() | py::none();
-  const py::object metadata_type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(
-      &PyDict_Type))[py::make_tuple(str_type(), support::import("typing").attr("Any"))];
-
-  py::list job_fields;
-  job_fields.append(
-      py::make_tuple("id", str_type(), field("default_factory"_a = py::cpp_function(&new_job_id))));
-  job_fields.append(py::make_tuple("name", str_type(), ""));
-  job_fields.append(py::make_tuple("description", str_type(), ""));
-  job_fields.append(py::make_tuple("job_type", job_type, job_type.attr("CRON")));
-  job_fields.append(py::make_tuple("schedule", str_type(), ""));
-  job_fields.append(py::make_tuple("interval_seconds", int_type(), 0));
-  job_fields.append(py::make_tuple("prompt", str_type(), ""));
-  job_fields.append(py::make_tuple("model_key", optional_str, py::none()));
-  job_fields.append(py::make_tuple("spawn_worker", bool_type(), true));
-  job_fields.append(py::make_tuple("state", job_state, job_state.attr("ACTIVE")));
-  job_fields.append(py::make_tuple("created_at", float_type(),
-                                   field("default_factory"_a = py::cpp_function(&current_time))));
-  job_fields.append(py::make_tuple("last_run", float_type(), 0.0));
-  job_fields.append(py::make_tuple("next_run", float_type(), 0.0));
-  job_fields.append(py::make_tuple("run_count", int_type(), 0));
-  job_fields.append(py::make_tuple("max_runs", int_type(), 0));
-  job_fields.append(py::make_tuple("metadata", metadata_type,
-                                   field("default_factory"_a = py::reinterpret_borrow<py::object>(
-                                             reinterpret_cast<PyObject*>(&PyDict_Type)))));
-  py::object job = make_dataclass("ScheduledJob", "Definition of a scheduled job.", job_fields);
-  add_method(job, "to_dict", &job_to_dict);
-  job.attr("from_dict") = py::reinterpret_steal<py::object>(PyClassMethod_New(
-      py::cpp_function(&job_from_dict, py::name("from_dict"), py::arg("cls"), py::arg("data")).ptr()));
-
-  py::list execution_fields;
-  execution_fields.append(py::make_tuple("job_id", str_type()));
-  execution_fields.append(py::make_tuple("job_name", str_type()));
-  execution_fields.append(py::make_tuple("started_at", float_type()));
-  execution_fields.append(py::make_tuple("completed_at", float_type(), 0.0));
-  execution_fields.append(py::make_tuple("duration", float_type(), 0.0));
-  execution_fields.append(py::make_tuple("success", bool_type(), false));
-  execution_fields.append(py::make_tuple("result", str_type(), ""));
-  execution_fields.append(py::make_tuple("error", str_type(), ""));
-  execution_fields.append(py::make_tuple("model_used", str_type(), ""));
-  execution_fields.append(py::make_tuple("worker_id", str_type(), ""));
-  py::object execution =
-      make_dataclass("JobExecution", "Record of a single job execution.", execution_fields);
-  add_method(execution, "to_dict", &execution_to_dict);
+  const Enumerations enumerations{
+      make_enum("JobType", {{"CRON", "cron"}, {"INTERVAL", "interval"}, {"ONCE", "once"}}),
+      make_enum("JobState", {{"ACTIVE", "active"},
+                             {"PAUSED", "paused"},
+                             {"COMPLETED", "completed"},
+                             {"DISABLED", "disabled"}})};
+  const py::object job = make_dataclass(kJob, "Definition of a scheduled job.", &job_to_dict, enumerations);
+  support::PlainClass(job).def_classmethod("from_dict", &job_from_dict, py::arg("data"));
+  const py::object execution =
+      make_dataclass(kExecution, "Record of a single job execution.", &execution_to_dict, enumerations);
 
   const py::module_ typing = support::import("typing");
-  m.attr("JobType") = job_type;
-  m.attr("JobState") = job_state;
+  m.attr("JobType") = enumerations.job_type;
+  m.attr("JobState") = enumerations.job_state;
   m.attr("ScheduledJob") = job;
   m.attr("JobExecution") = execution;
   m.attr("JobFireCallback") = typing.attr(

@@ -1,17 +1,13 @@
 // The scheduler's records: the JobType and JobState enumerations, the ScheduledJob and
 // JobExecution dataclasses (created at import through the runtime's enum and
 // dataclasses modules, so they are real ones), their dictionary forms, and the
-// timestamp text people read.
+// timestamp text people read. One column table per record gives its fields, their
+// defaults and its dictionary form.
 #pragma once
 
 #include "support/python.hpp"
 
 namespace scheduler {
-
-inline constexpr const char* kModuleName = "nebrix.core.scheduler";
-
-// An attribute of this module, looked up at the moment of use.
-py::object module_attr(const char* name);
 
 // Adds JobType, JobState, ScheduledJob, JobExecution and JobFireCallback to `m`.
 void define_records(py::module_& m);
@@ -24,9 +20,17 @@ py::str format_timestamp(py::handle ts);
 py::dict job_to_dict(py::handle job);
 py::dict execution_to_dict(py::handle execution);
 
-// enumeration(value): the member with that value (ValueError if none), looked up in the
-// enumeration's value map first.
-py::object enum_member(const py::object& enumeration, const py::object& value);
+// The value a job field takes when a host gives `value` for field `name`: a string for
+// "job_type" or "state" becomes the enumeration member with that value (ValueError if
+// none); anything else stays as given.
+py::object job_field_value(py::handle name, const py::object& value);
+
+// TypeError when `value` is of the wrong type for job field `name`: text fields take a
+// str (model_key also None), numeric fields a real number, job_type and state a member.
+void check_job_field(py::handle name, py::handle value);
+// Raises unless `job`, read from the state file, can be scheduled, saved and listed: every
+// field of its type, numbers finite, and its dictionary form built.
+void check_stored_job(py::handle job);
 
 // The field names of a dataclass (or of an instance's class).
 py::list field_names(py::handle dataclass);

@@ -1,10 +1,13 @@
 // Bindings of nebrix.core.scheduler: thin shims over the C++ in the other files.
-#include "cron_expression.hpp"
-#include "cron_field.hpp"
-#include "jobs.hpp"
-#include "service.hpp"
-#include "state_file.hpp"
+#include "scheduler/cron_expression.hpp"
+#include "scheduler/cron_field.hpp"
+#include "scheduler/jobs.hpp"
+#include "scheduler/scheduler.hpp"
+#include "scheduler/service.hpp"
+#include "scheduler/state_file.hpp"
 #include "support/args.hpp"
+#include "support/classes.hpp"
+#include "support/errors.hpp"
 
 #include <string>
 
@@ -24,24 +27,25 @@ py::set parse_field_shim(py::object field_str, py::object min_val, py::object ma
   return values;
 }
 
-// CronExpression.next_occurrence(after=None), called for every cron job on the host's
-// loop: a plain C method, so that "no occurrence" raises without a C++ exception.
-// The one parameter `after`, given by position or keyword, None when absent; the
-// TypeErrors of a compiled def otherwise.
+// CronExpression.next_occurrence(after=None): a fast method, so that "no occurrence"
+// raises without a C++ exception. One argument by position is read directly; anything
+// else goes through the binder for a compiled def's TypeErrors.
 py::object bind_after(PyObject* const* arguments, Py_ssize_t count, PyObject* keywords) {
+  if (keywords == nullptr && count <= 1) {
+    return count == 1 ? py::reinterpret_borrow<py::object>(arguments[0]) : py::object(py::none());
+  }
+  static const args::Signature signature("next_occurrence", {{"after", false}});
   const Py_ssize_t keyword_count = keywords == nullptr ? 0 : PyTuple_GET_SIZE(keywords);
-  if (count + keyword_count > 1) {
-    throw py::type_error("next_occurrence() takes at most 1 argument (" +
-                         std::to_string(count + keyword_count) + " given)");
+  py::tuple positional(count);
+  for (Py_ssize_t index = 0; index < count; ++index) {
+    positional[index] = py::reinterpret_borrow<py::object>(arguments[index]);
   }
-  if (keyword_count == 1) {
-    const py::handle name = PyTuple_GET_ITEM(keywords, 0);
-    if (!py::str(name).equal(py::str("after"))) {
-      throw py::type_error(py::str("next_occurrence() got an unexpected keyword argument '{}'").format(name));
-    }
-    return py::reinterpret_borrow<py::object>(arguments[0]);
+  py::kwargs named;
+  for (Py_ssize_t index = 0; index < keyword_count; ++index) {
+    named[PyTuple_GET_ITEM(keywords, index)] = py::reinterpret_borrow<py::object>(arguments[count + index]);
   }
-  return count == 1 ? py::reinterpret_borrow<py::object>(arguments[0]) : py::none();
+  py::object after = signature.bind(positional, named)[0];
+  return after ? after : py::object(py::none());
 }
 
 PyObject* next_occurrence(PyObject* self, PyObject* const* arguments, Py_ssize_t count, PyObject* keywords) {
@@ -54,18 +58,11 @@ PyObject* next_occurrence(PyObject* self, PyObject* const* arguments, Py_ssize_t
       return nullptr;
     }
     return found.release().ptr();
-  } catch (py::error_already_set& error) {
-    error.restore();
   } catch (...) {
-    support::set_error_from_current_exception();
+    support::current_error().restore();
   }
   return nullptr;
 }
-
-PyMethodDef next_occurrence_definition = {
-    "next_occurrence", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&next_occurrence)),
-    METH_FASTCALL | METH_KEYWORDS,
-    "next_occurrence(self, after=None)\n--\n\nFind the next datetime that matches this cron expression."};
 
 void bind_cron(py::module_& m) {
   py::class_<CronExpression> cron(m, "CronExpression",
@@ -92,12 +89,10 @@ void bind_cron(py::module_& m) {
           "_month", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().months); })
       .def_property_readonly(
           "_dow", [](const CronExpression& self) { return scheduler::mask_to_set(self.fields().weekdays); });
-  PyObject* method =
-      PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cron.ptr()), &next_occurrence_definition);
-  if (method == nullptr) {
-    throw py::error_already_set();
-  }
-  cron.attr("next_occurrence") = py::reinterpret_steal<py::object>(method);
+  static PyMethodDef next_occurrence_definition = support::fast_method(
+      "next_occurrence", &next_occurrence,
+      "next_occurrence(self, after=None)\n--\n\nFind the next datetime that matches this cron expression.");
+  support::PlainClass(cron).def_fast(next_occurrence_definition);
 }
 
 constexpr const char* kSchedulerDoc = R"(Persistent cron-based task scheduler.
@@ -111,71 +106,46 @@ Usage:
     await scheduler.stop()
 )";
 
-// A method of `cls` (bound like a function defined in its class body).
-template <class Function, class... Extra>
-void add_method(py::object& cls, const char* name, Function&& function, const char* doc, Extra&&... extra) {
-  cls.attr(name) = py::cpp_function(std::forward<Function>(function), py::name(name), py::is_method(cls),
-                                    std::forward<Extra>(extra)..., doc);
-}
-
-template <support::Coroutine (*Body)(py::object), const char* Qualname>
-py::object coroutine_method(py::object self) {
-  return Body(self).to_python(Qualname);
-}
-
-constexpr char kStart[] = "Scheduler.start";
-constexpr char kStop[] = "Scheduler.stop";
-constexpr char kLoop[] = "Scheduler._loop";
-
 void bind_scheduler(py::module_& m) {
-  const auto builtin = [](PyTypeObject& type) {
-    return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&type));
-  };
-  py::object cls = builtin(PyType_Type)(
-      "Scheduler", py::make_tuple(builtin(PyBaseObject_Type)),
-      py::dict(py::arg("__doc__") = kSchedulerDoc, py::arg("__module__") = scheduler::kModuleName));
-  // pybind11 takes any function named "__init__" for a constructor of its own classes,
-  // so this one carries a different name.
-  cls.attr("__init__") = py::cpp_function(&scheduler::initialize, py::name("initialize"), py::is_method(cls),
-                                          py::arg("on_fire") = py::none(), py::arg("on_event") = py::none(),
-                                          py::arg("storage_path") = py::none());
-  cls.attr("running") =
-      builtin(PyProperty_Type)(py::cpp_function(&scheduler::is_running, py::name("running")));
-  add_method(cls, "add_job", &scheduler::add_job, "Add a new scheduled job.", py::arg("job"));
-  add_method(cls, "update_job", &scheduler::update_job, "Update an existing job.", py::arg("job_id"),
-             py::arg("updates"));
-  add_method(cls, "remove_job", &scheduler::remove_job, "Remove a scheduled job.", py::arg("job_id"));
-  add_method(cls, "pause_job", &scheduler::pause_job, "Pause a job.", py::arg("job_id"));
-  add_method(cls, "resume_job", &scheduler::resume_job, "Resume a paused job.", py::arg("job_id"));
-  add_method(cls, "get_job", &scheduler::get_job, nullptr, py::arg("job_id"));
-  add_method(cls, "list_jobs", &scheduler::list_jobs, "List all jobs with their status.");
-  add_method(cls, "list_executions", &scheduler::list_executions, "List recent job executions.",
-             py::arg("limit") = 50, py::arg("job_id") = py::none());
-  add_method(cls, "stats", &scheduler::stats, "Get scheduler statistics.");
-  add_method(cls, "start", &coroutine_method<&scheduler::start, kStart>, "Start the scheduler loop.");
-  add_method(cls, "stop", &coroutine_method<&scheduler::stop, kStop>, "Stop the scheduler loop.");
-  add_method(cls, "_loop", &coroutine_method<&scheduler::run_loop, kLoop>,
-             "Main scheduler loop \u2014 checks every 30 seconds for due jobs.");
-  add_method(
-      cls, "_fire_job",
-      [](py::object self, py::object job) {
-        return scheduler::fire_job(self, job).to_python("Scheduler._fire_job");
-      },
-      "Execute a scheduled job.", py::arg("job"));
-  add_method(
-      cls, "_save", [](py::object self) { scheduler::save_state(self); }, "Save jobs to disk.");
-  add_method(
-      cls, "_load", [](py::object self) { scheduler::load_state(self); }, "Load jobs from disk.");
-  add_method(cls, "_calc_next_run", &scheduler::calc_next_run, "Calculate the next run time for a job.",
-             py::arg("job"));
-  m.attr("Scheduler") = cls;
+  support::PlainClass(m, "Scheduler", kSchedulerDoc)
+      .def_init(nullptr, &scheduler::initialize, py::arg("on_fire") = py::none(),
+                py::arg("on_event") = py::none(), py::arg("storage_path") = py::none())
+      .def_property("running", &scheduler::is_running)
+      .def("add_job", &scheduler::add_job, py::arg("job"), "Add a new scheduled job.")
+      .def("update_job", &scheduler::update_job, py::arg("job_id"), py::arg("updates"),
+           "Update an existing job.")
+      .def("remove_job", &scheduler::remove_job, py::arg("job_id"), "Remove a scheduled job.")
+      .def("pause_job", &scheduler::pause_job, py::arg("job_id"), "Pause a job.")
+      .def("resume_job", &scheduler::resume_job, py::arg("job_id"), "Resume a paused job.")
+      .def("get_job", &scheduler::get_job, py::arg("job_id"))
+      .def("list_jobs", &scheduler::list_jobs, "List all jobs with their status.")
+      .def("list_executions", &scheduler::list_executions, py::arg("limit") = 50,
+           py::arg("job_id") = py::none(), "List recent job executions.")
+      .def("stats", &scheduler::stats, "Get scheduler statistics.")
+      .def_coroutine("start", &scheduler::start, "Start the scheduler loop.")
+      .def_coroutine("stop", &scheduler::stop, "Stop the scheduler loop.")
+      .def_coroutine("_loop", &scheduler::run_loop,
+                     "Main scheduler loop \u2014 checks every 30 seconds for due jobs.")
+      .def_coroutine("_fire_job", &scheduler::fire_job, py::arg("job"), "Execute a scheduled job.")
+      .def("_save", &scheduler::save_state, "Save jobs to disk.")
+      .def("_load", &scheduler::load_state, "Load jobs from disk.")
+      .def("_calc_next_run", &scheduler::calc_next_run, py::arg("job"),
+           "Calculate the next run time for a job.");
 }
 
 }  // namespace
 
+namespace scheduler {
+
+py::object module_attr(const char* name) { return support::import(kModuleName).attr(name); }
+
+py::object current_time() { return support::import("time").attr("time")(); }
+
+}  // namespace scheduler
+
 PYBIND11_MODULE(scheduler, m) {
   m.doc() = "Persistent job scheduler: cron, interval and one-shot jobs fired on the host's event loop.";
-  m.attr("logger") = support::import("logging").attr("getLogger")("nebrix.scheduler");
+  m.attr("logger") = scheduler::kLog.get();
   bind_cron(m);
   scheduler::define_records(m);
   bind_scheduler(m);

@@ -1,12 +1,13 @@
-#include "service.hpp"
+#include "scheduler/service.hpp"
 
-#include "cron_expression.hpp"
-#include "jobs.hpp"
+#include "scheduler/cron_expression.hpp"
+#include "scheduler/jobs.hpp"
+#include "scheduler/local_time.hpp"
+#include "scheduler/scheduler.hpp"
 #include "support/args.hpp"
-#include "support/log.hpp"
+#include "support/errors.hpp"
 
-#include <algorithm>
-#include <limits>
+#include <utility>
 #include <vector>
 
 namespace scheduler {
@@ -16,12 +17,9 @@ namespace {
 using namespace pybind11::literals;
 namespace args = support::args;
 
-constexpr support::Logger kLog("nebrix.scheduler");
 constexpr double kLoopPeriod = 30.0;
 constexpr Py_ssize_t kHistoryLimit = 500;
 constexpr Py_ssize_t kHistoryKept = 250;
-
-bool truthy(py::handle value) { return args::to_bool(value); }
 
 // Python's `a == b`.
 bool equals(py::handle a, py::handle b) {
@@ -30,20 +28,6 @@ bool equals(py::handle a, py::handle b) {
 
 py::object job_state(const char* member) { return module_attr("JobState").attr(member); }
 py::object job_type(const char* member) { return module_attr("JobType").attr(member); }
-py::object now() { return support::import("time").attr("time")(); }
-
-// Enumeration members for the strings a host may give for "job_type" and "state".
-py::object as_member(const py::object& key, const py::object& value) {
-  if (PyUnicode_Check(value.ptr())) {
-    if (key.equal(py::str("job_type"))) {
-      return enum_member(module_attr("JobType"), value);
-    }
-    if (key.equal(py::str("state"))) {
-      return enum_member(module_attr("JobState"), value);
-    }
-  }
-  return value;
-}
 
 bool is_final_run(const py::object& job, const py::object& runs) {
   const py::object max_runs = job.attr("max_runs");
@@ -65,26 +49,86 @@ py::object next_run_before_firing(const py::object& self, const py::object& job,
   return self.attr("_calc_next_run")(job);
 }
 
-// One pass of the loop: starts a firing task for every active job that is due.
-void fire_due_jobs(const py::object& self) {
-  const py::object pass_time = now();
+// time.time() is the clock: a jump forward is time passing (a suspend, or a test), but
+// one backwards is the clock set back, and interval jobs' next runs move back with it
+// (cron jobs keep theirs, so no slot fires twice).
+void follow_clock_set_back(const py::object& self, const py::list& jobs, const py::object& pass_time) {
+  const py::object last_pass = self.attr("_last_pass");
+  self.attr("_last_pass") = pass_time;
+  if (last_pass.is_none() || !(pass_time < last_pass)) {
+    return;
+  }
+  const py::object step = last_pass - pass_time;
+  kLog.info([&] { return py::str("Clock set back by {} seconds").format(step); });
+  const py::object interval = job_type("INTERVAL");
+  for (py::handle job : jobs) {
+    const py::object next_run = job.attr("next_run");
+    if (equals(job.attr("job_type"), interval) && args::to_bool(next_run)) {
+      job.attr("next_run") = next_run - step;
+    }
+  }
+}
+
+// One pass of the loop: starts a firing task for every active job that is due. `job_id`
+// names the job being looked at, for the log line should the pass fail.
+void fire_due_jobs(const py::object& self, py::object& job_id) {
+  const py::object pass_time = current_time();
   const py::module_ asyncio = support::import("asyncio");
   const py::object active = job_state("ACTIVE");
   const py::list jobs(self.attr("_jobs").attr("values")());
+  follow_clock_set_back(self, jobs, pass_time);
   for (py::handle entry : jobs) {
     const py::object job = py::reinterpret_borrow<py::object>(entry);
+    job_id = job.attr("id");
     const py::object next_run = job.attr("next_run");
-    if (!equals(job.attr("state"), active) || !truthy(next_run) || pass_time < next_run) {
+    // Not `pass_time < next_run`: a next run of NaN is never reached.
+    if (!equals(job.attr("state"), active) || !args::to_bool(next_run) || !(pass_time >= next_run)) {
       continue;
     }
     job.attr("next_run") = next_run_before_firing(self, job, pass_time);
-    const py::object task = asyncio.attr("create_task")(self.attr("_fire_job")(job),
-                                                        "name"_a = py::str("job-{}").format(job.attr("id")));
-    // The event loop holds tasks only weakly; the set keeps a firing alive until it ends.
-    const py::object firing = self.attr("_firing_tasks");
-    firing.attr("add")(task);
-    task.attr("add_done_callback")(firing.attr("discard"));
+    // One firing of a job at a time: a run that falls due while the last one still runs
+    // is skipped.
+    const py::dict firing = self.attr("_firing");
+    if (firing.contains(job_id)) {
+      kLog.warning([&] {
+        return py::str("Job {} ({}) is still running: skipped the run due at {}")
+            .format(job.attr("name"), job_id, format_timestamp(next_run));
+      });
+      continue;
+    }
+    const py::object task =
+        asyncio.attr("create_task")(self.attr("_fire_job")(job), "name"_a = py::str("job-{}").format(job_id));
+    // The event loop holds tasks only weakly; the table keeps a firing alive until it ends.
+    firing[job_id] = task;
+    task.attr("add_done_callback")(py::cpp_function([firing, job_id](py::handle done) {
+      if (firing.attr("get")(job_id).is(done)) {
+        firing.attr("__delitem__")(job_id);
+      }
+    }));
   }
+}
+
+// Firings that end together share one save: the first one schedules it for the loop's
+// next turn, and each awaits it before its "completed" event.
+py::object shared_save(const py::object& self) {
+  const py::module_ asyncio = support::import("asyncio");
+  py::object pending = self.attr("_pending_save");
+  if (pending.is_none()) {
+    const py::object loop = asyncio.attr("get_running_loop")();
+    pending = loop.attr("create_future")();
+    self.attr("_pending_save") = pending;
+    loop.attr("call_soon")(py::cpp_function([self, pending] {
+      self.attr("_pending_save") = py::none();
+      try {
+        self.attr("_save")();
+      } catch (py::error_already_set& error) {
+        pending.attr("set_exception")(error.value());
+        return;
+      }
+      pending.attr("set_result")(py::none());
+    }));
+  }
+  return asyncio.attr("shield")(pending);
 }
 
 py::object text_of(const py::object& result) {
@@ -99,7 +143,12 @@ void finish_firing(const py::object& self, const py::object& job, const py::obje
     job.attr("state") = job_state("COMPLETED");
     job.attr("next_run") = py::int_(0);
   } else {
-    job.attr("next_run") = self.attr("_calc_next_run")(job);
+    // Never backwards: the loop may have moved the next run on while this firing ran.
+    const py::object next_run = self.attr("_calc_next_run")(job);
+    const py::object current = job.attr("next_run");
+    if (!args::to_bool(current) || !args::to_bool(next_run) || !(next_run < current)) {
+      job.attr("next_run") = next_run;
+    }
   }
 }
 
@@ -117,7 +166,7 @@ void initialize(py::object self, py::object on_fire, py::object on_event, py::ob
   self.attr("_on_fire") = on_fire;
   self.attr("_on_event") = on_event;
   const py::module_ pathlib = support::import("pathlib");
-  if (!truthy(storage_path)) {
+  if (!args::to_bool(storage_path)) {
     storage_path =
         support::import("nebrix.config").attr("nebrix_dir")().attr("__truediv__")("scheduler.json");
   } else if (!py::isinstance(storage_path, pathlib.attr("PurePath"))) {
@@ -128,17 +177,21 @@ void initialize(py::object self, py::object on_fire, py::object on_event, py::ob
   self.attr("_executions") = py::list();
   self.attr("_task") = py::none();
   self.attr("_stop_event") = support::import("asyncio").attr("Event")();
-  self.attr("_firing_tasks") = py::set();
+  self.attr("_firing") = py::dict();  // job id to the task firing it
+  self.attr("_pending_save") = py::none();
+  self.attr("_last_pass") = py::none();  // time.time() at the loop's last pass
+  self.attr("_unsaved") = false;         // a save failed: the loop and stop() try again
+  self.attr("_save_failure") = py::none();
   self.attr("_load")();
 }
 
 bool is_running(py::object self) {
   const py::object task = self.attr("_task");
-  return !task.is_none() && !truthy(task.attr("done")());
+  return !task.is_none() && !args::to_bool(task.attr("done")());
 }
 
 py::object calc_next_run(py::object /*self*/, py::object job) {
-  const py::object now_seconds = now();
+  const py::object now_seconds = current_time();
   const py::object type = job.attr("job_type");
   if (type.equal(job_type("CRON"))) {
     const auto invalid = [&job](const py::handle& error) {
@@ -148,16 +201,15 @@ py::object calc_next_run(py::object /*self*/, py::object job) {
     };
     try {
       const CronExpression expression(job.attr("schedule"));
-      const py::object local =
-          support::import("datetime").attr("datetime").attr("fromtimestamp")(now_seconds);
-      const py::object next = expression.find_next(local);
-      return next ? py::object(next.attr("timestamp")())
+      const auto next =
+          next_local_match(expression.fields(), args::to_real(now_seconds, "time"), kSearchMinutes);
+      return next ? py::object(py::float_(static_cast<double>(*next)))
                   : py::object(invalid(expression.not_found_message()));
     } catch (py::error_already_set& error) {
       if (!error.matches(PyExc_ValueError)) {
         throw;
       }
-      return invalid(error.value());
+      return invalid(support::exception_text(error.value()));
     }
   }
   if (type.equal(job_type("INTERVAL"))) {
@@ -166,11 +218,11 @@ py::object calc_next_run(py::object /*self*/, py::object job) {
       return py::int_(0);
     }
     const py::object last_run = job.attr("last_run");
-    return truthy(last_run) ? last_run + interval : now_seconds + interval;
+    return args::to_bool(last_run) ? last_run + interval : now_seconds + interval;
   }
   if (type.equal(job_type("ONCE"))) {
     const py::object next_run = job.attr("next_run");
-    return truthy(next_run) ? next_run : py::int_(0);
+    return args::to_bool(next_run) ? next_run : py::int_(0);
   }
   return py::int_(0);
 }
@@ -198,9 +250,9 @@ py::object update_job(py::object self, py::object job_id, py::object updates) {
   std::vector<std::pair<py::object, py::object>> assignments;
   for (auto [name, value] : changes) {
     if (fields.contains(name)) {
-      assignments.emplace_back(
-          py::reinterpret_borrow<py::object>(name),
-          as_member(py::reinterpret_borrow<py::object>(name), py::reinterpret_borrow<py::object>(value)));
+      py::object assigned = job_field_value(name, py::reinterpret_borrow<py::object>(value));
+      check_job_field(name, assigned);
+      assignments.emplace_back(py::reinterpret_borrow<py::object>(name), std::move(assigned));
     }
   }
   for (const auto& [name, value] : assignments) {
@@ -251,21 +303,18 @@ py::object get_job(py::object self, py::object job_id) {
 }
 
 py::list list_jobs(py::object self) {
-  struct Entry {
-    double due;  // infinity for a job that is not scheduled
-    py::object job;
-  };
-  std::vector<Entry> entries;
-  for (py::handle job : self.attr("_jobs").attr("values")()) {
+  // Python's own ordering of the next runs (any numbers), unscheduled jobs last; the
+  // sort is stable, so ties keep table order.
+  const py::object jobs = py::list(self.attr("_jobs").attr("values")());
+  const py::object order = py::cpp_function([](py::handle job) {
     const py::object next_run = job.attr("next_run");
-    const double due = truthy(next_run) ? next_run.cast<double>() : std::numeric_limits<double>::infinity();
-    entries.push_back({due, py::reinterpret_borrow<py::object>(job)});
-  }
-  std::stable_sort(entries.begin(), entries.end(),
-                   [](const Entry& a, const Entry& b) { return a.due < b.due; });
+    const bool scheduled = args::to_bool(next_run);
+    return py::make_tuple(!scheduled, scheduled ? next_run : py::int_(0));
+  });
   py::list forms;
-  for (const Entry& entry : entries) {
-    forms.append(entry.job.attr("to_dict")());
+  for (py::handle job :
+       py::reinterpret_borrow<py::dict>(PyEval_GetBuiltins())["sorted"](jobs, "key"_a = order)) {
+    forms.append(job.attr("to_dict")());
   }
   return forms;
 }
@@ -275,12 +324,15 @@ py::list list_executions(py::object self, py::object limit, py::object job_id) {
   const py::object wanted = args::to_optional_str(job_id, "job_id");
   py::list records;
   for (py::handle execution : self.attr("_executions")) {
-    if (!truthy(wanted) || equals(execution.attr("job_id"), wanted)) {
+    if (!args::to_bool(wanted) || equals(execution.attr("job_id"), wanted)) {
       records.append(execution);
     }
   }
   // The last `limit` records; 0 takes all, and -n drops the first n.
   const py::object negated = py::reinterpret_steal<py::object>(PyNumber_Negative(count.ptr()));
+  if (!negated) {
+    throw py::error_already_set();
+  }
   py::list forms;
   for (py::handle execution : records[py::slice(negated, py::none(), py::none())]) {
     forms.append(execution.attr("to_dict")());
@@ -325,7 +377,7 @@ support::Coroutine start(py::object self) {
 support::Coroutine stop(py::object self) {
   self.attr("_stop_event").attr("set")();
   const py::object task = self.attr("_task");
-  if (!task.is_none() && !truthy(task.attr("done")())) {
+  if (!task.is_none() && !args::to_bool(task.attr("done")())) {
     task.attr("cancel")();
     try {
       co_await task;
@@ -336,14 +388,23 @@ support::Coroutine stop(py::object self) {
     }
   }
   self.attr("_task") = py::none();
+  if (args::to_bool(self.attr("_unsaved"))) {
+    self.attr("_save")();
+  }
   kLog.info([] { return std::string("Scheduler stopped"); });
   co_return py::none();
 }
 
 support::Coroutine run_loop(py::object self) {
+  py::object job_id;
   try {
-    while (!truthy(self.attr("_stop_event").attr("is_set")())) {
-      fire_due_jobs(self);
+    while (!args::to_bool(self.attr("_stop_event").attr("is_set")())) {
+      if (args::to_bool(self.attr("_unsaved"))) {
+        self.attr("_save")();
+      }
+      job_id = py::object();
+      fire_due_jobs(self, job_id);
+      job_id = py::object();
       const py::module_ asyncio = support::import("asyncio");
       try {
         co_await asyncio.attr("wait_for")(self.attr("_stop_event").attr("wait")(), kLoopPeriod);
@@ -355,6 +416,15 @@ support::Coroutine run_loop(py::object self) {
       }
     }
   } catch (py::error_already_set& error) {
+    if (support::is_ordinary(error)) {
+      // The loop ends with the error, and start() works again; the log says why.
+      kLog.log_exception(support::Level::error, error.value(), [&] {
+        const py::str text = support::exception_text(error.value());
+        return job_id ? py::str("Scheduler loop failed at job {}: {}").format(job_id, text)
+                      : py::str("Scheduler loop failed: {}").format(text);
+      });
+      throw;
+    }
     if (!error.matches(support::import("asyncio").attr("CancelledError"))) {
       throw;
     }
@@ -366,37 +436,38 @@ support::Coroutine run_loop(py::object self) {
 support::Coroutine fire_job(py::object self, py::object job) {
   kLog.info([&] { return py::str("Firing job: {} ({})").format(job.attr("name"), job.attr("id")); });
   const py::object execution = module_attr("JobExecution")(
-      "job_id"_a = job.attr("id"), "job_name"_a = job.attr("name"), "started_at"_a = now());
-  if (const py::object on_event = self.attr("_on_event"); truthy(on_event)) {
+      "job_id"_a = job.attr("id"), "job_name"_a = job.attr("name"), "started_at"_a = current_time());
+  if (const py::object on_event = self.attr("_on_event"); args::to_bool(on_event)) {
     co_await on_event(py::dict("type"_a = "scheduler_job_fired", "job"_a = job.attr("to_dict")()));
   }
   std::optional<py::error_already_set> failure;
   try {
     py::object result = py::str("");
-    if (const py::object on_fire = self.attr("_on_fire"); truthy(on_fire)) {
+    if (const py::object on_fire = self.attr("_on_fire"); args::to_bool(on_fire)) {
       result = co_await on_fire(job);
     }
     execution.attr("success") = true;
-    execution.attr("result") = truthy(result) ? text_of(result) : py::str("Completed");
+    execution.attr("result") = args::to_bool(result) ? text_of(result) : py::str("Completed");
   } catch (py::error_already_set& error) {
-    if (!error.matches(PyExc_Exception)) {
-      throw;  // a cancellation ends the firing unrecorded
-    }
+    support::rethrow_unless_ordinary(error);  // a cancellation ends the firing unrecorded
     failure = std::move(error);
   }
   if (failure) {
     execution.attr("success") = false;
-    execution.attr("error") = py::str(failure->value());
+    const py::str text = support::exception_text(failure->value());
+    execution.attr("error") = text;
     kLog.log_exception(support::Level::error, failure->value(),
-                       [&] { return py::str("Job {} failed: {}").format(job.attr("id"), failure->value()); });
+                       [&] { return py::str("Job {} failed: {}").format(job.attr("id"), text); });
   }
-  const py::object completed_at = now();
+  const py::object completed_at = current_time();
   execution.attr("completed_at") = completed_at;
-  execution.attr("duration") = completed_at - py::object(execution.attr("started_at"));
+  // A clock set back during the firing gives no negative duration.
+  const py::object duration = completed_at - py::object(execution.attr("started_at"));
+  execution.attr("duration") = duration < py::float_(0.0) ? py::object(py::float_(0.0)) : duration;
   finish_firing(self, job, execution);
   record(self, execution);
-  self.attr("_save")();
-  if (const py::object on_event = self.attr("_on_event"); truthy(on_event)) {
+  co_await shared_save(self);
+  if (const py::object on_event = self.attr("_on_event"); args::to_bool(on_event)) {
     co_await on_event(
         py::dict("type"_a = "scheduler_job_completed", "execution"_a = execution.attr("to_dict")()));
   }

@@ -1,8 +1,10 @@
-#include "state_file.hpp"
+#include "scheduler/state_file.hpp"
 
-#include "jobs.hpp"
+#include "scheduler/jobs.hpp"
+#include "scheduler/scheduler.hpp"
+#include "scheduler/state_text.hpp"
+#include "support/errors.hpp"
 #include "support/json.hpp"
-#include "support/log.hpp"
 
 namespace scheduler {
 
@@ -10,10 +12,7 @@ namespace {
 
 using namespace pybind11::literals;
 
-constexpr support::Logger kLog("nebrix.scheduler");
 constexpr int kExecutionsSaved = 100;
-
-bool is_ordinary_error(const py::error_already_set& error) { return error.matches(PyExc_Exception); }
 
 void remove_quietly(const py::object& path) {
   try {
@@ -25,7 +24,7 @@ void remove_quietly(const py::object& path) {
 
 // Writes `text` to a temporary file beside `path`, flushed to the disk, and renames it
 // over `path`: readers see the old content or the new, never a part.
-void write_atomically(const py::object& path, const py::str& text) {
+void write_atomically(const py::object& path, const py::bytes& text) {
   const py::module_ os = support::import("os");
   const py::object directory = path.attr("parent");
   directory.attr("mkdir")("parents"_a = true, "exist_ok"_a = true);
@@ -43,7 +42,7 @@ void write_atomically(const py::object& path, const py::str& text) {
       throw;
     }
     try {
-      file.attr("write")(text.attr("encode")("ascii"));
+      file.attr("write")(text);
       file.attr("flush")();
       os.attr("fsync")(file.attr("fileno")());
     } catch (py::error_already_set&) {
@@ -76,6 +75,24 @@ py::dict state_of(py::handle scheduler) {
   return state;
 }
 
+// Removes the temporary files of saves that never finished (the process was killed
+// while writing): those write_atomically names ".{name}.XXXXXXXX.tmp".
+void remove_stale_temporaries(const py::object& path) {
+  const py::object pattern = support::import("re").attr("compile")(
+      py::str("\\.{}\\.[a-z0-9_]{{8}}\\.tmp")
+          .format(support::import("re").attr("escape")(path.attr("name"))));
+  try {
+    for (py::handle entry : path.attr("parent").attr("iterdir")()) {
+      if (!pattern.attr("fullmatch")(entry.attr("name")).is_none()) {
+        remove_quietly(py::reinterpret_borrow<py::object>(entry));
+      }
+    }
+  } catch (py::error_already_set& error) {
+    support::rethrow_unless_ordinary(error);
+    // An unreadable directory: the load reports what matters.
+  }
+}
+
 // Copies a damaged state file beside itself before the next save replaces it.
 void keep_copy(const py::object& path) {
   try {
@@ -86,12 +103,10 @@ void keep_copy(const py::object& path) {
     }
     support::import("shutil").attr("copyfile")(path, copy);
   } catch (py::error_already_set& error) {
-    if (!is_ordinary_error(error)) {
-      throw;
-    }
+    support::rethrow_unless_ordinary(error);
     kLog.error([&] {
       return py::str("Failed to load scheduler state: cannot keep a copy of {}: {}")
-          .format(path, error.value());
+          .format(path, support::exception_text(error.value()));
     });
   }
 }
@@ -100,12 +115,23 @@ void keep_copy(const py::object& path) {
 
 void save_state(py::handle scheduler) {
   try {
-    write_atomically(scheduler.attr("_storage_path"), support::json::dumps_indented(state_of(scheduler), 2));
+    const py::dict state = state_of(scheduler);
+    std::optional<std::string> text = indented_json(state);
+    write_atomically(
+        scheduler.attr("_storage_path"),
+        text ? py::bytes(*text) : py::bytes(support::json::dumps_indented(state, 2).attr("encode")("ascii")));
+    scheduler.attr("_unsaved") = false;
+    scheduler.attr("_save_failure") = py::none();
   } catch (py::error_already_set& error) {
-    if (!is_ordinary_error(error)) {
-      throw;
+    support::rethrow_unless_ordinary(error);
+    // Saved again by the loop's next pass and by stop(); a failure that repeats the
+    // previous one is not logged again.
+    scheduler.attr("_unsaved") = true;
+    const py::str text(support::exception_text(error.value()));
+    if (!text.equal(scheduler.attr("_save_failure"))) {
+      scheduler.attr("_save_failure") = text;
+      kLog.error([&] { return py::str("Failed to save scheduler state: {}").format(text); });
     }
-    kLog.error([&] { return py::str("Failed to save scheduler state: {}").format(error.value()); });
   }
 }
 
@@ -113,6 +139,7 @@ void load_state(py::handle scheduler) {
   const py::object path = scheduler.attr("_storage_path");
   bool damaged = false;
   try {
+    remove_stale_temporaries(path);
     if (!py::bool_(path.attr("exists")())) {
       return;
     }
@@ -124,23 +151,24 @@ void load_state(py::handle scheduler) {
       const py::object key = item[py::int_(0)];
       try {
         py::object job = from_dict(item[py::int_(1)]);
+        check_stored_job(job);
         table[job.attr("id")] = job;
       } catch (py::error_already_set& error) {
-        if (!is_ordinary_error(error)) {
-          throw;
-        }
+        support::rethrow_unless_ordinary(error);
         damaged = true;
-        kLog.error(
-            [&] { return py::str("Failed to load scheduler state: job {}: {}").format(key, error.value()); });
+        kLog.error([&] {
+          return py::str("Failed to load scheduler state: job {}: {}")
+              .format(key, support::exception_text(error.value()));
+        });
       }
     }
     kLog.info([&] { return py::str("Loaded {} scheduled jobs").format(py::len(table)); });
   } catch (py::error_already_set& error) {
-    if (!is_ordinary_error(error)) {
-      throw;
-    }
+    support::rethrow_unless_ordinary(error);
     damaged = true;
-    kLog.error([&] { return py::str("Failed to load scheduler state: {}").format(error.value()); });
+    kLog.error([&] {
+      return py::str("Failed to load scheduler state: {}").format(support::exception_text(error.value()));
+    });
   }
   if (damaged) {
     keep_copy(path);

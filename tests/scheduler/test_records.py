@@ -2,6 +2,7 @@
 
 import dataclasses
 import re
+import time
 from datetime import datetime
 
 import pytest
@@ -114,8 +115,29 @@ def test_format_timestamp_edges(ts, text):
     assert _format_timestamp(ts) == text
 
 
+@pytest.mark.parametrize("zone", ["UTC", "Europe/Berlin", "America/New_York", "Australia/Lord_Howe"])
+def test_format_timestamp_of_the_first_day_of_year_one(zone, monkeypatch):
+    monkeypatch.setenv("TZ", zone)
+    time.tzset()
+    try:
+        assert _format_timestamp(-62135596800) == "Invalid"
+        assert ScheduledJob(next_run=-62135596800).to_dict()["next_run_human"] == _format_timestamp(-62135596800)
+    finally:
+        monkeypatch.undo()
+        time.tzset()
+
+
 def test_format_timestamp_local_time():
     assert _format_timestamp(datetime(2025, 3, 10, 6, 0, 0, 999).timestamp()) == "2025-03-10 06:00:00"
     assert _format_timestamp(int(datetime(2030, 1, 2, 3, 4, 5).timestamp())) == "2030-01-02 03:04:05"
     with pytest.raises(TypeError, match=r"Argument 'ts' has incorrect type \(expected float, got str\)"):
         _format_timestamp("0")
+
+
+def test_from_dict_leaves_the_callers_dictionary_alone():
+    data = {"job_type": "interval", "state": "paused", "name": "n", "next_run_human": "x"}
+    before = dict(data)
+    job = ScheduledJob.from_dict(data)
+    assert (job.job_type, job.state) == (JobType.INTERVAL, JobState.PAUSED)
+    # The enumerations are strings, so compare the types as well as the values.
+    assert data == before and [type(value) for value in data.values()] == [str] * 4

@@ -3,6 +3,8 @@
 import asyncio
 import json
 import logging
+import math
+import re
 from datetime import datetime
 
 import pytest
@@ -82,6 +84,23 @@ class TestJobs:
         with pytest.raises(TypeError, match="Argument 'updates' has incorrect type"):
             scheduler.update_job(job.id, [("name", "x")])
 
+    def test_update_job_rejects_values_of_the_wrong_type(self, state_file):
+        scheduler = Scheduler(storage_path=state_file)
+        job = scheduler.add_job(interval_job())
+        before = job.to_dict()
+        for updates, message in [
+            ({"name": "lost", "next_run": "x"}, "Field 'next_run' has incorrect type (expected float, got str)"),
+            ({"interval_seconds": None}, "Field 'interval_seconds' has incorrect type (expected int, got NoneType)"),
+            ({"max_runs": True}, "Field 'max_runs' has incorrect type (expected int, got bool)"),
+            ({"prompt": ["x"]}, "Field 'prompt' has incorrect type (expected str, got list)"),
+            ({"state": 1}, "Field 'state' has incorrect type (expected JobState, got int)"),
+        ]:
+            with pytest.raises(TypeError, match=re.escape(message)):
+                scheduler.update_job(job.id, updates)
+        assert job.to_dict() == before
+        scheduler.update_job(job.id, {"next_run": 7, "model_key": None, "max_runs": 2.0, "spawn_worker": 0})
+        assert (job.next_run, job.max_runs, job.spawn_worker) == (7, 2.0, 0)
+
     def test_remove_pause_resume(self, state_file, caplog):
         caplog.set_level(logging.INFO, LOGGER)
         scheduler = Scheduler(storage_path=state_file)
@@ -105,6 +124,13 @@ class TestJobs:
         for name, next_run in [("never", 0), ("late", 300.0), ("early", 100.0), ("also never", 0), ("tie", 100.0)]:
             scheduler.add_job(ScheduledJob(name=name, job_type=JobType.ONCE, next_run=next_run))
         assert [form["name"] for form in scheduler.list_jobs()] == ["early", "tie", "late", "never", "also never"]
+
+    def test_list_jobs_orders_any_numbers(self, state_file):
+        scheduler = Scheduler(storage_path=state_file)
+        for name, next_run in [("never", 0), ("huge", 10 ** 400), ("early", 100.0), ("big", 2 ** 70)]:
+            scheduler.add_job(ScheduledJob(name=name, job_type=JobType.ONCE, next_run=next_run))
+        assert [form["name"] for form in scheduler.list_jobs()] == ["early", "big", "huge", "never"]
+        assert scheduler.list_jobs()[1]["next_run_human"] == "Invalid"
 
     def test_stats(self, state_file):
         scheduler = Scheduler(storage_path=state_file)
@@ -297,7 +323,7 @@ class TestLoop:
         assert [(e["success"], e["result"]) for e in scheduler.list_executions()] == [
             (False, ""), (True, "Completed"), (True, "Completed")]
 
-    def test_a_long_interval_firing_is_not_started_again(self, state_file, clock, passes):
+    def test_a_long_interval_firing_is_not_started_again(self, state_file, clock, passes, caplog):
         release, starts = None, []
 
         async def on_fire(job):
@@ -316,15 +342,21 @@ class TestLoop:
             await passes.next()
             assert (len(starts), job.next_run) == (1, starts[0] + 60)
             clock.advance(30)
-            await passes.next()
+            await passes.next()  # due again while the first firing runs: skipped
+            assert (len(starts), job.next_run) == (1, starts[0] + 120)
             release.set()
             await passes.reached(len(passes.waits))
+            assert job.next_run == starts[0] + 120  # the late end does not move it back
+            clock.advance(60)
+            await passes.next()
             await scheduler.stop()
             return job
 
         job = run(scenario())
-        assert len(starts) == 2  # the second at the pass 60 seconds after the first
+        assert len(starts) == 2 and starts[1] - starts[0] == 120
         assert job.run_count == 2
+        [skipped] = [r.getMessage() for r in caplog.records if r.levelno == logging.WARNING]
+        assert skipped.startswith(f"Job tick ({job.id}) is still running: skipped the run due at ")
 
     def test_paused_and_unscheduled_jobs_do_not_fire(self, state_file, clock, passes):
         async def scenario():
@@ -346,6 +378,49 @@ class TestLoop:
             return fired
 
         assert run(scenario()) == []
+
+    def test_a_next_run_of_nan_never_fires(self, state_file, clock, passes):
+        fired = []
+
+        async def on_fire(job):
+            fired.append(job.id)
+            return "x"
+
+        async def scenario():
+            scheduler = Scheduler(on_fire=on_fire, storage_path=state_file)
+            job = scheduler.add_job(interval_job())
+            scheduler.update_job(job.id, {"next_run": math.nan})
+            await scheduler.start()
+            await passes.reached(1)
+            clock.advance(7200)
+            await passes.next()
+            await scheduler.stop()
+
+        run(scenario())
+        assert fired == []
+
+    def test_a_failing_pass_ends_the_loop_with_a_log_line(self, state_file, clock, passes, caplog):
+        async def scenario():
+            scheduler = Scheduler(storage_path=state_file)
+            job = scheduler.add_job(interval_job(last_run=1.0))
+            job.interval_seconds = "60"  # assigned past update_job's checks
+            await scheduler.start()
+            await passes.reached(0)
+            with pytest.raises(TypeError):
+                await scheduler._task
+            assert not scheduler.running
+            job.interval_seconds = 60
+            await scheduler.start()
+            await passes.reached(1)
+            assert scheduler.running
+            await scheduler.stop()
+            return job
+
+        job = run(scenario())
+        [failure] = [r for r in caplog.records if r.levelno == logging.ERROR and r.name == LOGGER]
+        assert failure.getMessage().startswith(f"Scheduler loop failed at job {job.id}: ")
+        assert failure.exc_info[0] is TypeError
+        assert job.run_count == 1
 
     def test_fire_without_callbacks_and_odd_results(self, state_file):
         async def scenario():
