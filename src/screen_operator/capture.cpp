@@ -19,21 +19,21 @@ std::string powershell_capture_script(std::string_view path) {
 }
 
 void encode_base64(const unsigned char* data, std::size_t size, char* out) {
-  static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::size_t i = 0;
   for (; i + 3 <= size; i += 3) {
     const unsigned triple = (unsigned(data[i]) << 16) | (unsigned(data[i + 1]) << 8) | data[i + 2];
-    *out++ = alphabet[(triple >> 18) & 63];
-    *out++ = alphabet[(triple >> 12) & 63];
-    *out++ = alphabet[(triple >> 6) & 63];
-    *out++ = alphabet[triple & 63];
+    *out++ = kAlphabet[(triple >> 18) & 63];
+    *out++ = kAlphabet[(triple >> 12) & 63];
+    *out++ = kAlphabet[(triple >> 6) & 63];
+    *out++ = kAlphabet[triple & 63];
   }
   const std::size_t rest = size - i;
   if (rest > 0) {
     const unsigned triple = (unsigned(data[i]) << 16) | (rest == 2 ? unsigned(data[i + 1]) << 8 : 0u);
-    *out++ = alphabet[(triple >> 18) & 63];
-    *out++ = alphabet[(triple >> 12) & 63];
-    *out++ = rest == 2 ? alphabet[(triple >> 6) & 63] : '=';
+    *out++ = kAlphabet[(triple >> 18) & 63];
+    *out++ = kAlphabet[(triple >> 12) & 63];
+    *out++ = rest == 2 ? kAlphabet[(triple >> 6) & 63] : '=';
     *out++ = '=';
   }
 }

@@ -10,13 +10,14 @@
 #include "support/args.hpp"
 #include "support/log.hpp"
 
+#include <initializer_list>
 #include <span>
 #include <utility>
 #include <vector>
 
 namespace screen_operator {
 
-inline const support::Logger logger("nebrix.pc.screen_operator");
+inline const support::Logger kLog("nebrix.pc.screen_operator");
 
 struct Executor {
   explicit Executor(py::object display_number_) : display_number(std::move(display_number_)) {}
@@ -71,9 +72,14 @@ py::object execute_action(py::object self, py::str action, py::dict params);
 
 using Params = std::vector<py::object>;  // bound by name; empty where left out
 struct ActionHandler {
+  using Run = py::object (*)(py::object self, const Params& params);
+  // `name` is the method's name, also the one its argument errors show.
+  ActionHandler(const char* name_, std::initializer_list<support::args::Parameter> parameters, Run run_)
+      : name(name_), signature(name_, parameters), run(run_) {}
+
   const char* name;
   support::args::Signature signature;
-  py::object (*run)(py::object self, const Params& params);
+  Run run;
 };
 std::span<const ActionHandler> action_handlers();
 

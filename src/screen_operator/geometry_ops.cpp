@@ -30,13 +30,13 @@ ScreenSize macos_screen_size(ScreenSize current) {
           .attr("run")(command, "capture_output"_a = true, "text"_a = true, "timeout"_a = 5);
   const py::str output = args::to_str(completed.attr("stdout"), "stdout");
   const ScreenSize size = scan_display_resolution(output.cast<std::string>(), current);
-  return size.width == 0 ? default_screen_size : size;
+  return size.width == 0 ? kDefaultScreenSize : size;
 }
 
 ScreenSize linux_screen_size() {
   py::object size = support::import("nebrix.pc.platform_utils").attr("get_screen_size_linux")();
   if (!args::to_bool(size)) {
-    return default_screen_size;
+    return kDefaultScreenSize;
   }
   auto [width, height] = unpack_pair(size);
   return ScreenSize{args::to_long(width, "width"), args::to_long(height, "height")};
@@ -57,8 +57,8 @@ Executor& state_of(py::handle self) { return self.cast<Executor&>(); }
 
 void set_python_error(const GeometryError& error) {
   PyObject* type = PyExc_ValueError;
-  if (error.kind() == GeometryError::Kind::division_by_zero) type = PyExc_ZeroDivisionError;
-  if (error.kind() == GeometryError::Kind::overflow) type = PyExc_OverflowError;
+  if (error.kind() == GeometryError::Kind::kDivisionByZero) type = PyExc_ZeroDivisionError;
+  if (error.kind() == GeometryError::Kind::kOverflow) type = PyExc_OverflowError;
   PyErr_SetString(type, error.what());
 }
 
@@ -82,10 +82,10 @@ void ensure_initialized(py::object self) {
     return;
   }
   if (py::object failure = exception_from([&] { self.attr("_detect_screen_size")(); })) {
-    logger.warning([&] {
+    kLog.warning([&] {
       return format("Could not detect screen size: %U. Using defaults.", message_of(failure).ptr());
     });
-    state.geometry.screen = default_screen_size;
+    state.geometry.screen = kDefaultScreenSize;
     self.attr("_compute_scale")();
   }
   state.initialized = true;
@@ -104,7 +104,7 @@ void detect_screen_size(py::object self) {
           state.geometry.screen = linux_screen_size();
         }
       })) {
-    state.geometry.screen = default_screen_size;
+    state.geometry.screen = kDefaultScreenSize;
   }
   // Outside the platform guard: a size the scale cannot use is for the caller to handle.
   self.attr("_compute_scale")();
@@ -113,7 +113,7 @@ void detect_screen_size(py::object self) {
 void compute_scale(py::object self) {
   Executor& state = state_of(self);
   state.geometry = geometry_for(state.geometry.screen);
-  logger.info([&] {
+  kLog.info([&] {
     const Geometry& g = state.geometry;
     char message[160];
     std::snprintf(message, sizeof message, "Screen: %lldx%lld, API: %lldx%lld, Scale: %.3f", g.screen.width,

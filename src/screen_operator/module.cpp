@@ -53,9 +53,9 @@ void def_actions(py::class_<so::Executor>& cls) {
 
 PYBIND11_MODULE(screen_operator, m) {
   m.doc() = "Executor of the model's screen-control tool: screenshots, mouse and keyboard.";
-  m.attr("API_MAX_LONG_EDGE") = so::api_max_long_edge;
-  m.attr("API_MAX_TOTAL_PIXELS") = so::api_max_total_pixels;
-  m.attr("logger") = so::logger.get();
+  m.attr("API_MAX_LONG_EDGE") = so::kApiMaxLongEdge;
+  m.attr("API_MAX_TOTAL_PIXELS") = so::kApiMaxTotalPixels;
+  m.attr("logger") = so::kLog.get();
 
   py::register_local_exception_translator([](std::exception_ptr failure) {
     try {

@@ -13,9 +13,9 @@ using namespace py::literals;
 
 namespace {
 
-constexpr int bicubic = 3;  // Pillow's Resampling.BICUBIC
-constexpr double capture_time_limit = 5.0;
-constexpr double powershell_time_limit = 10.0;
+constexpr int kBicubic = 3;  // Pillow's Resampling.BICUBIC
+constexpr double kCaptureTimeLimit = 5.0;
+constexpr double kPowershellTimeLimit = 10.0;
 
 // ~/.nebrix/screenshots/latest.png as text, its directory created.
 py::str screenshot_file() {
@@ -31,7 +31,7 @@ py::object scaled_for_model(const Geometry& geometry, py::object image) {
     return image;
   }
   return image.attr("resize")(py::make_tuple(geometry.api.width, geometry.api.height),
-                              "resample"_a = bicubic);
+                              "resample"_a = kBicubic);
 }
 
 class BufferView {
@@ -74,7 +74,7 @@ py::str png_base64(const py::object& image) {
 
 struct CaptureCommand {
   py::list argv;  // empty when the platform has no command
-  double time_limit = capture_time_limit;
+  double time_limit = kCaptureTimeLimit;
 };
 
 CaptureCommand capture_command(const py::object& system, const py::str& path) {
@@ -96,7 +96,7 @@ CaptureCommand capture_command(const py::object& system, const py::str& path) {
     command.argv.append("powershell");
     command.argv.append("-Command");
     command.argv.append(py::str(powershell_capture_script(path.cast<std::string>())));
-    command.time_limit = powershell_time_limit;
+    command.time_limit = kPowershellTimeLimit;
   }
   return command;
 }
