@@ -2,6 +2,21 @@
 
 namespace screen_operator {
 
+namespace {
+
+// The length of the UTF-8 character at the start of `text` when PowerShell reads it as
+// a single quote ('\'', U+2018, U+2019, U+201A, U+201B), else 0.
+std::size_t single_quote_length(std::string_view text) {
+  if (text.starts_with('\'')) return 1;
+  // U+2018..U+201B are E2 80 98..9B in UTF-8.
+  if (text.size() >= 3 && text[0] == '\xE2' && text[1] == '\x80' && text[2] >= '\x98' && text[2] <= '\x9B') {
+    return 3;
+  }
+  return 0;
+}
+
+}  // namespace
+
 std::string powershell_capture_script(std::string_view path) {
   std::string script =
       "Add-Type -AssemblyName System.Windows.Forms;"
@@ -10,9 +25,13 @@ std::string powershell_capture_script(std::string_view path) {
       "$g = [System.Drawing.Graphics]::FromImage($bmp);"
       "$g.CopyFromScreen($_.Bounds.Location, [System.Drawing.Point]::Empty, $_.Bounds.Size);"
       "$bmp.Save('";
-  for (const char c : path) {
-    if (c == '\'') script.push_back('\'');
-    script.push_back(c);
+  std::size_t i = 0;
+  while (i < path.size()) {
+    const std::size_t length = single_quote_length(path.substr(i));
+    const std::string_view piece = path.substr(i, length == 0 ? 1 : length);
+    script += piece;
+    if (length > 0) script += piece;
+    i += piece.size();
   }
   script += "')}";
   return script;
