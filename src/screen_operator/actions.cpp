@@ -3,6 +3,8 @@
 #include "screen_operator/keys.hpp"
 #include "screen_operator/results.hpp"
 #include "screen_operator/runtime.hpp"
+#include "screen_operator/state.hpp"
+#include "support/compat.hpp"
 
 #include <algorithm>
 #include <array>
@@ -57,10 +59,10 @@ void releasing_on_failure(Step&& step, Release&& release) {
   try {
     step();
   } catch (py::error_already_set&) {
-    if (py::object failure = exception_from([&] { release(); })) {
-      kLog.log_exception(support::Level::warning, failure,
+    support::catch_ordinary(release, [](py::error_already_set& failure) {
+      kLog.log_exception(support::Level::warning, failure.value(),
                          [] { return "Could not release what a failed action left pressed"; });
-    }
+    });
     throw;
   }
 }
@@ -160,7 +162,7 @@ py::object type_text(py::object, const Params& params) {
 
 // The input layer's name for one key the model names.
 py::str key_name(const py::str& name) {
-  if (auto text = utf8_of(name)) {
+  if (auto text = support::utf8_view_if_valid(name)) {
     if (auto mapped = mapped_key_name(*text)) {
       return py::str(mapped->data(), mapped->size());
     }
@@ -216,7 +218,7 @@ py::object scroll(py::object self, const Params& params) {
     auto [x, y] = screen_point(self, coordinate);
     gui.attr("moveTo")(x, y, "duration"_a = kApproachGlide);
   }
-  const auto name = utf8_of(direction);
+  const auto name = support::utf8_view_if_valid(direction);
   const bool forward = name && scrolls_forward(*name);
   const py::object steps =
       forward ? py::object(amount) : py::reinterpret_steal<py::object>(PyNumber_Negative(amount.ptr()));
@@ -251,8 +253,8 @@ py::object left_mouse_up(py::object, const Params&) {
 
 py::object cursor_position(py::object self, const Params&) {
   auto [screen_x, screen_y] = unpack_pair(input_layer().attr("position")());
-  const Point api = to_api(state_of(self).geometry.scale_factor, args::to_real(screen_x, "x"),
-                           args::to_real(screen_y, "y"));
+  const Point api =
+      to_api(State(self).scale_factor(), args::to_real(screen_x, "x"), args::to_real(screen_y, "y"));
   return text_result(format("Cursor position: (%lld, %lld)", api.x, api.y));
 }
 
@@ -283,17 +285,18 @@ std::span<const ActionHandler> action_handlers() { return kHandlers; }
 
 py::object execute_action(py::object self, py::str action, py::dict params) {
   self.attr("_ensure_initialized")();
-  py::object result;
-  py::object failure = exception_from([&] {
-    py::object handler = optional_attribute(self, format("_action_%U", action.ptr()));
-    result = handler ? handler(**params) : error_result(format("Unknown action: %U", action.ptr()));
-  });
-  if (failure) {
-    kLog.log_exception(support::Level::error, failure,
-                       [&] { return format("Action %U failed", action.ptr()); });
-    return error_result(format("Action %U failed: %U", action.ptr(), message_of(failure).ptr()));
-  }
-  return result;
+  return support::catch_ordinary(
+      [&]() -> py::object {
+        py::object handler = support::optional_attr(self, format("_action_%U", action.ptr()));
+        return handler ? handler(**params)
+                       : py::object(error_result(format("Unknown action: %U", action.ptr())));
+      },
+      [&](py::error_already_set& error) -> py::object {
+        kLog.log_exception(support::Level::error, error.value(),
+                           [&] { return format("Action %U failed", action.ptr()); });
+        return error_result(
+            format("Action %U failed: %U", action.ptr(), support::exception_text(error.value()).ptr()));
+      });
 }
 
 }  // namespace screen_operator

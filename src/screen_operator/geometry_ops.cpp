@@ -2,6 +2,7 @@
 // scale, the coordinate conversion, the tool definition and the display information.
 #include "screen_operator/executor.hpp"
 #include "screen_operator/runtime.hpp"
+#include "screen_operator/state.hpp"
 
 #include <cstdio>
 #include <string>
@@ -53,8 +54,6 @@ double real_of(const py::int_& value) {
 
 }  // namespace
 
-Executor& state_of(py::handle self) { return self.cast<Executor&>(); }
-
 void set_python_error(const GeometryError& error) {
   PyObject* type = PyExc_ValueError;
   if (error.kind() == GeometryError::Kind::kDivisionByZero) type = PyExc_ZeroDivisionError;
@@ -77,44 +76,46 @@ std::pair<py::object, py::object> unpack_pair(py::handle value) {
 }
 
 void ensure_initialized(py::object self) {
-  Executor& state = state_of(self);
-  if (state.initialized) {
+  if (State(self).initialized()) {
     return;
   }
-  if (py::object failure = exception_from([&] { self.attr("_detect_screen_size")(); })) {
-    kLog.warning([&] {
-      return format("Could not detect screen size: %U. Using defaults.", message_of(failure).ptr());
-    });
-    state.geometry.screen = kDefaultScreenSize;
-    self.attr("_compute_scale")();
-  }
-  state.initialized = true;
+  support::catch_ordinary([&] { self.attr("_detect_screen_size")(); },
+                          [&](py::error_already_set& error) {
+                            kLog.warning([&] {
+                              return format("Could not detect screen size: %U. Using defaults.",
+                                            support::exception_text(error.value()).ptr());
+                            });
+                            State(self).set_screen(kDefaultScreenSize);
+                            self.attr("_compute_scale")();
+                          });
+  State(self).set_initialized(true);
 }
 
 void detect_screen_size(py::object self) {
-  Executor& state = state_of(self);
+  State state(self);
   const py::object system = support::import("platform").attr("system")();
   // A platform that cannot tell its size gets the default, silently.
-  if (exception_from([&] {
+  const ScreenSize screen = support::catch_ordinary(
+      [&] {
         if (system.equal(py::str("Windows"))) {
-          state.geometry.screen = windows_screen_size();
-        } else if (system.equal(py::str("Darwin"))) {
-          state.geometry.screen = macos_screen_size(state.geometry.screen);
-        } else {
-          state.geometry.screen = linux_screen_size();
+          return windows_screen_size();
         }
-      })) {
-    state.geometry.screen = kDefaultScreenSize;
-  }
+        if (system.equal(py::str("Darwin"))) {
+          return macos_screen_size(state.screen());
+        }
+        return linux_screen_size();
+      },
+      [](py::error_already_set&) { return kDefaultScreenSize; });
+  state.set_screen(screen);
   // Outside the platform guard: a size the scale cannot use is for the caller to handle.
   self.attr("_compute_scale")();
 }
 
 void compute_scale(py::object self) {
-  Executor& state = state_of(self);
-  state.geometry = geometry_for(state.geometry.screen);
+  State state(self);
+  const Geometry g = geometry_for(state.screen());
+  state.set_geometry(g);
   kLog.info([&] {
-    const Geometry& g = state.geometry;
     char message[160];
     std::snprintf(message, sizeof message, "Screen: %lldx%lld, API: %lldx%lld, Scale: %.3f", g.screen.width,
                   g.screen.height, g.api.width, g.api.height, g.scale_factor);
@@ -125,7 +126,7 @@ void compute_scale(py::object self) {
 py::tuple to_screen_coords(py::object self, py::handle api_x, py::handle api_y) {
   const py::int_ x = args::to_int(api_x, "api_x");
   const py::int_ y = args::to_int(api_y, "api_y");
-  const Geometry& geometry = state_of(self).geometry;
+  const Geometry geometry = State(self).geometry();
   if (geometry.scale_factor >= 1.0) {
     return py::make_tuple(x, y);
   }
@@ -135,29 +136,31 @@ py::tuple to_screen_coords(py::object self, py::handle api_x, py::handle api_y) 
 
 py::dict tool_definition(py::object self) {
   self.attr("_ensure_initialized")();
-  const Executor& state = state_of(self);
+  const State state(self);
+  const Geometry geometry = state.geometry();
   py::dict definition;
   definition["type"] = "computer_20250124";
   definition["name"] = "computer";
-  definition["display_width_px"] = state.geometry.api.width;
-  definition["display_height_px"] = state.geometry.api.height;
-  if (!state.display_number.is_none()) {
-    definition["display_number"] = state.display_number;
+  definition["display_width_px"] = geometry.api.width;
+  definition["display_height_px"] = geometry.api.height;
+  if (py::object display_number = state.display_number(); !display_number.is_none()) {
+    definition["display_number"] = display_number;
   }
   return definition;
 }
 
 py::dict display_info(py::object self) {
   self.attr("_ensure_initialized")();
-  const Executor& state = state_of(self);
+  const State state(self);
+  const Geometry geometry = state.geometry();
   py::dict info;
-  info["screen_width"] = state.geometry.screen.width;
-  info["screen_height"] = state.geometry.screen.height;
-  info["api_width"] = state.geometry.api.width;
-  info["api_height"] = state.geometry.api.height;
+  info["screen_width"] = geometry.screen.width;
+  info["screen_height"] = geometry.screen.height;
+  info["api_width"] = geometry.api.width;
+  info["api_height"] = geometry.api.height;
   // round(factor, 3) of the runtime, which rounds the decimal value correctly.
-  info["scale_factor"] = py::float_(state.geometry.scale_factor).attr("__round__")(3);
-  info["last_screenshot"] = state.last_screenshot_path;
+  info["scale_factor"] = py::float_(geometry.scale_factor).attr("__round__")(3);
+  info["last_screenshot"] = state.last_screenshot_path();
   return info;
 }
 

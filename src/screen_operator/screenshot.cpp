@@ -4,6 +4,7 @@
 #include "screen_operator/executor.hpp"
 #include "screen_operator/results.hpp"
 #include "screen_operator/runtime.hpp"
+#include "screen_operator/state.hpp"
 
 #include <string>
 
@@ -86,7 +87,7 @@ void write_png_file(const py::str& path, const py::object& png) {
   try {
     file.attr("write")(png);
   } catch (py::error_already_set&) {
-    exception_from([&] { file.attr("close")(); });
+    support::catch_ordinary([&] { file.attr("close")(); }, [](py::error_already_set&) {});
     throw;
   }
   file.attr("close")();
@@ -98,22 +99,23 @@ void write_png_file(const py::str& path, const py::object& png) {
 // scrot run and a PNG round trip. Empty where it does not apply or fails, so a host that
 // replaced the capture still has its replacement called.
 py::object x_screen_grab(const py::handle library_capture) {
-  py::object image;
-  exception_from([&] {
-    auto pyscreeze = py::reinterpret_steal<py::object>(PyImport_GetModule(py::str("pyscreeze").ptr()));
-    if (!pyscreeze || !library_capture.is(pyscreeze.attr("_screenshot_linux"))) {
-      return;
-    }
-    const auto truthy = [&](const char* name) { return support::args::to_bool(pyscreeze.attr(name)); };
-    if (!truthy("GNOMESCREENSHOT_EXISTS") && !(truthy("RUNNING_X11") && truthy("SCROT_EXISTS"))) {
-      return;
-    }
-    py::object display = support::import("os").attr("environ").attr("get")("DISPLAY");
-    if (support::args::to_bool(display)) {
-      image = support::import("PIL.ImageGrab").attr("grab")("xdisplay"_a = display);
-    }
-  });
-  return image;
+  return support::catch_ordinary(
+      [&]() -> py::object {
+        auto pyscreeze = py::reinterpret_steal<py::object>(PyImport_GetModule(py::str("pyscreeze").ptr()));
+        if (!pyscreeze || !library_capture.is(pyscreeze.attr("_screenshot_linux"))) {
+          return py::object();
+        }
+        const auto truthy = [&](const char* name) { return support::args::to_bool(pyscreeze.attr(name)); };
+        if (!truthy("GNOMESCREENSHOT_EXISTS") && !(truthy("RUNNING_X11") && truthy("SCROT_EXISTS"))) {
+          return py::object();
+        }
+        py::object display = support::import("os").attr("environ").attr("get")("DISPLAY");
+        if (!support::args::to_bool(display)) {
+          return py::object();
+        }
+        return support::import("PIL.ImageGrab").attr("grab")("xdisplay"_a = display);
+      },
+      [](py::error_already_set&) { return py::object(); });
 }
 
 py::object capture_screen() {
@@ -156,47 +158,48 @@ CaptureCommand capture_command(const py::object& system, const py::str& path) {
 }  // namespace
 
 py::object take_screenshot(py::object self) {
-  py::object image;
-  if (exception_from([&] { image = capture_screen(); })) {
+  py::object image =
+      support::catch_ordinary(&capture_screen, [](py::error_already_set&) { return py::object(); });
+  if (!image) {
     return self.attr("_fallback_screenshot")();
   }
-  Executor& state = state_of(self);
-  image = scaled_for_model(state.geometry, std::move(image));
+  State state(self);
+  image = scaled_for_model(state.geometry(), std::move(image));
   const py::object png = png_of(image);
   const py::str base64 = base64_of(png);
   const py::str path = screenshot_file();
   // One encoding serves both: the file holds the same pixels as the returned image.
   write_png_file(path, png);
-  state.last_screenshot_path = path;
+  state.set_last_screenshot_path(path);
   return image_result(base64);
 }
 
 py::object fallback_screenshot(py::object self) {
   const py::object system = support::import("platform").attr("system")();
   const py::str path = screenshot_file();
-  py::object result;
-  py::object failure = exception_from([&] {
-    const CaptureCommand command = capture_command(system, path);
-    if (command.argv.empty()) {
-      result = error_result(format("No screenshot method for %S", system.ptr()));
-      return;
-    }
-    support::import("subprocess")
-        .attr("run")(command.argv, "timeout"_a = command.time_limit, "check"_a = true);
-    py::object image = support::import("PIL.Image").attr("open")(path);
-    Executor& state = state_of(self);
-    const py::object png = png_of(scaled_for_model(state.geometry, image));
-    if (state.geometry.scale_factor < 1.0) {
-      write_png_file(path, png);
-    }
-    const py::str base64 = base64_of(png);
-    state.last_screenshot_path = path;
-    result = image_result(base64);
-  });
-  if (failure) {
-    return error_result(format("Screenshot fallback failed: %U", message_of(failure).ptr()));
-  }
-  return result;
+  return support::catch_ordinary(
+      [&]() -> py::object {
+        const CaptureCommand command = capture_command(system, path);
+        if (command.argv.empty()) {
+          return error_result(format("No screenshot method for %S", system.ptr()));
+        }
+        support::import("subprocess")
+            .attr("run")(command.argv, "timeout"_a = command.time_limit, "check"_a = true);
+        py::object image = support::import("PIL.Image").attr("open")(path);
+        State state(self);
+        const Geometry geometry = state.geometry();
+        const py::object png = png_of(scaled_for_model(geometry, image));
+        if (geometry.scale_factor < 1.0) {
+          write_png_file(path, png);
+        }
+        const py::str base64 = base64_of(png);
+        state.set_last_screenshot_path(path);
+        return image_result(base64);
+      },
+      [](py::error_already_set& error) -> py::object {
+        return error_result(
+            format("Screenshot fallback failed: %U", support::exception_text(error.value()).ptr()));
+      });
 }
 
 }  // namespace screen_operator

@@ -74,6 +74,16 @@ def test_an_unwritable_home_fails_through_the_dispatch_guard(screen, gui, home, 
     assert "Action screenshot failed" in caplog.text
 
 
+def test_an_unwritable_latest_png_reads_as_pillow_would_say_it(screen, gui, home):
+    gui.screenshot = lambda: gradient(64, 40)
+    latest_png = home / ".nebrix" / "screenshots" / "latest.png"
+    latest_png.mkdir(parents=True)
+    executor = screen(1280, 800)
+    result = executor.execute_action("screenshot")
+    assert result == {"type": "error", "error": f"Action screenshot failed: [Errno 21] Is a directory: '{latest_png}'"}
+    assert executor.get_display_info()["last_screenshot"] is None
+
+
 class Commands:
     """subprocess.run stand-in: records argv and keyword arguments, writes `image` to the
     last argument (the output file) unless told to fail."""

@@ -91,6 +91,20 @@ def test_a_replaced_capture_is_called(library, grabs, monkeypatch, tmp_path):
     assert grabs == []
 
 
+def test_no_grab_where_the_library_would_not_read_the_x_screen(library, grabs, monkeypatch, tmp_path):
+    """Without scrot or gnome-screenshot pyscreeze cannot capture: the platform command
+    answers, as it did before there was an in-process grab."""
+    import pyscreeze
+
+    monkeypatch.setattr(pyscreeze, "SCROT_EXISTS", False)
+    monkeypatch.setattr(pyscreeze, "GNOMESCREENSHOT_EXISTS", False)
+    monkeypatch.setattr(platform_utils, "get_screen_size_linux", lambda: (1920, 1080))
+    monkeypatch.setenv("HOME", str(tmp_path))
+    result = ScreenOperatorExecutor().execute_action("screenshot")
+    assert decoded(base64.b64decode(result["base64"])).size == (1429, 804)
+    assert grabs == []
+
+
 def test_a_failing_grab_falls_back_to_the_library(library, monkeypatch, tmp_path):
     from PIL import ImageGrab
 
