@@ -3,6 +3,7 @@
 #include "screen_operator/executor.hpp"
 #include "screen_operator/runtime.hpp"
 #include "screen_operator/state.hpp"
+#include "support/keys.hpp"
 
 #include <cstdio>
 #include <string>
@@ -51,6 +52,23 @@ double real_of(const py::int_& value) {
   }
   return real;
 }
+
+struct Keys {
+  support::Interned type{"type"};
+  support::Interned computer_tool_type{"computer_20250124"};
+  support::Interned name{"name"};
+  support::Interned computer{"computer"};
+  support::Interned display_width_px{"display_width_px"};
+  support::Interned display_height_px{"display_height_px"};
+  support::Interned display_number{"display_number"};
+  support::Interned screen_width{"screen_width"};
+  support::Interned screen_height{"screen_height"};
+  support::Interned api_width{"api_width"};
+  support::Interned api_height{"api_height"};
+  support::Interned scale_factor{"scale_factor"};
+  support::Interned last_screenshot{"last_screenshot"};
+};
+const Keys& keys() { return support::interned<Keys>(); }
 
 }  // namespace
 
@@ -138,13 +156,13 @@ py::dict tool_definition(py::object self) {
   self.attr("_ensure_initialized")();
   const State state(self);
   const Geometry geometry = state.geometry();
-  py::dict definition;
-  definition["type"] = "computer_20250124";
-  definition["name"] = "computer";
-  definition["display_width_px"] = geometry.api.width;
-  definition["display_height_px"] = geometry.api.height;
+  const Keys& k = keys();
+  py::dict definition = support::make_dict({{k.type, k.computer_tool_type},
+                                            {k.name, k.computer},
+                                            {k.display_width_px, py::int_(geometry.api.width)},
+                                            {k.display_height_px, py::int_(geometry.api.height)}});
   if (py::object display_number = state.display_number(); !display_number.is_none()) {
-    definition["display_number"] = display_number;
+    support::set_item(definition, k.display_number, display_number);
   }
   return definition;
 }
@@ -153,15 +171,15 @@ py::dict display_info(py::object self) {
   self.attr("_ensure_initialized")();
   const State state(self);
   const Geometry geometry = state.geometry();
-  py::dict info;
-  info["screen_width"] = geometry.screen.width;
-  info["screen_height"] = geometry.screen.height;
-  info["api_width"] = geometry.api.width;
-  info["api_height"] = geometry.api.height;
+  const Keys& k = keys();
   // round(factor, 3) of the runtime, which rounds the decimal value correctly.
-  info["scale_factor"] = py::float_(geometry.scale_factor).attr("__round__")(3);
-  info["last_screenshot"] = state.last_screenshot_path();
-  return info;
+  const py::object rounded_factor = py::float_(geometry.scale_factor).attr("__round__")(3);
+  return support::make_dict({{k.screen_width, py::int_(geometry.screen.width)},
+                             {k.screen_height, py::int_(geometry.screen.height)},
+                             {k.api_width, py::int_(geometry.api.width)},
+                             {k.api_height, py::int_(geometry.api.height)},
+                             {k.scale_factor, rounded_factor},
+                             {k.last_screenshot, state.last_screenshot_path()}});
 }
 
 }  // namespace screen_operator
