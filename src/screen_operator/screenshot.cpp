@@ -17,6 +17,9 @@ namespace {
 constexpr int kBicubic = 3;  // Pillow's Resampling.BICUBIC
 constexpr double kCaptureTimeLimit = 5.0;
 constexpr double kPowershellTimeLimit = 10.0;
+// zlib's fastest level: the PNG comes out about a fifth larger than with Pillow's
+// optimize option and many times faster; it decodes to the same pixels.
+constexpr int kPngCompressLevel = 1;
 
 // ~/.nebrix/screenshots/latest.png as text, its directory created.
 py::str screenshot_file() {
@@ -52,10 +55,6 @@ class BufferView {
  private:
   Py_buffer view_{};
 };
-
-// zlib's fastest level: the PNG comes out about a fifth larger than with Pillow's
-// optimize option and many times faster; it decodes to the same pixels.
-constexpr int kPngCompressLevel = 1;
 
 // The PNG of the image, in a buffer of its own.
 py::object png_of(const py::object& image) {
@@ -102,6 +101,9 @@ py::object x_screen_grab(const py::handle library_capture) {
   return support::catch_ordinary(
       [&]() -> py::object {
         auto pyscreeze = py::reinterpret_steal<py::object>(PyImport_GetModule(py::str("pyscreeze").ptr()));
+        if (!pyscreeze && PyErr_Occurred()) {
+          throw py::error_already_set();
+        }
         if (!pyscreeze || !library_capture.is(pyscreeze.attr("_screenshot_linux"))) {
           return py::object();
         }
