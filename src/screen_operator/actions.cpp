@@ -3,6 +3,8 @@
 #include "screen_operator/keys.hpp"
 #include "screen_operator/results.hpp"
 #include "screen_operator/runtime.hpp"
+#include "screen_operator/state.hpp"
+#include "support/compat.hpp"
 
 #include <algorithm>
 #include <array>
@@ -15,16 +17,16 @@ using namespace py::literals;
 namespace {
 
 // Fixed timings, in seconds.
-constexpr double move_glide = 0.3;
-constexpr double drag_start_glide = 0.1;
-constexpr double drag_end_glide = 0.5;
-constexpr double approach_glide = 0.1;  // before a scroll or a button press
-constexpr double paste_pause = 0.1;
-constexpr double keystroke_interval = 0.02;
-constexpr double longest_wait = 10.0;
-constexpr double longest_hold = 5.0;
+constexpr double kMoveGlide = 0.3;
+constexpr double kDragStartGlide = 0.1;
+constexpr double kDragEndGlide = 0.5;
+constexpr double kApproachGlide = 0.1;  // before a scroll or a button press
+constexpr double kPastePause = 0.1;
+constexpr double kKeystrokeInterval = 0.02;
+constexpr double kLongestWait = 10.0;
+constexpr double kLongestHold = 5.0;
 
-constexpr Py_ssize_t typed_preview_length = 50;
+constexpr Py_ssize_t kTypedPreviewLength = 50;
 
 py::module_ input_layer() { return support::import("pyautogui"); }
 
@@ -57,10 +59,10 @@ void releasing_on_failure(Step&& step, Release&& release) {
   try {
     step();
   } catch (py::error_already_set&) {
-    if (py::object failure = exception_from([&] { release(); })) {
-      logger.log_exception(support::Level::warning, failure,
-                           [] { return "Could not release what a failed action left pressed"; });
-    }
+    support::catch_ordinary(release, [](py::error_already_set& failure) {
+      kLog.log_exception(support::Level::warning, failure.value(),
+                         [] { return "Could not release what a failed action left pressed"; });
+    });
     throw;
   }
 }
@@ -84,25 +86,25 @@ py::object point_at(py::object self, const Params& params, const PointerAction& 
   return text_result(format("%s (%S, %S)", pointer.done, x.ptr(), y.ptr()));
 }
 
-constexpr PointerAction left_click{
+constexpr PointerAction kLeftClick{
     "left_click", "Clicked at",
     [](const py::module_& gui, const py::object& x, const py::object& y) { gui.attr("click")(x, y); }};
-constexpr PointerAction right_click{
+constexpr PointerAction kRightClick{
     "right_click", "Right-clicked at",
     [](const py::module_& gui, const py::object& x, const py::object& y) { gui.attr("rightClick")(x, y); }};
-constexpr PointerAction middle_click{
+constexpr PointerAction kMiddleClick{
     "middle_click", "Middle-clicked at",
     [](const py::module_& gui, const py::object& x, const py::object& y) { gui.attr("middleClick")(x, y); }};
-constexpr PointerAction double_click{
+constexpr PointerAction kDoubleClick{
     "double_click", "Double-clicked at",
     [](const py::module_& gui, const py::object& x, const py::object& y) { gui.attr("doubleClick")(x, y); }};
-constexpr PointerAction triple_click{"triple_click", "Triple-clicked at",
+constexpr PointerAction kTripleClick{"triple_click", "Triple-clicked at",
                                      [](const py::module_& gui, const py::object& x, const py::object& y) {
                                        gui.attr("click")(x, y, "clicks"_a = 3);
                                      }};
-constexpr PointerAction mouse_move{"mouse_move", "Moved cursor to",
+constexpr PointerAction kMouseMove{"mouse_move", "Moved cursor to",
                                    [](const py::module_& gui, const py::object& x, const py::object& y) {
-                                     gui.attr("moveTo")(x, y, "duration"_a = move_glide);
+                                     gui.attr("moveTo")(x, y, "duration"_a = kMoveGlide);
                                    }};
 
 template <const PointerAction& pointer>
@@ -122,11 +124,11 @@ py::object drag(py::object self, const Params& params) {
   py::module_ gui = input_layer();
   auto [start_x, start_y] = screen_point(self, start);
   auto [end_x, end_y] = screen_point(self, end);
-  gui.attr("moveTo")(start_x, start_y, "duration"_a = drag_start_glide);
+  gui.attr("moveTo")(start_x, start_y, "duration"_a = kDragStartGlide);
   gui.attr("mouseDown")();
   // Structured bindings are captured through initializers: Clang before 16 cannot capture them.
   releasing_on_failure(
-      [&gui, x = end_x, y = end_y] { gui.attr("moveTo")(x, y, "duration"_a = drag_end_glide); },
+      [&gui, x = end_x, y = end_y] { gui.attr("moveTo")(x, y, "duration"_a = kDragEndGlide); },
       [&] { gui.attr("mouseUp")(); });
   gui.attr("mouseUp")();
   return text_result(
@@ -145,14 +147,14 @@ py::object type_text(py::object, const Params& params) {
     // Pasting is fast and keeps characters that have no key on this keyboard layout.
     support::import("pyperclip").attr("copy")(text);
     gui.attr("hotkey")(on_macos() ? "command" : "ctrl", "v");
-    sleep_for(paste_pause);
+    sleep_for(kPastePause);
   } catch (py::error_already_set& error) {
     if (!error.matches(PyExc_ImportError)) throw;
-    gui.attr("write")(text, "interval"_a = keystroke_interval);
+    gui.attr("write")(text, "interval"_a = kKeystrokeInterval);
   }
-  const bool shortened = PyUnicode_GET_LENGTH(text.ptr()) > typed_preview_length;
+  const bool shortened = PyUnicode_GET_LENGTH(text.ptr()) > kTypedPreviewLength;
   py::object preview =
-      py::reinterpret_steal<py::object>(PyUnicode_Substring(text.ptr(), 0, typed_preview_length));
+      py::reinterpret_steal<py::object>(PyUnicode_Substring(text.ptr(), 0, kTypedPreviewLength));
   if (!preview) {
     throw py::error_already_set();
   }
@@ -161,7 +163,7 @@ py::object type_text(py::object, const Params& params) {
 
 // The input layer's name for one key the model names.
 py::str key_name(const py::str& name) {
-  if (auto text = utf8_of(name)) {
+  if (auto text = support::utf8_view_if_valid(name)) {
     if (auto mapped = mapped_key_name(*text)) {
       return py::str(mapped->data(), mapped->size());
     }
@@ -185,7 +187,7 @@ py::object press_key(py::object, const Params& params) {
   py::list keys;
   for (py::handle part : text.attr("split")(plus)) {
     py::str key = key_name(part.attr("strip")());
-    keys.append(macos && key.equal(py::str("ctrl")) ? py::str(mac_control_key.data(), mac_control_key.size())
+    keys.append(macos && key.equal(py::str("ctrl")) ? py::str(kMacControlKey.data(), kMacControlKey.size())
                                                     : key);
   }
   gui.attr("hotkey")(*keys);
@@ -201,7 +203,7 @@ py::object hold_key(py::object, const Params& params) {
   py::module_ gui = input_layer();
   const py::str key = text.attr("lower")();
   gui.attr("keyDown")(key);
-  releasing_on_failure([&] { sleep_for(std::min(duration, longest_hold)); }, [&] { gui.attr("keyUp")(key); });
+  releasing_on_failure([&] { sleep_for(std::min(duration, kLongestHold)); }, [&] { gui.attr("keyUp")(key); });
   gui.attr("keyUp")(key);
   return text_result(format("Held %U for %Rs", key.ptr(), py::float_(duration).ptr()));
 }
@@ -215,9 +217,9 @@ py::object scroll(py::object self, const Params& params) {
   py::module_ gui = input_layer();
   if (coordinate) {
     auto [x, y] = screen_point(self, coordinate);
-    gui.attr("moveTo")(x, y, "duration"_a = approach_glide);
+    gui.attr("moveTo")(x, y, "duration"_a = kApproachGlide);
   }
-  const auto name = utf8_of(direction);
+  const auto name = support::utf8_view_if_valid(direction);
   const bool forward = name && scrolls_forward(*name);
   const py::object steps =
       forward ? py::object(amount) : py::reinterpret_steal<py::object>(PyNumber_Negative(amount.ptr()));
@@ -229,7 +231,7 @@ py::object scroll(py::object self, const Params& params) {
 }
 
 py::object wait(py::object, const Params& params) {
-  const double duration = std::min(params[0] ? args::to_real(params[0], "duration") : 1.0, longest_wait);
+  const double duration = std::min(params[0] ? args::to_real(params[0], "duration") : 1.0, kLongestWait);
   sleep_for(duration);
   return text_result(format("Waited %Rs", py::float_(duration).ptr()));
 }
@@ -239,7 +241,7 @@ py::object left_mouse_down(py::object self, const Params& params) {
   py::module_ gui = input_layer();
   if (coordinate) {
     auto [x, y] = screen_point(self, coordinate);
-    gui.attr("moveTo")(x, y, "duration"_a = approach_glide);
+    gui.attr("moveTo")(x, y, "duration"_a = kApproachGlide);
   }
   gui.attr("mouseDown")();
   return text_result(py::str("Left mouse button down"));
@@ -252,60 +254,50 @@ py::object left_mouse_up(py::object, const Params&) {
 
 py::object cursor_position(py::object self, const Params&) {
   auto [screen_x, screen_y] = unpack_pair(input_layer().attr("position")());
-  const Point api = to_api(state_of(self).geometry.scale_factor, args::to_real(screen_x, "x"),
-                           args::to_real(screen_y, "y"));
+  const Point api =
+      to_api(State(self).scale_factor(), args::to_real(screen_x, "x"), args::to_real(screen_y, "y"));
   return text_result(format("Cursor position: (%lld, %lld)", api.x, api.y));
 }
 
 py::object screenshot(py::object self, const Params&) { return take_screenshot(std::move(self)); }
 
-using args::Signature;
-
-const std::array<ActionHandler, 16> handlers{{
-    {"_action_screenshot", Signature("_action_screenshot", {}), &screenshot},
-    {"_action_left_click", Signature("_action_left_click", {{"coordinate", false}}),
-     &pointer_handler<left_click>},
-    {"_action_right_click", Signature("_action_right_click", {{"coordinate", false}}),
-     &pointer_handler<right_click>},
-    {"_action_middle_click", Signature("_action_middle_click", {{"coordinate", false}}),
-     &pointer_handler<middle_click>},
-    {"_action_double_click", Signature("_action_double_click", {{"coordinate", false}}),
-     &pointer_handler<double_click>},
-    {"_action_triple_click", Signature("_action_triple_click", {{"coordinate", false}}),
-     &pointer_handler<triple_click>},
-    {"_action_mouse_move", Signature("_action_mouse_move", {{"coordinate", false}}),
-     &pointer_handler<mouse_move>},
-    {"_action_left_click_drag",
-     Signature("_action_left_click_drag", {{"start_coordinate", false}, {"coordinate", false}}), &drag},
-    {"_action_type", Signature("_action_type", {{"text", false}}), &type_text},
-    {"_action_key", Signature("_action_key", {{"text", false}}), &press_key},
-    {"_action_scroll",
-     Signature("_action_scroll", {{"coordinate", false}, {"direction", false}, {"amount", false}}), &scroll},
-    {"_action_wait", Signature("_action_wait", {{"duration", false}}), &wait},
-    {"_action_hold_key", Signature("_action_hold_key", {{"text", false}, {"duration", false}}), &hold_key},
-    {"_action_left_mouse_down", Signature("_action_left_mouse_down", {{"coordinate", false}}),
-     &left_mouse_down},
-    {"_action_left_mouse_up", Signature("_action_left_mouse_up", {}), &left_mouse_up},
-    {"_action_cursor_position", Signature("_action_cursor_position", {}), &cursor_position},
+const std::array<ActionHandler, 16> kHandlers{{
+    {"_action_screenshot", {}, &screenshot},
+    {"_action_left_click", {{"coordinate", false}}, &pointer_handler<kLeftClick>},
+    {"_action_right_click", {{"coordinate", false}}, &pointer_handler<kRightClick>},
+    {"_action_middle_click", {{"coordinate", false}}, &pointer_handler<kMiddleClick>},
+    {"_action_double_click", {{"coordinate", false}}, &pointer_handler<kDoubleClick>},
+    {"_action_triple_click", {{"coordinate", false}}, &pointer_handler<kTripleClick>},
+    {"_action_mouse_move", {{"coordinate", false}}, &pointer_handler<kMouseMove>},
+    {"_action_left_click_drag", {{"start_coordinate", false}, {"coordinate", false}}, &drag},
+    {"_action_type", {{"text", false}}, &type_text},
+    {"_action_key", {{"text", false}}, &press_key},
+    {"_action_scroll", {{"coordinate", false}, {"direction", false}, {"amount", false}}, &scroll},
+    {"_action_wait", {{"duration", false}}, &wait},
+    {"_action_hold_key", {{"text", false}, {"duration", false}}, &hold_key},
+    {"_action_left_mouse_down", {{"coordinate", false}}, &left_mouse_down},
+    {"_action_left_mouse_up", {}, &left_mouse_up},
+    {"_action_cursor_position", {}, &cursor_position},
 }};
 
 }  // namespace
 
-std::span<const ActionHandler> action_handlers() { return handlers; }
+std::span<const ActionHandler> action_handlers() { return kHandlers; }
 
 py::object execute_action(py::object self, py::str action, py::dict params) {
   self.attr("_ensure_initialized")();
-  py::object result;
-  py::object failure = exception_from([&] {
-    py::object handler = optional_attribute(self, format("_action_%U", action.ptr()));
-    result = handler ? handler(**params) : error_result(format("Unknown action: %U", action.ptr()));
-  });
-  if (failure) {
-    logger.log_exception(support::Level::error, failure,
-                         [&] { return format("Action %U failed", action.ptr()); });
-    return error_result(format("Action %U failed: %U", action.ptr(), message_of(failure).ptr()));
-  }
-  return result;
+  return support::catch_ordinary(
+      [&]() -> py::object {
+        py::object handler = support::optional_attr(self, format("_action_%U", action.ptr()));
+        return handler ? handler(**params)
+                       : py::object(error_result(format("Unknown action: %U", action.ptr())));
+      },
+      [&](py::error_already_set& error) -> py::object {
+        kLog.log_exception(support::Level::error, error.value(),
+                           [&] { return format("Action %U failed", action.ptr()); });
+        return error_result(
+            format("Action %U failed: %U", action.ptr(), support::exception_text(error.value()).ptr()));
+      });
 }
 
 }  // namespace screen_operator

@@ -8,9 +8,9 @@
 
 namespace screen_operator {
 
-// A PowerShell script that saves the primary screen as an image at `path`. The path
-// stands between single quotes, each of its own quotes doubled, so no path can end the
-// literal early.
+// A PowerShell script that saves the primary screen as an image at `path` (UTF-8). The
+// path stands between single quotes, each character PowerShell takes for a single quote
+// (', U+2018, U+2019, U+201A, U+201B) doubled, so no path can end the literal early.
 std::string powershell_capture_script(std::string_view path);
 
 // RFC 4648 base64 with the standard alphabet and "=" padding, no line breaks.

@@ -1,4 +1,4 @@
-// ScreenOperatorExecutor: its state and the Python-facing operations on it.
+// ScreenOperatorExecutor: the Python-facing operations on it (its state: state.hpp).
 //
 // The operations take the Python object (`self`) and reach the executor's other methods
 // through it, as methods of a Python class would, so a subclass or a test that patches
@@ -8,52 +8,21 @@
 
 #include "screen_operator/geometry.hpp"
 #include "support/args.hpp"
+#include "support/errors.hpp"
 #include "support/log.hpp"
 
+#include <initializer_list>
 #include <span>
 #include <utility>
 #include <vector>
 
 namespace screen_operator {
 
-inline const support::Logger logger("nebrix.pc.screen_operator");
-
-struct Executor {
-  explicit Executor(py::object display_number_) : display_number(std::move(display_number_)) {}
-
-  py::object display_number;  // int or None: announced in the tool definition
-  Geometry geometry;
-  bool initialized = false;
-  py::object last_screenshot_path = py::none();  // str or None
-};
-
-Executor& state_of(py::handle self);
+inline constexpr support::Logger kLog("nebrix.pc.screen_operator");
 
 // Sets the Python error that matches a failure of the geometry arithmetic
 // (ZeroDivisionError, ValueError or OverflowError).
 void set_python_error(const GeometryError& error);
-
-// Runs `body`; an Exception it raises (a Python one, or a C++ one turned into Python's)
-// comes back as the exception object instead of propagating, an empty object when
-// there was none. BaseExceptions such as KeyboardInterrupt still propagate.
-template <class Body>
-py::object exception_from(Body&& body) {
-  try {
-    body();
-    return py::object();
-  } catch (py::error_already_set& error) {
-    if (!error.matches(PyExc_Exception)) throw;
-    return error.value();
-  } catch (const GeometryError& failure) {
-    set_python_error(failure);
-    return py::error_already_set().value();
-  } catch (...) {
-    support::set_error_from_current_exception();
-    py::error_already_set error;
-    if (!error.matches(PyExc_Exception)) throw error;
-    return error.value();
-  }
-}
 
 // Two items out of an iterable, as `a, b = value` unpacks it.
 std::pair<py::object, py::object> unpack_pair(py::handle value);
@@ -71,9 +40,14 @@ py::object execute_action(py::object self, py::str action, py::dict params);
 
 using Params = std::vector<py::object>;  // bound by name; empty where left out
 struct ActionHandler {
+  using Run = py::object (*)(py::object self, const Params& params);
+  // `name` is the method's name, also the one its argument errors show.
+  ActionHandler(const char* name_, std::initializer_list<support::args::Parameter> parameters, Run run_)
+      : name(name_), signature(name_, parameters), run(run_) {}
+
   const char* name;
   support::args::Signature signature;
-  py::object (*run)(py::object self, const Params& params);
+  Run run;
 };
 std::span<const ActionHandler> action_handlers();
 

@@ -13,19 +13,19 @@ namespace {
 // Python's int(float): truncation, with its errors for values that have no integer.
 double truncated(double value) {
   if (std::isnan(value)) {
-    throw GeometryError(GeometryError::Kind::domain, "cannot convert float NaN to integer");
+    throw GeometryError(GeometryError::Kind::kDomain, "cannot convert float NaN to integer");
   }
   if (std::isinf(value)) {
-    throw GeometryError(GeometryError::Kind::overflow, "cannot convert float infinity to integer");
+    throw GeometryError(GeometryError::Kind::kOverflow, "cannot convert float infinity to integer");
   }
   return std::trunc(value);
 }
 
 long long to_integer(double value) {
   const double whole = truncated(value);
-  constexpr double limit = 9223372036854775808.0;  // 2^63, exact in a double
-  if (!(whole < limit && whole >= -limit)) {
-    throw GeometryError(GeometryError::Kind::overflow, "integer too large for a screen coordinate");
+  constexpr double kLimit = 9223372036854775808.0;  // 2^63, exact in a double
+  if (!(whole < kLimit && whole >= -kLimit)) {
+    throw GeometryError(GeometryError::Kind::kOverflow, "integer too large for a screen coordinate");
   }
   return static_cast<long long>(whole);
 }
@@ -83,14 +83,14 @@ long long parse_integer(std::string_view text) {
 double scale_factor_for(ScreenSize size) {
   const long long long_edge = std::max(size.width, size.height);
   if (long_edge == 0 || size.width == 0 || size.height == 0) {
-    throw GeometryError(GeometryError::Kind::division_by_zero, "division by zero");
+    throw GeometryError(GeometryError::Kind::kDivisionByZero, "division by zero");
   }
   if (size.width < 0 || size.height < 0) {
-    throw GeometryError(GeometryError::Kind::domain, "math domain error");
+    throw GeometryError(GeometryError::Kind::kDomain, "math domain error");
   }
   const double total_pixels = static_cast<double>(size.width) * static_cast<double>(size.height);
-  const double long_edge_scale = static_cast<double>(api_max_long_edge) / static_cast<double>(long_edge);
-  const double total_pixels_scale = std::sqrt(static_cast<double>(api_max_total_pixels) / total_pixels);
+  const double long_edge_scale = static_cast<double>(kApiMaxLongEdge) / static_cast<double>(long_edge);
+  const double total_pixels_scale = std::sqrt(static_cast<double>(kApiMaxTotalPixels) / total_pixels);
   return std::min({1.0, long_edge_scale, total_pixels_scale});
 }
 
@@ -104,7 +104,7 @@ Geometry geometry_for(ScreenSize screen) {
 
 Point to_screen_scaled(const Geometry& geometry, double api_x, double api_y) {
   if (geometry.scale_factor == 0.0) {
-    throw GeometryError(GeometryError::Kind::division_by_zero, "float division by zero");
+    throw GeometryError(GeometryError::Kind::kDivisionByZero, "float division by zero");
   }
   return Point{clamp_to_extent(api_x / geometry.scale_factor, geometry.screen.width),
                clamp_to_extent(api_y / geometry.scale_factor, geometry.screen.height)};

@@ -8,8 +8,8 @@
 
 namespace screen_operator {
 
-inline constexpr long long api_max_long_edge = 1568;
-inline constexpr long long api_max_total_pixels = 1150000;
+inline constexpr long long kApiMaxLongEdge = 1568;
+inline constexpr long long kApiMaxTotalPixels = 1150000;
 
 struct ScreenSize {
   long long width = 0;
@@ -17,11 +17,11 @@ struct ScreenSize {
 };
 
 // Used whenever the real size cannot be detected.
-inline constexpr ScreenSize default_screen_size{1920, 1080};
+inline constexpr ScreenSize kDefaultScreenSize{1920, 1080};
 
 class GeometryError : public std::runtime_error {
  public:
-  enum class Kind { division_by_zero, domain, overflow };
+  enum class Kind { kDivisionByZero, kDomain, kOverflow };
   GeometryError(Kind kind, const char* message) : std::runtime_error(message), kind_(kind) {}
   Kind kind() const { return kind_; }
 

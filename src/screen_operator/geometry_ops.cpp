@@ -2,6 +2,8 @@
 // scale, the coordinate conversion, the tool definition and the display information.
 #include "screen_operator/executor.hpp"
 #include "screen_operator/runtime.hpp"
+#include "screen_operator/state.hpp"
+#include "support/keys.hpp"
 
 #include <cstdio>
 #include <string>
@@ -30,13 +32,13 @@ ScreenSize macos_screen_size(ScreenSize current) {
           .attr("run")(command, "capture_output"_a = true, "text"_a = true, "timeout"_a = 5);
   const py::str output = args::to_str(completed.attr("stdout"), "stdout");
   const ScreenSize size = scan_display_resolution(output.cast<std::string>(), current);
-  return size.width == 0 ? default_screen_size : size;
+  return size.width == 0 ? kDefaultScreenSize : size;
 }
 
 ScreenSize linux_screen_size() {
   py::object size = support::import("nebrix.pc.platform_utils").attr("get_screen_size_linux")();
   if (!args::to_bool(size)) {
-    return default_screen_size;
+    return kDefaultScreenSize;
   }
   auto [width, height] = unpack_pair(size);
   return ScreenSize{args::to_long(width, "width"), args::to_long(height, "height")};
@@ -51,14 +53,29 @@ double real_of(const py::int_& value) {
   return real;
 }
 
-}  // namespace
+struct Keys {
+  support::Interned type{"type"};
+  support::Interned computer_tool_type{"computer_20250124"};
+  support::Interned name{"name"};
+  support::Interned computer{"computer"};
+  support::Interned display_width_px{"display_width_px"};
+  support::Interned display_height_px{"display_height_px"};
+  support::Interned display_number{"display_number"};
+  support::Interned screen_width{"screen_width"};
+  support::Interned screen_height{"screen_height"};
+  support::Interned api_width{"api_width"};
+  support::Interned api_height{"api_height"};
+  support::Interned scale_factor{"scale_factor"};
+  support::Interned last_screenshot{"last_screenshot"};
+};
+const Keys& keys() { return support::interned<Keys>(); }
 
-Executor& state_of(py::handle self) { return self.cast<Executor&>(); }
+}  // namespace
 
 void set_python_error(const GeometryError& error) {
   PyObject* type = PyExc_ValueError;
-  if (error.kind() == GeometryError::Kind::division_by_zero) type = PyExc_ZeroDivisionError;
-  if (error.kind() == GeometryError::Kind::overflow) type = PyExc_OverflowError;
+  if (error.kind() == GeometryError::Kind::kDivisionByZero) type = PyExc_ZeroDivisionError;
+  if (error.kind() == GeometryError::Kind::kOverflow) type = PyExc_OverflowError;
   PyErr_SetString(type, error.what());
 }
 
@@ -77,44 +94,46 @@ std::pair<py::object, py::object> unpack_pair(py::handle value) {
 }
 
 void ensure_initialized(py::object self) {
-  Executor& state = state_of(self);
-  if (state.initialized) {
+  if (State(self).initialized()) {
     return;
   }
-  if (py::object failure = exception_from([&] { self.attr("_detect_screen_size")(); })) {
-    logger.warning([&] {
-      return format("Could not detect screen size: %U. Using defaults.", message_of(failure).ptr());
-    });
-    state.geometry.screen = default_screen_size;
-    self.attr("_compute_scale")();
-  }
-  state.initialized = true;
+  support::catch_ordinary([&] { self.attr("_detect_screen_size")(); },
+                          [&](py::error_already_set& error) {
+                            kLog.warning([&] {
+                              return format("Could not detect screen size: %U. Using defaults.",
+                                            support::exception_text(error.value()).ptr());
+                            });
+                            State(self).set_screen(kDefaultScreenSize);
+                            self.attr("_compute_scale")();
+                          });
+  State(self).set_initialized(true);
 }
 
 void detect_screen_size(py::object self) {
-  Executor& state = state_of(self);
+  State state(self);
   const py::object system = support::import("platform").attr("system")();
   // A platform that cannot tell its size gets the default, silently.
-  if (exception_from([&] {
+  const ScreenSize screen = support::catch_ordinary(
+      [&] {
         if (system.equal(py::str("Windows"))) {
-          state.geometry.screen = windows_screen_size();
-        } else if (system.equal(py::str("Darwin"))) {
-          state.geometry.screen = macos_screen_size(state.geometry.screen);
-        } else {
-          state.geometry.screen = linux_screen_size();
+          return windows_screen_size();
         }
-      })) {
-    state.geometry.screen = default_screen_size;
-  }
+        if (system.equal(py::str("Darwin"))) {
+          return macos_screen_size(state.screen());
+        }
+        return linux_screen_size();
+      },
+      [](py::error_already_set&) { return kDefaultScreenSize; });
+  state.set_screen(screen);
   // Outside the platform guard: a size the scale cannot use is for the caller to handle.
   self.attr("_compute_scale")();
 }
 
 void compute_scale(py::object self) {
-  Executor& state = state_of(self);
-  state.geometry = geometry_for(state.geometry.screen);
-  logger.info([&] {
-    const Geometry& g = state.geometry;
+  State state(self);
+  const Geometry g = geometry_for(state.screen());
+  state.set_geometry(g);
+  kLog.info([&] {
     char message[160];
     std::snprintf(message, sizeof message, "Screen: %lldx%lld, API: %lldx%lld, Scale: %.3f", g.screen.width,
                   g.screen.height, g.api.width, g.api.height, g.scale_factor);
@@ -125,7 +144,7 @@ void compute_scale(py::object self) {
 py::tuple to_screen_coords(py::object self, py::handle api_x, py::handle api_y) {
   const py::int_ x = args::to_int(api_x, "api_x");
   const py::int_ y = args::to_int(api_y, "api_y");
-  const Geometry& geometry = state_of(self).geometry;
+  const Geometry geometry = State(self).geometry();
   if (geometry.scale_factor >= 1.0) {
     return py::make_tuple(x, y);
   }
@@ -135,30 +154,32 @@ py::tuple to_screen_coords(py::object self, py::handle api_x, py::handle api_y) 
 
 py::dict tool_definition(py::object self) {
   self.attr("_ensure_initialized")();
-  const Executor& state = state_of(self);
-  py::dict definition;
-  definition["type"] = "computer_20250124";
-  definition["name"] = "computer";
-  definition["display_width_px"] = state.geometry.api.width;
-  definition["display_height_px"] = state.geometry.api.height;
-  if (!state.display_number.is_none()) {
-    definition["display_number"] = state.display_number;
+  const State state(self);
+  const Geometry geometry = state.geometry();
+  const Keys& k = keys();
+  py::dict definition = support::make_dict({{k.type, k.computer_tool_type},
+                                            {k.name, k.computer},
+                                            {k.display_width_px, py::int_(geometry.api.width)},
+                                            {k.display_height_px, py::int_(geometry.api.height)}});
+  if (py::object display_number = state.display_number(); !display_number.is_none()) {
+    support::set_item(definition, k.display_number, display_number);
   }
   return definition;
 }
 
 py::dict display_info(py::object self) {
   self.attr("_ensure_initialized")();
-  const Executor& state = state_of(self);
-  py::dict info;
-  info["screen_width"] = state.geometry.screen.width;
-  info["screen_height"] = state.geometry.screen.height;
-  info["api_width"] = state.geometry.api.width;
-  info["api_height"] = state.geometry.api.height;
+  const State state(self);
+  const Geometry geometry = state.geometry();
+  const Keys& k = keys();
   // round(factor, 3) of the runtime, which rounds the decimal value correctly.
-  info["scale_factor"] = py::float_(state.geometry.scale_factor).attr("__round__")(3);
-  info["last_screenshot"] = state.last_screenshot_path;
-  return info;
+  const py::object rounded_factor = py::float_(geometry.scale_factor).attr("__round__")(3);
+  return support::make_dict({{k.screen_width, py::int_(geometry.screen.width)},
+                             {k.screen_height, py::int_(geometry.screen.height)},
+                             {k.api_width, py::int_(geometry.api.width)},
+                             {k.api_height, py::int_(geometry.api.height)},
+                             {k.scale_factor, rounded_factor},
+                             {k.last_screenshot, state.last_screenshot_path()}});
 }
 
 }  // namespace screen_operator

@@ -7,7 +7,7 @@ namespace screen_operator {
 
 namespace {
 
-constexpr std::array<std::pair<std::string_view, std::string_view>, 27> key_map{{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 27> kKeyMap{{
     {"Return", "enter"},        {"return", "enter"},       {"Enter", "enter"},    {"BackSpace", "backspace"},
     {"Backspace", "backspace"}, {"Delete", "delete"},      {"Escape", "escape"},  {"Tab", "tab"},
     {"space", "space"},         {"Space", "space"},        {"Up", "up"},          {"Down", "down"},
@@ -20,7 +20,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 27> key_map{
 }  // namespace
 
 std::optional<std::string_view> mapped_key_name(std::string_view name) {
-  for (const auto& [given, pressed] : key_map) {
+  for (const auto& [given, pressed] : kKeyMap) {
     if (given == name) return pressed;
   }
   return std::nullopt;

@@ -12,7 +12,7 @@ namespace screen_operator {
 std::optional<std::string_view> mapped_key_name(std::string_view name);
 
 // On macOS the model's "ctrl" in a combination means the command key.
-inline constexpr std::string_view mac_control_key = "command";
+inline constexpr std::string_view kMacControlKey = "command";
 
 // "left" and "right" scroll horizontally; every other direction vertically.
 bool scrolls_horizontally(std::string_view direction);

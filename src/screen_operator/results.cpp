@@ -1,26 +1,35 @@
 #include "screen_operator/results.hpp"
 
+#include "support/keys.hpp"
+
 namespace screen_operator {
 
 namespace {
 
-py::dict result(const char* type, const char* key, py::handle value) {
-  py::dict result;
-  result["type"] = type;
-  result[key] = value;
-  return result;
-}
+struct Keys {
+  support::Interned type{"type"};
+  support::Interned text{"text"};
+  support::Interned error{"error"};
+  support::Interned image{"image"};
+  support::Interned base64{"base64"};
+  support::Interned media_type{"media_type"};
+  support::Interned image_png{"image/png"};
+};
+const Keys& keys() { return support::interned<Keys>(); }
 
 }  // namespace
 
-py::dict text_result(py::handle text) { return result("text", "text", text); }
+py::dict text_result(py::handle text) {
+  return support::make_dict({{keys().type, keys().text}, {keys().text, text}});
+}
 
-py::dict error_result(py::handle error) { return result("error", "error", error); }
+py::dict error_result(py::handle error) {
+  return support::make_dict({{keys().type, keys().error}, {keys().error, error}});
+}
 
 py::dict image_result(py::handle base64) {
-  py::dict image = result("image", "base64", base64);
-  image["media_type"] = "image/png";
-  return image;
+  return support::make_dict(
+      {{keys().type, keys().image}, {keys().base64, base64}, {keys().media_type, keys().image_png}});
 }
 
 }  // namespace screen_operator

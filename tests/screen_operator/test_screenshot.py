@@ -5,6 +5,8 @@ from __future__ import annotations
 
 import base64
 import io
+import json
+import os
 import subprocess
 import sys
 from pathlib import Path
@@ -70,6 +72,16 @@ def test_an_unwritable_home_fails_through_the_dispatch_guard(screen, gui, home, 
     result = screen(1280, 800).execute_action("screenshot")
     assert result["type"] == "error" and result["error"].startswith("Action screenshot failed: ")
     assert "Action screenshot failed" in caplog.text
+
+
+def test_an_unwritable_latest_png_reads_as_pillow_would_say_it(screen, gui, home):
+    gui.screenshot = lambda: gradient(64, 40)
+    latest_png = home / ".nebrix" / "screenshots" / "latest.png"
+    latest_png.mkdir(parents=True)
+    executor = screen(1280, 800)
+    result = executor.execute_action("screenshot")
+    assert result == {"type": "error", "error": f"Action screenshot failed: [Errno 21] Is a directory: '{latest_png}'"}
+    assert executor.get_display_info()["last_screenshot"] is None
 
 
 class Commands:
@@ -198,3 +210,67 @@ def test_capture_errors_fall_back_silently(screen, gui, commands, home, monkeypa
     assert decoded(screen(1920, 1080).execute_action("screenshot")).size == (1429, 804)
     assert len(commands.runs) == 1
     assert caplog.text == ""
+
+
+# PowerShell ends a single-quoted string at any of these characters, unless the next
+# character is one of them too: then the pair stands for the second one.
+POWERSHELL_QUOTES = "'\u2018\u2019\u201a\u201b"
+
+FAKE_POWERSHELL = f'''#!{sys.executable}
+"""Records its arguments; reads the path out of $bmp.Save('...') the way PowerShell
+tokenizes a single-quoted string and copies $NEBRIX_TEST_IMAGE there. Anything after the
+string but ")}}" would be more script: that fails as a parse error would."""
+import json, os, shutil, sys
+
+QUOTES = {POWERSHELL_QUOTES!r}
+script = sys.argv[-1]
+with open(os.environ["NEBRIX_TEST_RECORD"], "w", encoding="utf-8") as record:
+    head, found, rest = script.partition("$bmp.Save(")
+    path, i = [], 1
+    if found and rest[:1] in QUOTES:
+        while i < len(rest):
+            c = rest[i]
+            i += 1
+            if c in QUOTES:
+                if i < len(rest) and rest[i] in QUOTES:
+                    c = rest[i]
+                    i += 1
+                else:
+                    break
+            path.append(c)
+    json.dump({{"argv": sys.argv[1:], "head": head, "path": "".join(path), "tail": rest[i:]}}, record)
+if rest[i:] != ")}}":
+    sys.exit("ParserError: unexpected token")
+shutil.copyfile(os.environ["NEBRIX_TEST_IMAGE"], "".join(path))
+'''
+
+
+@pytest.mark.parametrize("name", [
+    "O'Brien", "O\u2019Brien", "\u2018quoted\u2019 \u201alow\u201b", "''\u2019\u2019'",
+    "x\u2019);Start-Process calc;(\u2019", "x');Start-Process calc;('",
+])
+def test_powershell_reads_back_the_path_it_was_given(screen, monkeypatch, tmp_path, system, name):
+    monkeypatch.setitem(sys.modules, "pyautogui", None)
+    bin_dir = tmp_path / "bin"
+    bin_dir.mkdir()
+    fake = bin_dir / "powershell"
+    fake.write_text(FAKE_POWERSHELL, encoding="utf-8")
+    fake.chmod(0o755)
+    monkeypatch.setenv("PATH", f"{bin_dir}{os.pathsep}{os.environ['PATH']}")
+    gradient(1920, 1080).save(tmp_path / "screen.png")
+    monkeypatch.setenv("NEBRIX_TEST_IMAGE", str(tmp_path / "screen.png"))
+    monkeypatch.setenv("NEBRIX_TEST_RECORD", str(tmp_path / "record.json"))
+    home = tmp_path / name
+    home.mkdir()
+    monkeypatch.setenv("HOME", str(home))
+    executor = screen(1920, 1080)
+    system("Windows")
+
+    assert decoded(executor.execute_action("screenshot")).size == (1429, 804)
+    record = json.loads((tmp_path / "record.json").read_text(encoding="utf-8"))
+    assert record["path"] == latest(home)
+    assert record["argv"][0] == "-Command" and len(record["argv"]) == 2
+    assert record["head"] == ("Add-Type -AssemblyName System.Windows.Forms;[System.Windows.Forms.Screen]::PrimaryScreen"
+                              " | ForEach-Object {$bmp = New-Object System.Drawing.Bitmap($_.Bounds.Width, "
+                              "$_.Bounds.Height);$g = [System.Drawing.Graphics]::FromImage($bmp);$g.CopyFromScreen("
+                              "$_.Bounds.Location, [System.Drawing.Point]::Empty, $_.Bounds.Size);")
