@@ -10,7 +10,7 @@ namespace source_inspector {
 
 namespace {
 
-constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 // The file's bytes as text: UTF-8 with undecodable bytes replaced, \r\n and lone \r
 // read as \n. A leading byte order mark is dropped, as the interpreter does when it
@@ -22,8 +22,8 @@ py::object decode_source(py::handle data) {
     throw py::error_already_set();
   }
   std::string_view raw(bytes, static_cast<std::size_t>(size));
-  if (raw.substr(0, UTF8_BOM.size()) == UTF8_BOM) {
-    raw.remove_prefix(UTF8_BOM.size());
+  if (raw.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+    raw.remove_prefix(kUtf8Bom.size());
   }
   std::string translated;
   if (raw.find('\r') != std::string_view::npos) {

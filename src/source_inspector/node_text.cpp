@@ -9,18 +9,18 @@ namespace source_inspector {
 
 namespace {
 
-constexpr IndentStrip DOCSTRING_INDENT =
+constexpr IndentStrip kDocstringIndent =
 #if PY_VERSION_HEX >= 0x030D0000
-    IndentStrip::SpacesOnly;
+    IndentStrip::kSpacesOnly;
 #else
-    IndentStrip::AnyWhitespace;
+    IndentStrip::kAnyWhitespace;
 #endif
 
-constexpr LineTableStyle LINE_TABLE =
+constexpr LineTableStyle kLineTable =
 #if PY_VERSION_HEX >= 0x030D0000
-    LineTableStyle::TruncatedWithEmptyTail;
+    LineTableStyle::kTruncatedWithEmptyTail;
 #else
-    LineTableStyle::Complete;
+    LineTableStyle::kComplete;
 #endif
 
 py::object decode(std::string_view utf8, ByteRange range) {
@@ -72,7 +72,7 @@ py::object from_code_points(std::u32string_view text) {
 std::optional<std::u32string> docstring(AstSchema& schema, py::handle node) {
   const Strings& names = strings();
   NodeKind kind = schema.kind_of(node);
-  if (!is_function(kind) && kind != NodeKind::ClassDef && kind != NodeKind::Module) {
+  if (!is_function(kind) && kind != NodeKind::kClassDef && kind != NodeKind::kModule) {
     throw py::type_error("'" + std::string(py::str(py::type::handle_of(node).attr("__name__"))) +
                          "' can't have docstrings");
   }
@@ -81,18 +81,18 @@ std::optional<std::u32string> docstring(AstSchema& schema, py::handle node) {
     return std::nullopt;
   }
   py::object first = body[py::int_(0)];
-  if (schema.kind_of(first) != NodeKind::Expr) {
+  if (schema.kind_of(first) != NodeKind::kExpr) {
     return std::nullopt;
   }
   py::object value = py::getattr(first, names.value);
-  if (schema.kind_of(value) != NodeKind::Constant) {
+  if (schema.kind_of(value) != NodeKind::kConstant) {
     return std::nullopt;
   }
   py::object text = py::getattr(value, names.value);
   if (!PyUnicode_Check(text.ptr())) {
     return std::nullopt;
   }
-  return clean_docstring(code_points_of(text), DOCSTRING_INDENT);
+  return clean_docstring(code_points_of(text), kDocstringIndent);
 }
 
 }  // namespace
@@ -113,7 +113,7 @@ const SourceLines& SegmentReader::lines() {
   if (!lines_) {
     std::string_view utf8 = support::utf8_view(source_);
     py::gil_scoped_release unlocked;
-    lines_.emplace(utf8, LINE_TABLE);
+    lines_.emplace(utf8, kLineTable);
   }
   return *lines_;
 }

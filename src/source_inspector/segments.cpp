@@ -56,7 +56,7 @@ std::optional<SegmentPieces> SourceLines::locate(long long lineno, long long end
   const long long first_index = lineno - 1;
   const long long last_index = end_lineno - 1;
   long long count = static_cast<long long>(starts_.size());
-  if (style_ == LineTableStyle::TruncatedWithEmptyTail) {
+  if (style_ == LineTableStyle::kTruncatedWithEmptyTail) {
     count = std::clamp(last_index + 1, 0LL, count + 1);
   }
   // Python list indexing: negative indices count from the end.

@@ -13,7 +13,7 @@ namespace source_inspector {
 
 // The runtime's line table: up to 3.12 the lines with their breaks; from 3.13 one more,
 // empty, line at the end, and only the lines up to the node's last one are listed.
-enum class LineTableStyle { Complete, TruncatedWithEmptyTail };
+enum class LineTableStyle { kComplete, kTruncatedWithEmptyTail };
 
 struct ByteRange {
   std::size_t begin;
