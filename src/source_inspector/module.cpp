@@ -32,7 +32,8 @@ PYBIND11_MODULE(source_inspector, m) {
   m.doc() = "Source-inspection worker: analyses Python files and answers JSON commands line by line.";
 
   m.def("parse_file", &parse_file, py::arg("path"),
-        "Reads and parses a file: (tree, source, None), or (None, '', error text).");
+        "Reads and parses a file: (tree, source, None), or (None, '', error text). Only regular files of at "
+        "most 64 MB are read.");
   m.def(
       "find_functions",
       [](py::object tree, py::object source) { return with_source(tree, source).functions(); },
