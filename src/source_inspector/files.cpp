@@ -3,6 +3,7 @@
 #include "source_inspector/strings.hpp"
 #include "support/errors.hpp"
 
+#include <climits>
 #include <string>
 #include <string_view>
 
@@ -10,7 +11,18 @@ namespace source_inspector {
 
 namespace {
 
-constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// Larger files are refused rather than read: no source file comes near it, and a bound
+// keeps a wrong path (a disk image, a log) from exhausting the worker's memory.
+constexpr long long kSizeLimit = 64LL * 1024 * 1024;
+
+// The longest path the system opens (a longer one fails with ENAMETOOLONG).
+#if defined(_WIN32)
+constexpr Py_ssize_t kPathLimit = 32767;  // UTF-16 units of a long path
+#else
+constexpr Py_ssize_t kPathLimit = PATH_MAX;  // bytes, the terminating NUL included
+#endif
 
 // The file's bytes as text: UTF-8 with undecodable bytes replaced, \r\n and lone \r
 // read as \n. A leading byte order mark is dropped, as the interpreter does when it
@@ -22,8 +34,8 @@ py::object decode_source(py::handle data) {
     throw py::error_already_set();
   }
   std::string_view raw(bytes, static_cast<std::size_t>(size));
-  if (raw.substr(0, UTF8_BOM.size()) == UTF8_BOM) {
-    raw.remove_prefix(UTF8_BOM.size());
+  if (raw.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+    raw.remove_prefix(kUtf8Bom.size());
   }
   std::string translated;
   if (raw.find('\r') != std::string_view::npos) {
@@ -47,10 +59,27 @@ py::object decode_source(py::handle data) {
   return py::reinterpret_steal<py::object>(text);
 }
 
-py::object read_bytes(const py::object& path) {
+// Whether the system could open `path` at all: resolving a path of a million
+// components takes quadratic time only to fail at the open. A path the file system
+// encoding cannot take is left to fail where it did.
+bool within_path_limit(const py::str& path) {
+#if defined(_WIN32)
+  return PyUnicode_GET_LENGTH(path.ptr()) < kPathLimit;
+#else
+  return support::catch_ordinary(
+      [&] {
+        py::bytes encoded = support::import("os").attr("fsencode")(path);
+        return PyBytes_GET_SIZE(encoded.ptr()) < kPathLimit;
+      },
+      [](py::error_already_set&) { return true; });
+#endif
+}
+
+// At most `limit` bytes of the file.
+py::object read_bytes(const py::object& path, long long limit) {
   py::object file = support::import("io").attr("open")(path, "rb");
   try {
-    py::object data = file.attr("read")();
+    py::object data = file.attr("read")(limit);
     file.attr("close")();
     return data;
   } catch (...) {
@@ -69,12 +98,36 @@ py::str error_text(const py::error_already_set& error) {
 
 ParsedFile parse_file(const py::str& path) {
   try {
-    py::object resolved =
-        support::import("pathlib").attr("Path")(path).attr("expanduser")().attr("resolve")();
+    py::object expanded = support::import("pathlib").attr("Path")(path).attr("expanduser")();
+    if (!within_path_limit(py::str(expanded))) {
+      return failure(py::str("File not found: ") + path);
+    }
+    py::object resolved = expanded.attr("resolve")();
     if (!resolved.attr("exists")().cast<bool>()) {
       return failure(py::str("File not found: ") + path);
     }
-    py::object source = decode_source(read_bytes(resolved));
+    // Only regular files are read: a FIFO would block the worker, a device would never
+    // end. A directory fails at the open, as it always has.
+    py::object status = support::import("os").attr("stat")(resolved);
+    py::module_ stat = support::import("stat");
+    py::object mode = status.attr("st_mode");
+    if (!stat.attr("S_ISREG")(mode).cast<bool>() && !stat.attr("S_ISDIR")(mode).cast<bool>()) {
+      return failure(py::str("Not a regular file: ") + path);
+    }
+    py::object too_large = py::str("File too large: {} (more than 64 MB)").format(path);
+    const int oversized =
+        PyObject_RichCompareBool(status.attr("st_size").ptr(), py::int_(kSizeLimit).ptr(), Py_GT);
+    if (oversized < 0) {
+      throw py::error_already_set();
+    }
+    if (oversized == 1) {
+      return failure(too_large);
+    }
+    py::object data = read_bytes(resolved, kSizeLimit + 1);
+    if (static_cast<long long>(py::len(data)) > kSizeLimit) {  // it grew since the stat
+      return failure(too_large);
+    }
+    py::object source = decode_source(data);
     py::object tree = support::import("ast").attr("parse")(source, py::arg("filename") = py::str(resolved));
     return {std::move(tree), std::move(source), py::none()};
   } catch (...) {

@@ -12,7 +12,8 @@ struct ParsedFile {
 };
 
 // Never raises for file or syntax problems (nor for any other ordinary error); `path`
-// must be a str.
+// must be a str. Only regular files of at most 64 MB are read: anything else (a FIFO,
+// a device) is refused without being opened.
 ParsedFile parse_file(const py::str& path);
 
 // The text of an ordinary error for a response: str(error), or its type's name where

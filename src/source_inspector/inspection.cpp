@@ -7,9 +7,9 @@ namespace source_inspector {
 
 namespace {
 
-constexpr std::size_t DOCSTRING_LIMIT = 200;
-constexpr std::size_t MODULE_DOCSTRING_LIMIT = 300;
-constexpr std::size_t TOP_IMPORT_COUNT = 10;
+constexpr std::size_t kDocstringLimit = 200;
+constexpr std::size_t kModuleDocstringLimit = 300;
+constexpr std::size_t kTopImportCount = 10;
 
 py::object attribute(py::handle node, const py::object& name) { return py::getattr(node, name); }
 
@@ -78,7 +78,7 @@ py::object Inspection::function_record(const FunctionNode& function) {
     decorators.append(segments_.text_or_empty(decorator));
   }
   support::set_item(record, names.decorators, decorators);
-  support::set_item(record, names.docstring, docstring_prefix(schema_, node, DOCSTRING_LIMIT));
+  support::set_item(record, names.docstring, docstring_prefix(schema_, node, kDocstringLimit));
   support::set_item(record, names.is_method, py::bool_(function.is_method));
   return record;
 }
@@ -100,9 +100,9 @@ py::object Inspection::class_record(py::handle node) {
     NodeKind kind = schema_.kind_of(statement);
     if (is_function(kind)) {
       methods.append(attribute(statement, names.name));
-    } else if (kind == NodeKind::Assign) {
+    } else if (kind == NodeKind::kAssign) {
       for (py::handle target : attribute(statement, names.targets)) {
-        if (schema_.kind_of(target) == NodeKind::Name) {
+        if (schema_.kind_of(target) == NodeKind::kName) {
           attributes.append(attribute(target, names.id));
         }
       }
@@ -110,7 +110,7 @@ py::object Inspection::class_record(py::handle node) {
   }
   support::set_item(record, names.methods, methods);
   support::set_item(record, names.attributes, attributes);
-  support::set_item(record, names.docstring, docstring_prefix(schema_, node, DOCSTRING_LIMIT));
+  support::set_item(record, names.docstring, docstring_prefix(schema_, node, kDocstringLimit));
   support::set_item(record, names.method_count, size(py::len(methods)));
   return record;
 }
@@ -144,7 +144,7 @@ py::list Inspection::imports() {
   const Strings& names = strings();
   py::list records;
   for (const py::object& node : index().imports) {
-    const bool from_import = schema_.kind_of(node) == NodeKind::ImportFrom;
+    const bool from_import = schema_.kind_of(node) == NodeKind::kImportFrom;
     py::object module;
     if (from_import) {
       module = attribute(node, names.module);
@@ -236,13 +236,13 @@ py::dict Inspection::symbols() {
   py::list constants;
   for (const py::object& node : index().top_level) {
     NodeKind kind = schema_.kind_of(node);
-    if (is_function(kind) || kind == NodeKind::ClassDef) {
-      (kind == NodeKind::ClassDef ? classes : functions)
+    if (is_function(kind) || kind == NodeKind::kClassDef) {
+      (kind == NodeKind::kClassDef ? classes : functions)
           .append(name_and_line(names, attribute(node, names.name), attribute(node, names.lineno)));
-    } else if (kind == NodeKind::Assign) {
+    } else if (kind == NodeKind::kAssign) {
       py::object line = attribute(node, names.lineno);
       for (py::handle target : attribute(node, names.targets)) {
-        if (schema_.kind_of(target) == NodeKind::Name) {
+        if (schema_.kind_of(target) == NodeKind::kName) {
           py::object name = attribute(target, names.id);
           (is_upper(names, name) ? constants : variables).append(name_and_line(names, name, line));
         }
@@ -313,7 +313,7 @@ py::dict Inspection::summary(py::handle path) {
   }
   py::list top_imports;
   for (py::handle record : import_records) {
-    if (py::len(top_imports) == TOP_IMPORT_COUNT) {
+    if (py::len(top_imports) == kTopImportCount) {
       break;
     }
     top_imports.append(support::dict_item(py::reinterpret_borrow<py::dict>(record), names.module));
@@ -325,8 +325,7 @@ py::dict Inspection::summary(py::handle path) {
   support::set_item(summary, names.code_lines, size(counts.total - counts.comment - counts.blank));
   support::set_item(summary, names.comment_lines, size(counts.comment));
   support::set_item(summary, names.blank_lines, size(counts.blank));
-  support::set_item(summary, names.module_docstring,
-                    docstring_prefix(schema_, tree_, MODULE_DOCSTRING_LIMIT));
+  support::set_item(summary, names.module_docstring, docstring_prefix(schema_, tree_, kModuleDocstringLimit));
   support::set_item(summary, names.function_count, size(py::len(function_records)));
   support::set_item(summary, names.class_count, size(py::len(class_records)));
   support::set_item(summary, names.import_count, size(py::len(import_records)));

@@ -7,9 +7,9 @@
 
 namespace {
 
-using source_inspector::CALLEES;
-using source_inspector::DECISION_POINTS;
 using source_inspector::Inspection;
+using source_inspector::kCallees;
+using source_inspector::kDecisionPoints;
 using support::args::to_str;
 
 // An inspection of a tree and its source text (checked to be a str).
@@ -32,7 +32,8 @@ PYBIND11_MODULE(source_inspector, m) {
   m.doc() = "Source-inspection worker: analyses Python files and answers JSON commands line by line.";
 
   m.def("parse_file", &parse_file, py::arg("path"),
-        "Reads and parses a file: (tree, source, None), or (None, '', error text).");
+        "Reads and parses a file: (tree, source, None), or (None, '', error text). Only regular files of at "
+        "most 64 MB are read.");
   m.def(
       "find_functions",
       [](py::object tree, py::object source) { return with_source(tree, source).functions(); },
@@ -48,19 +49,19 @@ PYBIND11_MODULE(source_inspector, m) {
       py::arg("source"), "The TODO, FIXME, HACK, XXX, NOTE and BUG comments, line by line.");
   m.def(
       "calculate_complexity",
-      [](py::object tree) { return without_source(tree, DECISION_POINTS).complexity(); }, py::arg("tree"),
+      [](py::object tree) { return without_source(tree, kDecisionPoints).complexity(); }, py::arg("tree"),
       "The complexity score and rating of every function.");
   m.def(
       "extract_symbols", [](py::object tree) { return without_source(tree).symbols(); }, py::arg("tree"),
       "The module-level functions, classes, variables and constants.");
   m.def(
-      "build_call_graph", [](py::object tree) { return without_source(tree, CALLEES).call_graph(); },
+      "build_call_graph", [](py::object tree) { return without_source(tree, kCallees).call_graph(); },
       py::arg("tree"), "Each function's name mapped to the sorted names it calls.");
   m.def(
       "summarize_file",
       [](py::object path, py::object tree, py::object source) {
         py::str path_text = to_str(path, "path");
-        return with_source(tree, source, DECISION_POINTS).summary(path_text);
+        return with_source(tree, source, kDecisionPoints).summary(path_text);
       },
       py::arg("path"), py::arg("tree"), py::arg("source"),
       "Line counts, counts of every record kind and more.");

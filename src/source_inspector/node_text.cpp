@@ -4,23 +4,25 @@
 #include "support/compat.hpp"
 
 #include <algorithm>
+#include <climits>
+#include <variant>
 
 namespace source_inspector {
 
 namespace {
 
-constexpr IndentStrip DOCSTRING_INDENT =
+constexpr IndentStrip kDocstringIndent =
 #if PY_VERSION_HEX >= 0x030D0000
-    IndentStrip::SpacesOnly;
+    IndentStrip::kSpacesOnly;
 #else
-    IndentStrip::AnyWhitespace;
+    IndentStrip::kAnyWhitespace;
 #endif
 
-constexpr LineTableStyle LINE_TABLE =
+constexpr LineTableStyle kLineTable =
 #if PY_VERSION_HEX >= 0x030D0000
-    LineTableStyle::TruncatedWithEmptyTail;
+    LineTableStyle::kTruncatedWithEmptyTail;
 #else
-    LineTableStyle::Complete;
+    LineTableStyle::kComplete;
 #endif
 
 py::object decode(std::string_view utf8, ByteRange range) {
@@ -32,14 +34,30 @@ py::object decode(std::string_view utf8, ByteRange range) {
   return py::reinterpret_steal<py::object>(text);
 }
 
-// A line number, used as the runtime uses it: `lineno - 1`.
-long long line_number(const py::object& value) {
+void check_line_number(const py::object& value) {
   if (!PyLong_Check(value.ptr())) {
     throw py::type_error("unsupported operand type(s) for -: '" + support::type_name(value) + "' and 'int'");
   }
-  return value.cast<long long>();
 }
 
+// A line number as the runtime uses it: `lineno - 1`, as a list index.
+LineIndex line_index(const py::object& lineno) {
+  py::object index = py::reinterpret_steal<py::object>(PyNumber_Subtract(lineno.ptr(), py::int_(1).ptr()));
+  if (!index) {
+    throw py::error_already_set();
+  }
+  int overflow = 0;
+  long long value = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+  if (value == -1 && PyErr_Occurred()) {
+    throw py::error_already_set();
+  }
+  if (overflow != 0) {
+    return {overflow > 0 ? LLONG_MAX : LLONG_MIN, false};
+  }
+  return {value, true};
+}
+
+// A column as a bytes slice bound: beyond 64 bits it acts as the nearest 64-bit value.
 Column column(const py::object& value) {
   if (value.is_none()) {
     return std::nullopt;
@@ -47,7 +65,15 @@ Column column(const py::object& value) {
   if (!PyLong_Check(value.ptr())) {
     throw py::type_error("slice indices must be integers or None or have an __index__ method");
   }
-  return value.cast<long long>();
+  int overflow = 0;
+  long long bound = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+  if (bound == -1 && PyErr_Occurred()) {
+    throw py::error_already_set();
+  }
+  if (overflow != 0) {
+    return overflow > 0 ? LLONG_MAX : LLONG_MIN;
+  }
+  return bound;
 }
 
 std::u32string code_points_of(py::handle text) {
@@ -72,7 +98,7 @@ py::object from_code_points(std::u32string_view text) {
 std::optional<std::u32string> docstring(AstSchema& schema, py::handle node) {
   const Strings& names = strings();
   NodeKind kind = schema.kind_of(node);
-  if (!is_function(kind) && kind != NodeKind::ClassDef && kind != NodeKind::Module) {
+  if (!is_function(kind) && kind != NodeKind::kClassDef && kind != NodeKind::kModule) {
     throw py::type_error("'" + std::string(py::str(py::type::handle_of(node).attr("__name__"))) +
                          "' can't have docstrings");
   }
@@ -81,18 +107,18 @@ std::optional<std::u32string> docstring(AstSchema& schema, py::handle node) {
     return std::nullopt;
   }
   py::object first = body[py::int_(0)];
-  if (schema.kind_of(first) != NodeKind::Expr) {
+  if (schema.kind_of(first) != NodeKind::kExpr) {
     return std::nullopt;
   }
   py::object value = py::getattr(first, names.value);
-  if (schema.kind_of(value) != NodeKind::Constant) {
+  if (schema.kind_of(value) != NodeKind::kConstant) {
     return std::nullopt;
   }
   py::object text = py::getattr(value, names.value);
   if (!PyUnicode_Check(text.ptr())) {
     return std::nullopt;
   }
-  return clean_docstring(code_points_of(text), DOCSTRING_INDENT);
+  return clean_docstring(code_points_of(text), kDocstringIndent);
 }
 
 }  // namespace
@@ -113,7 +139,7 @@ const SourceLines& SegmentReader::lines() {
   if (!lines_) {
     std::string_view utf8 = support::utf8_view(source_);
     py::gil_scoped_release unlocked;
-    lines_.emplace(utf8, LINE_TABLE);
+    lines_.emplace(utf8, kLineTable);
   }
   return *lines_;
 }
@@ -133,13 +159,19 @@ py::object SegmentReader::segment(py::handle node) {
   if (!lineno || !col_offset) {
     return py::none();
   }
-  long long first_line = line_number(lineno);
-  long long last_line = line_number(end_lineno);
-  std::optional<SegmentPieces> pieces =
-      lines().locate(first_line, last_line, column(col_offset), column(end_col_offset));
-  if (!pieces) {
-    throw py::index_error("list index out of range");
+  check_line_number(lineno);
+  check_line_number(end_lineno);
+  const int one_line = PyObject_RichCompareBool(end_lineno.ptr(), lineno.ptr(), Py_EQ);
+  if (one_line < 0) {
+    throw py::error_already_set();
   }
+  std::variant<SegmentPieces, SegmentError> located = lines().locate(
+      line_index(lineno), line_index(end_lineno), one_line == 1, column(col_offset), column(end_col_offset));
+  if (const SegmentError* error = std::get_if<SegmentError>(&located)) {
+    throw py::index_error(*error == SegmentError::kTooLarge ? "cannot fit 'int' into an index-sized integer"
+                                                            : "list index out of range");
+  }
+  const SegmentPieces* pieces = &std::get<SegmentPieces>(located);
   std::string_view utf8 = support::utf8_view(source_);
   py::object first = decode(utf8, pieces->first);
   if (!pieces->last) {

@@ -51,19 +51,22 @@ ByteRange SourceLines::line(std::size_t index) const {
   return {starts_[index], end};
 }
 
-std::optional<SegmentPieces> SourceLines::locate(long long lineno, long long end_lineno, Column col_offset,
-                                                 Column end_col_offset) const {
-  const long long first_index = lineno - 1;
-  const long long last_index = end_lineno - 1;
+std::variant<SegmentPieces, SegmentError> SourceLines::locate(LineIndex first_index, LineIndex last_index,
+                                                              bool one_line, Column col_offset,
+                                                              Column end_col_offset) const {
   long long count = static_cast<long long>(starts_.size());
-  if (style_ == LineTableStyle::TruncatedWithEmptyTail) {
-    count = std::clamp(last_index + 1, 0LL, count + 1);
+  if (style_ == LineTableStyle::kTruncatedWithEmptyTail) {
+    // The table holds `end_lineno` lines at most (none for end_lineno <= 0).
+    count = std::clamp(last_index.value, -1LL, count) + 1;
   }
   // Python list indexing: negative indices count from the end.
-  auto resolve = [count](long long index) -> std::optional<std::size_t> {
-    long long resolved = index < 0 ? index + count : index;
+  auto resolve = [count](LineIndex index) -> std::variant<std::size_t, SegmentError> {
+    if (!index.fits) {
+      return SegmentError::kTooLarge;
+    }
+    long long resolved = index.value < 0 ? index.value + count : index.value;
     if (resolved < 0 || resolved >= count) {
-      return std::nullopt;
+      return SegmentError::kOutOfRange;
     }
     return static_cast<std::size_t>(resolved);
   };
@@ -72,22 +75,23 @@ std::optional<SegmentPieces> SourceLines::locate(long long lineno, long long end
     return static_cast<std::size_t>(std::clamp(resolved, 0LL, count));
   };
 
-  std::optional<std::size_t> first_line = resolve(first_index);
-  if (!first_line) {
-    return std::nullopt;
+  std::variant<std::size_t, SegmentError> first_line = resolve(first_index);
+  if (const SegmentError* error = std::get_if<SegmentError>(&first_line)) {
+    return *error;
   }
-  if (last_index == first_index) {
-    ByteRange only = slice(line(*first_line), col_offset, end_col_offset);
+  if (one_line) {
+    ByteRange only = slice(line(std::get<std::size_t>(first_line)), col_offset, end_col_offset);
     return SegmentPieces{only, {only.end, only.end}, std::nullopt};
   }
-  std::optional<std::size_t> last_line = resolve(last_index);
-  if (!last_line) {
-    return std::nullopt;
+  std::variant<std::size_t, SegmentError> last_line = resolve(last_index);
+  if (const SegmentError* error = std::get_if<SegmentError>(&last_line)) {
+    return *error;
   }
-  ByteRange first = slice(line(*first_line), col_offset, std::nullopt);
-  ByteRange last = slice(line(*last_line), std::nullopt, end_col_offset);
-  std::size_t middle_from = slice_index(first_index + 1);
-  std::size_t middle_to = slice_index(last_index);
+  ByteRange first = slice(line(std::get<std::size_t>(first_line)), col_offset, std::nullopt);
+  ByteRange last = slice(line(std::get<std::size_t>(last_line)), std::nullopt, end_col_offset);
+  // Both indices resolved, so both fit and neither is the largest value: no overflow.
+  std::size_t middle_from = slice_index(first_index.value + 1);
+  std::size_t middle_to = slice_index(last_index.value);
   ByteRange middle{first.end, first.end};
   if (middle_to > middle_from) {
     middle = {line(middle_from).begin, line(middle_to - 1).end};

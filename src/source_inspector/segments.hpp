@@ -7,13 +7,14 @@
 #include <cstddef>
 #include <optional>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace source_inspector {
 
 // The runtime's line table: up to 3.12 the lines with their breaks; from 3.13 one more,
 // empty, line at the end, and only the lines up to the node's last one are listed.
-enum class LineTableStyle { Complete, TruncatedWithEmptyTail };
+enum class LineTableStyle { kComplete, kTruncatedWithEmptyTail };
 
 struct ByteRange {
   std::size_t begin;
@@ -30,16 +31,29 @@ struct SegmentPieces {
 };
 
 // A column offset of a node: a Python int, or None (a bytes slice bound left open).
+// Slice bounds beyond 64 bits act as the nearest 64-bit value.
 using Column = std::optional<long long>;
+
+// A line index (`lineno - 1`) as list indexing takes it: one beyond 64 bits cannot be
+// an index at all, and stands here as the nearest 64-bit value.
+struct LineIndex {
+  long long value;
+  bool fits = true;
+};
+
+// Why the runtime raises IndexError: "list index out of range", or "cannot fit 'int'
+// into an index-sized integer".
+enum class SegmentError { kOutOfRange, kTooLarge };
 
 class SourceLines {
  public:
   SourceLines(std::string_view utf8, LineTableStyle style);
 
-  // The pieces for a node at (lineno, col_offset) .. (end_lineno, end_col_offset), or
-  // nothing where the runtime raises IndexError ("list index out of range").
-  std::optional<SegmentPieces> locate(long long lineno, long long end_lineno, Column col_offset,
-                                      Column end_col_offset) const;
+  // The pieces for a node whose lines (`lineno - 1`, `end_lineno - 1`; `one_line` when
+  // they are the same integer) and columns are given, or the IndexError the runtime
+  // raises for them.
+  std::variant<SegmentPieces, SegmentError> locate(LineIndex first_index, LineIndex last_index, bool one_line,
+                                                   Column col_offset, Column end_col_offset) const;
 
  private:
   // Line `index` (0-based, already resolved) as a byte range.

@@ -13,8 +13,8 @@ Strings::Strings() {
   for (int i = 0; i < 4; ++i) {
     ratings[i] = support::intern(std::string(1, letters[i]).c_str());
   }
-  for (std::size_t i = 0; i < std::size(TODO_MARKERS); ++i) {
-    todo_markers[i] = support::intern(std::string(TODO_MARKERS[i]).c_str());
+  for (std::size_t i = 0; i < std::size(kTodoMarkers); ++i) {
+    todo_markers[i] = support::intern(std::string(kTodoMarkers[i]).c_str());
   }
 }
 

@@ -84,7 +84,7 @@ struct Strings {
   support::Interned quit{"quit"};
   support::Interned analyze{"analyze"};
   py::object ratings[4];       // "A", "B", "C", "F"
-  py::object todo_markers[6];  // TODO_MARKERS
+  py::object todo_markers[6];  // kTodoMarkers
 
   Strings();
 

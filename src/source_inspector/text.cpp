@@ -70,9 +70,9 @@ std::size_t skip_spaces(const Unit* text, std::size_t position, std::size_t end)
 template <class Unit>
 std::size_t match_marker(const Unit* text, std::size_t position, std::size_t end, std::size_t& marker_end,
                          bool& ascii) {
-  constexpr std::size_t none = std::size(TODO_MARKERS);
-  for (std::size_t marker = 0; marker < none; ++marker) {
-    std::string_view word = TODO_MARKERS[marker];
+  constexpr std::size_t kNoMarker = std::size(kTodoMarkers);
+  for (std::size_t marker = 0; marker < kNoMarker; ++marker) {
+    std::string_view word = kTodoMarkers[marker];
     if (end - position < word.size()) {
       continue;
     }
@@ -90,12 +90,12 @@ std::size_t match_marker(const Unit* text, std::size_t position, std::size_t end
     // boundary ends the attempt at this '#'.
     std::size_t after = position + word.size();
     if (after < end && is_word(text[after])) {
-      return none;
+      return kNoMarker;
     }
     marker_end = after;
     return marker;
   }
-  return none;
+  return kNoMarker;
 }
 
 }  // namespace
@@ -137,7 +137,7 @@ std::vector<TodoMatch> find_todo_comments(const CodePoints& text, const std::vec
         std::size_t marker_end = 0;
         bool ascii = true;
         std::size_t marker = match_marker(units, marker_start, line.end, marker_end, ascii);
-        if (marker == std::size(TODO_MARKERS)) {
+        if (marker == std::size(kTodoMarkers)) {
           continue;
         }
         std::size_t text_start = marker_end;
@@ -174,7 +174,7 @@ LineCounts count_lines(const CodePoints& text, const std::vector<LineSpan>& line
 
 std::u32string clean_docstring(std::u32string_view doc, IndentStrip strip) {
   auto strippable = [strip](char32_t c) {
-    return strip == IndentStrip::SpacesOnly ? c == U' ' : is_space(c);
+    return strip == IndentStrip::kSpacesOnly ? c == U' ' : is_space(c);
   };
 
   // expandtabs(8), then split at '\n' only.

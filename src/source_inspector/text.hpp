@@ -38,13 +38,13 @@ struct TodoMatch {
   std::size_t marker_end;
   std::size_t text_start;
   std::size_t text_end;
-  // Which of TODO_MARKERS matched, and whether the matched letters were all ASCII (its
+  // Which of kTodoMarkers matched, and whether the matched letters were all ASCII (its
   // upper case is then that word; otherwise it needs the runtime's str.upper()).
   std::size_t marker;
   bool marker_is_ascii;
 };
 
-inline constexpr std::string_view TODO_MARKERS[] = {"TODO", "FIXME", "HACK", "XXX", "NOTE", "BUG"};
+inline constexpr std::string_view kTodoMarkers[] = {"TODO", "FIXME", "HACK", "XXX", "NOTE", "BUG"};
 
 // The first match in each line of: #\s*(TODO|FIXME|HACK|XXX|NOTE|BUG)\b[:\s]*(.*)
 // with re.IGNORECASE and the re module's Unicode classes.
@@ -63,7 +63,7 @@ bool is_space(char32_t c);
 
 // How docstring indentation is stripped: the runtime's inspect.cleandoc strips any
 // whitespace up to 3.12 and only spaces from 3.13 on.
-enum class IndentStrip { AnyWhitespace, SpacesOnly };
+enum class IndentStrip { kAnyWhitespace, kSpacesOnly };
 
 // inspect.cleandoc: tabs expanded, the common indentation of the lines after the first
 // removed, the first line's indentation removed, leading and trailing empty lines dropped.

@@ -11,33 +11,33 @@ namespace source_inspector {
 namespace {
 
 // The node classes by kind, checked in this order.
-constexpr std::pair<const char*, NodeKind> NODE_CLASSES[] = {
-    {"Module", NodeKind::Module},
-    {"FunctionDef", NodeKind::FunctionDef},
-    {"AsyncFunctionDef", NodeKind::AsyncFunctionDef},
-    {"ClassDef", NodeKind::ClassDef},
-    {"Import", NodeKind::Import},
-    {"ImportFrom", NodeKind::ImportFrom},
-    {"Assign", NodeKind::Assign},
-    {"Expr", NodeKind::Expr},
-    {"Constant", NodeKind::Constant},
-    {"Name", NodeKind::Name},
-    {"Attribute", NodeKind::Attribute},
-    {"Call", NodeKind::Call},
-    {"BoolOp", NodeKind::BoolOp},
-    {"If", NodeKind::If},
-    {"While", NodeKind::While},
-    {"For", NodeKind::For},
-    {"AsyncFor", NodeKind::AsyncFor},
-    {"ExceptHandler", NodeKind::ExceptHandler},
-    {"Assert", NodeKind::Assert},
-    {"ListComp", NodeKind::ListComp},
-    {"SetComp", NodeKind::SetComp},
-    {"DictComp", NodeKind::DictComp},
-    {"GeneratorExp", NodeKind::GeneratorExp},
+constexpr std::pair<const char*, NodeKind> kNodeClasses[] = {
+    {"Module", NodeKind::kModule},
+    {"FunctionDef", NodeKind::kFunctionDef},
+    {"AsyncFunctionDef", NodeKind::kAsyncFunctionDef},
+    {"ClassDef", NodeKind::kClassDef},
+    {"Import", NodeKind::kImport},
+    {"ImportFrom", NodeKind::kImportFrom},
+    {"Assign", NodeKind::kAssign},
+    {"Expr", NodeKind::kExpr},
+    {"Constant", NodeKind::kConstant},
+    {"Name", NodeKind::kName},
+    {"Attribute", NodeKind::kAttribute},
+    {"Call", NodeKind::kCall},
+    {"BoolOp", NodeKind::kBoolOp},
+    {"If", NodeKind::kIf},
+    {"While", NodeKind::kWhile},
+    {"For", NodeKind::kFor},
+    {"AsyncFor", NodeKind::kAsyncFor},
+    {"ExceptHandler", NodeKind::kExceptHandler},
+    {"Assert", NodeKind::kAssert},
+    {"ListComp", NodeKind::kListComp},
+    {"SetComp", NodeKind::kSetComp},
+    {"DictComp", NodeKind::kDictComp},
+    {"GeneratorExp", NodeKind::kGeneratorExp},
 };
 
-bool is_single_decision(NodeKind kind) { return kind >= NodeKind::If; }
+bool is_single_decision(NodeKind kind) { return kind >= NodeKind::kIf; }
 
 py::object borrow(PyObject* object) { return py::reinterpret_borrow<py::object>(object); }
 
@@ -74,9 +74,9 @@ class CalleeTable {
 py::object called_name(AstSchema& schema, const Strings& names, py::handle call) {
   py::object callee = py::getattr(call, names.func);
   switch (schema.kind_of(callee)) {
-    case NodeKind::Name:
+    case NodeKind::kName:
       return py::getattr(callee, names.id);
-    case NodeKind::Attribute:
+    case NodeKind::kAttribute:
       return py::getattr(callee, names.attr);
     default:
       return py::object();
@@ -88,8 +88,8 @@ py::object called_name(AstSchema& schema, const Strings& names, py::handle call)
 AstSchema::AstSchema() {
   py::module_ ast = support::import("ast");
   node_base_ = ast.attr("AST");
-  classes_.reserve(std::size(NODE_CLASSES));
-  for (const auto& [name, kind] : NODE_CLASSES) {
+  classes_.reserve(std::size(kNodeClasses));
+  for (const auto& [name, kind] : kNodeClasses) {
     classes_.emplace_back(ast.attr(name), kind);
   }
 }
@@ -100,7 +100,7 @@ const AstSchema::NodeType& AstSchema::describe(PyTypeObject* type) {
     return found->second;
   }
   py::object type_object = borrow(reinterpret_cast<PyObject*>(type));
-  NodeType described{type_object, NodeKind::Other, {}};
+  NodeType described{type_object, NodeKind::kOther, {}};
   for (const auto& [node_class, kind] : classes_) {
     if (PyType_IsSubtype(type, reinterpret_cast<PyTypeObject*>(node_class.ptr()))) {
       described.kind = kind;
@@ -171,20 +171,20 @@ class TreeWalk {
   std::int32_t visit(const py::object& node, std::int32_t function) {
     NodeKind kind = schema_.kind_of(node);
     switch (kind) {
-      case NodeKind::FunctionDef:
-      case NodeKind::AsyncFunctionDef:
-        index_.functions.push_back({node, kind == NodeKind::AsyncFunctionDef, false});
+      case NodeKind::kFunctionDef:
+      case NodeKind::kAsyncFunctionDef:
+        index_.functions.push_back({node, kind == NodeKind::kAsyncFunctionDef, false});
         index_.metrics.push_back({function, 0, {}});
         return static_cast<std::int32_t>(index_.functions.size() - 1);
-      case NodeKind::ClassDef:
+      case NodeKind::kClassDef:
         index_.classes.push_back(node);
         break;
-      case NodeKind::Import:
-      case NodeKind::ImportFrom:
+      case NodeKind::kImport:
+      case NodeKind::kImportFrom:
         index_.imports.push_back(node);
         break;
-      case NodeKind::Call:
-        if ((parts_ & CALLEES) && function >= 0) {
+      case NodeKind::kCall:
+        if ((parts_ & kCallees) && function >= 0) {
           py::object name = called_name(schema_, names_, node);
           if (name) {
             index_.metrics[static_cast<std::size_t>(function)].callees.push_back(
@@ -192,14 +192,14 @@ class TreeWalk {
           }
         }
         break;
-      case NodeKind::BoolOp:
-        if ((parts_ & DECISION_POINTS) && function >= 0) {
+      case NodeKind::kBoolOp:
+        if ((parts_ & kDecisionPoints) && function >= 0) {
           index_.metrics[static_cast<std::size_t>(function)].decision_points +=
               static_cast<std::int64_t>(py::len(py::getattr(node, names_.values))) - 1;
         }
         break;
       default:
-        if ((parts_ & DECISION_POINTS) && function >= 0 && is_single_decision(kind)) {
+        if ((parts_ & kDecisionPoints) && function >= 0 && is_single_decision(kind)) {
           index_.metrics[static_cast<std::size_t>(function)].decision_points += 1;
         }
         break;
@@ -210,7 +210,7 @@ class TreeWalk {
   // Queues the node's children in the order of ast.iter_child_nodes: each field that is
   // a node, and the nodes in each field that is a list.
   void push_children(const py::object& node, const std::vector<py::object>& fields, std::int32_t function) {
-    const bool class_body_owner = schema_.kind_of(node) == NodeKind::ClassDef;
+    const bool class_body_owner = schema_.kind_of(node) == NodeKind::kClassDef;
     for (const py::object& field : fields) {
       py::object value = support::optional_attr(node, field);
       if (!value) {

@@ -14,35 +14,35 @@ namespace source_inspector {
 
 // The node classes the analyses look at; everything else is Other.
 enum class NodeKind : std::uint8_t {
-  Other,
-  Module,
-  FunctionDef,
-  AsyncFunctionDef,
-  ClassDef,
-  Import,
-  ImportFrom,
-  Assign,
-  Expr,
-  Constant,
-  Name,
-  Attribute,
-  Call,
-  BoolOp,
+  kOther,
+  kModule,
+  kFunctionDef,
+  kAsyncFunctionDef,
+  kClassDef,
+  kImport,
+  kImportFrom,
+  kAssign,
+  kExpr,
+  kConstant,
+  kName,
+  kAttribute,
+  kCall,
+  kBoolOp,
   // Each of these adds one decision point to the enclosing functions' complexity.
-  If,
-  While,
-  For,
-  AsyncFor,
-  ExceptHandler,
-  Assert,
-  ListComp,
-  SetComp,
-  DictComp,
-  GeneratorExp,
+  kIf,
+  kWhile,
+  kFor,
+  kAsyncFor,
+  kExceptHandler,
+  kAssert,
+  kListComp,
+  kSetComp,
+  kDictComp,
+  kGeneratorExp,
 };
 
 inline bool is_function(NodeKind kind) {
-  return kind == NodeKind::FunctionDef || kind == NodeKind::AsyncFunctionDef;
+  return kind == NodeKind::kFunctionDef || kind == NodeKind::kAsyncFunctionDef;
 }
 
 // The ast module's classes, looked up when an analysis starts, and what each node type
@@ -72,8 +72,8 @@ class AstSchema {
 
 // Which analyses a walk serves beyond listing functions, classes and imports.
 enum WalkParts : unsigned {
-  DECISION_POINTS = 1U << 0,
-  CALLEES = 1U << 1,
+  kDecisionPoints = 1U << 0,
+  kCallees = 1U << 1,
 };
 
 struct FunctionNode {

@@ -13,9 +13,9 @@ namespace source_inspector {
 
 namespace {
 
-constexpr std::string_view INDENT = "  ";
+constexpr std::string_view kIndent = "  ";
 // From 3.13 on, ast.dump leaves out fields that are None or empty lists (show_empty=False).
-constexpr bool OMIT_EMPTY_FIELDS = PY_VERSION_HEX >= 0x030D0000;
+constexpr bool kOmitEmptyFields = PY_VERSION_HEX >= 0x030D0000;
 
 struct Field {
   py::object name;
@@ -47,7 +47,7 @@ class Output {
   void line_break(std::size_t level) {
     ascii("\n");
     for (std::size_t i = 0; i < level; ++i) {
-      ascii(INDENT);
+      ascii(kIndent);
     }
   }
 
@@ -154,7 +154,7 @@ class TreeDump {
       if (!value || (value.is_none() && defaults_to_none)) {
         continue;
       }
-      if (OMIT_EMPTY_FIELDS && !keeps_none &&
+      if (kOmitEmptyFields && !keeps_none &&
           (value.is_none() || (PyList_Check(value.ptr()) && PyList_GET_SIZE(value.ptr()) == 0))) {
         continue;
       }

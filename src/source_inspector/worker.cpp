@@ -18,26 +18,26 @@ namespace source_inspector {
 
 namespace {
 
-constexpr std::size_t TREE_DUMP_LIMIT = 5000;
+constexpr std::size_t kTreeDumpLimit = 5000;
 
 enum class Action {
-  ParseAst,
-  FindFunctions,
-  FindClasses,
-  FindImports,
-  FindTodos,
-  Complexity,
-  Symbols,
-  CallGraph,
-  Summarize
+  kParseAst,
+  kFindFunctions,
+  kFindClasses,
+  kFindImports,
+  kFindTodos,
+  kComplexity,
+  kSymbols,
+  kCallGraph,
+  kSummarize
 };
 
-constexpr std::pair<std::string_view, Action> ACTIONS[] = {
-    {"parse_ast", Action::ParseAst},       {"find_functions", Action::FindFunctions},
-    {"find_classes", Action::FindClasses}, {"find_imports", Action::FindImports},
-    {"find_todos", Action::FindTodos},     {"complexity", Action::Complexity},
-    {"symbols", Action::Symbols},          {"call_graph", Action::CallGraph},
-    {"summarize", Action::Summarize},
+constexpr std::pair<std::string_view, Action> kActions[] = {
+    {"parse_ast", Action::kParseAst},       {"find_functions", Action::kFindFunctions},
+    {"find_classes", Action::kFindClasses}, {"find_imports", Action::kFindImports},
+    {"find_todos", Action::kFindTodos},     {"complexity", Action::kComplexity},
+    {"symbols", Action::kSymbols},          {"call_graph", Action::kCallGraph},
+    {"summarize", Action::kSummarize},
 };
 
 std::optional<Action> find_action(py::handle action) {
@@ -45,7 +45,7 @@ std::optional<Action> find_action(py::handle action) {
   if (!name) {
     return std::nullopt;
   }
-  for (const auto& [known, value] : ACTIONS) {
+  for (const auto& [known, value] : kActions) {
     if (known == *name) {
       return value;
     }
@@ -78,29 +78,29 @@ bool equals(py::handle value, const py::object& text) {
 }
 
 py::object tree_dump(const py::object& tree) {
-  return support::make_dict({{strings().ast, dump_prefix(tree, TREE_DUMP_LIMIT)}});
+  return support::make_dict({{strings().ast, dump_prefix(tree, kTreeDumpLimit)}});
 }
 
 py::object run_action(Action action, const ParsedFile& file, const py::str& path) {
   switch (action) {
-    case Action::ParseAst:
+    case Action::kParseAst:
       return tree_dump(file.tree);
-    case Action::FindFunctions:
+    case Action::kFindFunctions:
       return Inspection(file.tree, file.source, 0).functions();
-    case Action::FindClasses:
+    case Action::kFindClasses:
       return Inspection(file.tree, file.source, 0).classes();
-    case Action::FindImports:
+    case Action::kFindImports:
       return Inspection(file.tree, file.source, 0).imports();
-    case Action::FindTodos:
+    case Action::kFindTodos:
       return Inspection(file.tree, file.source, 0).todos();
-    case Action::Complexity:
-      return Inspection(file.tree, file.source, DECISION_POINTS).complexity();
-    case Action::Symbols:
+    case Action::kComplexity:
+      return Inspection(file.tree, file.source, kDecisionPoints).complexity();
+    case Action::kSymbols:
       return Inspection(file.tree, file.source, 0).symbols();
-    case Action::CallGraph:
-      return Inspection(file.tree, file.source, CALLEES).call_graph();
-    case Action::Summarize:
-      return Inspection(file.tree, file.source, DECISION_POINTS).summary(path);
+    case Action::kCallGraph:
+      return Inspection(file.tree, file.source, kCallees).call_graph();
+    case Action::kSummarize:
+      return Inspection(file.tree, file.source, kDecisionPoints).summary(path);
   }
   throw std::logic_error("unhandled action");
 }
@@ -152,7 +152,7 @@ py::dict full_analysis(const py::str& path) {
   if (!file.error.is_none()) {
     return failure(file.error);
   }
-  return success(Inspection(file.tree, file.source, DECISION_POINTS | CALLEES).everything(path));
+  return success(Inspection(file.tree, file.source, kDecisionPoints | kCallees).everything(path));
 }
 
 py::dict handle_command(const py::dict& command) {

@@ -38,19 +38,17 @@ std::optional<std::string_view> utf8_view_if_valid(py::handle text) {
 }
 
 Utf8::Utf8(py::handle text) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
-  if (data == nullptr) {
-    PyErr_Clear();
-    encoded_ =
-        py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogatepass"));
-    if (!encoded_) {
-      throw py::error_already_set();
-    }
-    data = PyBytes_AS_STRING(encoded_.ptr());
-    size = PyBytes_GET_SIZE(encoded_.ptr());
+  if (std::optional<std::string_view> cached = utf8_view_if_valid(text)) {
+    view_ = *cached;
+    return;
   }
-  view_ = std::string_view(data, static_cast<std::size_t>(size));
+  encoded_ =
+      py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogatepass"));
+  if (!encoded_) {
+    throw py::error_already_set();
+  }
+  view_ = std::string_view(PyBytes_AS_STRING(encoded_.ptr()),
+                           static_cast<std::size_t>(PyBytes_GET_SIZE(encoded_.ptr())));
 }
 
 py::str from_utf8(std::string_view text) {
