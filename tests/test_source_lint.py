@@ -23,8 +23,6 @@ STATIC_OBJECT = re.compile(r"^\s*(?:inline\s+)?static\s+(?:const\s+)?(?:py::(?:o
 RAW_REFCOUNT = re.compile(r"\bPy_(?:X?INCREF|X?DECREF)\b")
 PRIVATE_API = re.compile(r"\b_Py[A-Za-z]\w*\s*\(")
 PRIVATE_API_ALLOWED = {"support/compat.cpp"}
-# Still calls its own copy of the compat shim; its owner moves it to support/compat.hpp.
-PRIVATE_API_BEING_REMOVED = {"screen_operator/runtime.cpp"}
 
 
 COMMENT = re.compile(r"//[^\n]*|/\*.*?\*/", re.DOTALL)
@@ -72,7 +70,7 @@ def test_gil_is_not_released_across_co_await():
 
 def test_private_cpython_api_only_in_compat():
     offenders = {relative(p) for p in SOURCES if PRIVATE_API.search(code(p))}
-    assert offenders <= PRIVATE_API_ALLOWED | PRIVATE_API_BEING_REMOVED
+    assert offenders <= PRIVATE_API_ALLOWED
 
 
 # --- Portability: the sources build with GCC, Clang and MSVC on Linux, macOS and Windows.
