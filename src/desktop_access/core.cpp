@@ -1,4 +1,4 @@
-#include "core.hpp"
+#include "desktop_access/core.hpp"
 
 #include "support/args.hpp"
 
@@ -6,6 +6,7 @@ namespace desktop_access {
 
 namespace {
 
+using namespace pybind11::literals;
 namespace args = support::args;
 using support::Coroutine;
 
@@ -63,18 +64,18 @@ void init_windows(py::object self) {
   if (imports("pywinauto", "Desktop")) {
     self.attr("_pywinauto_available") = true;
     self.attr("_uia_available") = true;
-    logger.info([] { return "pywinauto UIA backend available"; });
+    kLog.info([] { return "pywinauto UIA backend available"; });
   } else {
-    logger.warning([] { return "pywinauto not installed — run: pip install pywinauto"; });
+    kLog.warning([] { return "pywinauto not installed — run: pip install pywinauto"; });
   }
   if (flag(self, "_uia_available")) {
     return;
   }
   if (imports("uiautomation")) {
     self.attr("_uia_available") = true;
-    logger.info([] { return "uiautomation library available"; });
+    kLog.info([] { return "uiautomation library available"; });
   } else {
-    logger.warning([] { return "uiautomation not installed — run: pip install uiautomation"; });
+    kLog.warning([] { return "uiautomation not installed — run: pip install uiautomation"; });
   }
 }
 
@@ -83,9 +84,9 @@ bool on_path(const char* program) { return !support::import("shutil").attr("whic
 void init_macos(py::object self) {
   if (on_path("osascript")) {
     self.attr("_macos_available") = true;
-    logger.info([] { return "macOS AppleScript accessibility available"; });
+    kLog.info([] { return "macOS AppleScript accessibility available"; });
   } else {
-    logger.warning([] { return "osascript not found — macOS accessibility unavailable"; });
+    kLog.warning([] { return "osascript not found — macOS accessibility unavailable"; });
   }
 }
 
@@ -108,14 +109,14 @@ bool atspi_bindings_work() {
 void init_linux(py::object self) {
   if (on_path("xdotool")) {
     self.attr("_linux_xdotool_available") = true;
-    logger.info([] { return "xdotool available for Linux desktop control"; });
+    kLog.info([] { return "xdotool available for Linux desktop control"; });
   }
   if (atspi_bindings_work()) {
     self.attr("_linux_atspi_available") = true;
-    logger.info([] { return "AT-SPI2 accessibility available for Linux"; });
+    kLog.info([] { return "AT-SPI2 accessibility available for Linux"; });
   }
   if (!flag(self, "_linux_xdotool_available") && !flag(self, "_linux_atspi_available")) {
-    logger.warning([] {
+    kLog.warning([] {
       return "No Linux desktop control tools found. Install: sudo apt install xdotool (or: pip install "
              "pyatspi)";
     });
@@ -131,7 +132,7 @@ void probe_pyautogui(py::handle self) {
     self.attr("_pyautogui_available") = true;
   } catch (py::error_already_set& error) {
     rethrow_unless_exception(error);
-    logger.debug([&] {
+    kLog.debug([&] {
       return "pyautogui not available: " + support::type_name(error.value()) + ": " + error_text(error);
     });
   }
@@ -144,13 +145,13 @@ void ensure_init_impl(py::object self) {
   // Set first: a probe is never repeated, even after it fails.
   self.attr("_initialized") = true;
   switch (current_platform()) {
-    case Platform::windows:
+    case Platform::kWindows:
       self.attr("_init_windows")();
       break;
-    case Platform::macos:
+    case Platform::kMacos:
       self.attr("_init_macos")();
       break;
-    case Platform::linux:
+    case Platform::kLinux:
       self.attr("_init_linux")();
       break;
   }
@@ -161,11 +162,11 @@ void ensure_init_impl(py::object self) {
 
 const char* by_platform(const char* windows, const char* macos, const char* linux_name) {
   switch (current_platform()) {
-    case Platform::windows:
+    case Platform::kWindows:
       return windows;
-    case Platform::macos:
+    case Platform::kMacos:
       return macos;
-    case Platform::linux:
+    case Platform::kLinux:
       break;
   }
   return linux_name;
@@ -194,10 +195,6 @@ py::dict not_found(py::handle ref) {
 }
 
 py::dict not_found_short(py::handle ref) { return failure(py::str("Ref [{}] not found.").format(ref)); }
-
-py::dict ref_failure(py::handle error, py::handle ref) {
-  return py::dict("success"_a = false, "error"_a = error, "ref"_a = ref);
-}
 
 Coroutine snapshot(py::object self, py::object window_title, py::object max_depth) {
   ensure_init(self);
@@ -298,29 +295,25 @@ Coroutine focus_window(py::object self, py::object title) {
 
 // --- call boundary -----------------------------------------------------------------
 
-// A bound argument, or `fallback` when the caller left it out.
-py::object given_or(const py::object& bound, py::object fallback) {
-  return bound ? bound : std::move(fallback);
+// A bool argument, or `fallback` when the caller left it out.
+py::object bool_arg(const py::object& bound, bool fallback) {
+  return py::bool_(bound ? args::to_bool(bound) : fallback);
 }
-
-py::object int_arg(const py::object& bound, const char* name) { return args::to_int(bound, name); }
-
-py::object bool_arg(const py::object& bound) { return py::bool_(args::to_bool(bound)); }
 
 py::object snapshot_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.snapshot",
                                          {{"window_title", false}, {"max_depth", false}});
   std::vector<py::object> p = signature.bind(a, k);
-  py::object window_title = args::to_optional_str(given_or(p[0], py::none()), "window_title");
-  py::object max_depth = int_arg(given_or(p[1], py::int_(8)), "max_depth");
+  py::object window_title = args::to_optional_str(p[0] ? p[0] : py::none(), "window_title");
+  py::object max_depth = args::to_int(p[1] ? p[1] : py::int_(8), "max_depth");
   return snapshot(self, window_title, max_depth).to_python("DesktopAccess.snapshot");
 }
 
 py::object click_ref_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.click_ref", {{"ref"}, {"double_click", false}});
   std::vector<py::object> p = signature.bind(a, k);
-  py::object ref = int_arg(p[0], "ref");
-  py::object double_click = bool_arg(given_or(p[1], py::bool_(false)));
+  py::object ref = args::to_int(p[0], "ref");
+  py::object double_click = bool_arg(p[1], false);
   return click_ref(self, ref, double_click).to_python("DesktopAccess.click_ref");
 }
 
@@ -328,24 +321,24 @@ py::object type_ref_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.type_ref",
                                          {{"ref"}, {"text"}, {"clear_first", false}, {"press_enter", false}});
   std::vector<py::object> p = signature.bind(a, k);
-  py::object ref = int_arg(p[0], "ref");
+  py::object ref = args::to_int(p[0], "ref");
   py::object text = args::to_str(p[1], "text");
-  py::object clear_first = bool_arg(given_or(p[2], py::bool_(true)));
-  py::object press_enter = bool_arg(given_or(p[3], py::bool_(false)));
+  py::object clear_first = bool_arg(p[2], true);
+  py::object press_enter = bool_arg(p[3], false);
   return type_ref(self, ref, text, clear_first, press_enter).to_python("DesktopAccess.type_ref");
 }
 
 py::object select_ref_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.select_ref", {{"ref"}, {"value"}});
   std::vector<py::object> p = signature.bind(a, k);
-  py::object ref = int_arg(p[0], "ref");
+  py::object ref = args::to_int(p[0], "ref");
   py::object value = args::to_str(p[1], "value");
   return select_ref(self, ref, value).to_python("DesktopAccess.select_ref");
 }
 
 py::object toggle_ref_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.toggle_ref", {{"ref"}});
-  py::object ref = int_arg(signature.bind(a, k)[0], "ref");
+  py::object ref = args::to_int(signature.bind(a, k)[0], "ref");
   return toggle_ref(self, ref).to_python("DesktopAccess.toggle_ref");
 }
 

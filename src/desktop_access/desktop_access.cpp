@@ -1,8 +1,10 @@
-#include "desktop_access.hpp"
+#include "desktop_access/desktop_access.hpp"
 
 #include "support/args.hpp"
 
 namespace desktop_access {
+
+using namespace pybind11::literals;
 
 Utf8::Utf8(py::handle text) {
   Py_ssize_t size = 0;
@@ -33,6 +35,27 @@ py::dict failure(py::handle error) { return py::dict("success"_a = false, "error
 
 py::dict failure(const std::string& error) { return failure(py::str(error)); }
 
+py::dict ref_failure(py::handle error, py::handle ref) {
+  return py::dict("success"_a = false, "error"_a = error, "ref"_a = ref);
+}
+
+bool is_empty(py::handle text) { return py::len(text) == 0; }
+
+std::string python_lower(std::string_view utf8) {
+  bool ascii = true;
+  for (char c : utf8) {
+    ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  }
+  if (!ascii) {
+    return std::string(Utf8(from_utf8(utf8).attr("lower")()).view());
+  }
+  std::string lowered(utf8);
+  for (char& c : lowered) {
+    c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  return lowered;
+}
+
 std::string error_text(const py::error_already_set& error) { return py::str(error.value()); }
 
 void rethrow_unless_exception(const py::error_already_set& error) {
@@ -57,12 +80,12 @@ void replace_ref_map(py::handle self, py::object ref_map, std::size_t count) {
 Platform current_platform() {
   const std::string system = py::str(support::import(kModuleName).attr("SYSTEM"));
   if (system == "Windows") {
-    return Platform::windows;
+    return Platform::kWindows;
   }
   if (system == "Darwin") {
-    return Platform::macos;
+    return Platform::kMacos;
   }
-  return Platform::linux;
+  return Platform::kLinux;
 }
 
 }  // namespace desktop_access

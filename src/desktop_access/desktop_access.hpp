@@ -1,4 +1,4 @@
-// Common ground of the parts of DesktopAccess (core, Linux, Windows, macOS, keys): the
+// Common ground of the parts of DesktopAccess (core, keys and the three backends): the
 // method table each part registers its methods through, the module logger and the
 // pieces of result dictionaries that several parts share.
 //
@@ -18,10 +18,9 @@
 
 namespace desktop_access {
 
-using namespace pybind11::literals;
-
 inline constexpr const char* kModuleName = "nebrix.pc.desktop_access";
-inline constexpr support::Logger logger("nebrix.pc.desktop");
+inline constexpr const char* kLoggerName = "nebrix.pc.desktop";
+inline constexpr support::Logger kLog(kLoggerName);
 
 inline constexpr const char* kRefHint =
     "Use ref numbers to interact: desktop_click_ref(1), desktop_type_ref(2, 'text'), etc.";
@@ -67,6 +66,16 @@ py::str from_utf8(std::string_view text);
 py::dict failure(py::handle error);
 py::dict failure(const std::string& error);
 
+// {"success": False, "error": error, "ref": ref}
+py::dict ref_failure(py::handle error, py::handle ref);
+
+// len(text) == 0
+bool is_empty(py::handle text);
+
+// What str.lower() gives for UTF-8 text; ASCII text (every role and control type name)
+// is lowered without a round trip through Python.
+std::string python_lower(std::string_view utf8);
+
 // The text of a Python exception, as str(exception) gives it.
 std::string error_text(const py::error_already_set& error);
 
@@ -91,7 +100,7 @@ bool flag(py::handle self, const char* name);
 // Replaces the ref map with `ref_map` and sets `_ref_counter` to `count`.
 void replace_ref_map(py::handle self, py::object ref_map, std::size_t count);
 
-enum class Platform { windows, macos, linux };
+enum class Platform { kWindows, kMacos, kLinux };
 
 // The platform named by the module attribute SYSTEM, read at each call so a host's
 // tests can switch platforms: "Windows", "Darwin", anything else counts as Linux.

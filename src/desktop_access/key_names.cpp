@@ -1,6 +1,6 @@
-#include "key_names.hpp"
+#include "desktop_access/key_names.hpp"
 
-#include "applescript.hpp"
+#include "desktop_access/applescript.hpp"
 
 #include <optional>
 #include <utility>

@@ -1,8 +1,8 @@
-#include "keys.hpp"
+#include "desktop_access/keys.hpp"
 
-#include "core.hpp"
-#include "key_names.hpp"
-#include "process.hpp"
+#include "desktop_access/core.hpp"
+#include "desktop_access/key_names.hpp"
+#include "desktop_access/process.hpp"
 #include "support/args.hpp"
 
 #include <string>
@@ -12,6 +12,7 @@ namespace desktop_access {
 
 namespace {
 
+using namespace pybind11::literals;
 namespace args = support::args;
 using support::Coroutine;
 
@@ -24,7 +25,7 @@ void press_with_pyautogui(py::handle lowered) {
     pyautogui.attr("press")(lowered);
     return;
   }
-  const bool on_macos = current_platform() == Platform::macos;
+  const bool on_macos = current_platform() == Platform::kMacos;
   py::list parts;
   for (std::string_view part : combination_parts(lowered_utf8.view())) {
     parts.append(on_macos && part == "ctrl" ? py::str("command") : from_utf8(part));
@@ -37,11 +38,11 @@ Coroutine press_key(py::object self, py::object key) {
   try {
     const Platform platform = current_platform();
     py::str lowered = key.attr("lower")();
-    if (platform == Platform::windows && flag(self, "_pywinauto_available")) {
+    if (platform == Platform::kWindows && flag(self, "_pywinauto_available")) {
       py::object send_keys = support::import("pywinauto.keyboard").attr("send_keys");
       py::str text = from_utf8(windows_key_text(Utf8(key).view(), Utf8(lowered).view()));
       co_await in_default_executor(send_keys, text);
-    } else if (platform == Platform::macos && flag(self, "_macos_available")) {
+    } else if (platform == Platform::kMacos && flag(self, "_macos_available")) {
       py::str script = from_utf8(macos_key_script(Utf8(lowered).view()));
       co_await run_captured(py::make_tuple("osascript", "-e", script), py::int_(kOsascriptSeconds));
     } else if (flag(self, "_pyautogui_available")) {

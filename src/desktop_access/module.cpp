@@ -1,12 +1,11 @@
 // The binding layer of nebrix.pc.desktop_access: the module values and the class
-// DesktopAccess, whose parts register their own methods (core.cpp, linux.cpp,
-// keys.cpp, windows.cpp, macos.cpp).
-#include "core.hpp"
-#include "desktop_access.hpp"
-#include "keys.hpp"
-#include "linux.hpp"
-#include "macos.hpp"
-#include "windows.hpp"
+// DesktopAccess, whose parts register their own methods.
+#include "desktop_access/core.hpp"
+#include "desktop_access/desktop_access.hpp"
+#include "desktop_access/keys.hpp"
+#include "desktop_access/linux.hpp"
+#include "desktop_access/macos.hpp"
+#include "desktop_access/windows.hpp"
 
 namespace {
 
@@ -33,7 +32,7 @@ py::object make_class(const char* name, const char* doc) {
 PYBIND11_MODULE(desktop_access, m) {
   m.doc() = "Cross-platform accessibility controller: snapshots with numbered refs and ref-based actions.";
   m.attr("SYSTEM") = support::import("platform").attr("system")();
-  m.attr("logger") = support::import("logging").attr("getLogger")("nebrix.pc.desktop");
+  m.attr("logger") = support::import("logging").attr("getLogger")(desktop_access::kLoggerName);
   m.attr("INTERACTIVE_TYPES") =
       make_set({// Windows UI Automation control types
                 "Button", "CheckBox", "ComboBox", "Edit", "Hyperlink", "ListItem", "MenuItem", "MenuBar",
@@ -56,9 +55,16 @@ PYBIND11_MODULE(desktop_access, m) {
   desktop_access::MethodTable methods(cls);
   desktop_access::register_core(methods);
   desktop_access::register_keys(methods);
-  desktop_access::register_linux(methods);
-  desktop_access::register_windows(methods);
-  desktop_access::register_macos(methods);
+  desktop_access::register_linux_rendering(methods);
+  desktop_access::register_linux_snapshot(methods);
+  desktop_access::register_linux_actions(methods);
+  desktop_access::register_linux_queries(methods);
+  desktop_access::uia::register_snapshot(methods);
+  desktop_access::uia::register_actions(methods);
+  desktop_access::uia::register_window_queries(methods);
+  desktop_access::register_macos_snapshot(methods);
+  desktop_access::register_macos_actions(methods);
+  desktop_access::register_macos_queries(methods);
   m.attr("DesktopAccess") = cls;
   desktop_access::register_key_functions(m);
 }

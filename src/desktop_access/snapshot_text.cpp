@@ -1,4 +1,4 @@
-#include "snapshot_text.hpp"
+#include "desktop_access/snapshot_text.hpp"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "walker_program.hpp"
+#include "desktop_access/walker_program.hpp"
 
-#include "atspi_walker.hpp"
+#include "desktop_access/atspi_walker.hpp"
 
 #include <cstdio>
 

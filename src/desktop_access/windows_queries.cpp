@@ -1,11 +1,13 @@
 // The Windows window queries: the focused window, the visible windows and focusing a
 // window by title, each a blocking query run in the loop's default executor.
-#include "windows_common.hpp"
+#include "desktop_access/windows.hpp"
+#include "desktop_access/windows_common.hpp"
 
 namespace desktop_access::uia {
 
 namespace {
 
+using namespace pybind11::literals;
 using support::Coroutine;
 
 constexpr const char* kFocusedHint = "Window focused. Use desktop_snapshot() to see its contents.";
@@ -20,11 +22,11 @@ py::dict rectangle_dict(py::handle rectangle) {
 py::dict focused_window_sync(py::object self) {
   if (flag(self, "_pywinauto_available")) {
     py::object handle = foreground_window();
-    if (!truthy(handle)) {
+    if (!args::to_bool(handle)) {
       return failure("No foreground window");
     }
     py::object windows = pywinauto_desktop().attr("windows")("handle"_a = handle);
-    if (truthy(windows)) {
+    if (args::to_bool(windows)) {
       py::object window = first_wrapper(windows);
       py::object title = window.attr("window_text")();
       py::object class_name = window.attr("friendly_class_name")();
@@ -60,7 +62,7 @@ py::dict list_windows_sync(py::object self) {
 py::dict focus_window_sync(py::object, py::object title) {
   py::object windows =
       pywinauto_desktop().attr("windows")("title_re"_a = containing_pattern(title), "visible_only"_a = true);
-  if (!truthy(windows)) {
+  if (!args::to_bool(windows)) {
     return failure(py::str("No window matching: {}").format(title));
   }
   py::object window = first_wrapper(windows);

@@ -1,9 +1,9 @@
 // The Windows snapshot: the window chosen by title or by the foreground handle, its
 // UI Automation tree walked to the depth limit on a worker thread, one line per listed
 // element and a ref for every enabled interactive one.
-#include "support/args.hpp"
-#include "windows_common.hpp"
-#include "windows_lines.hpp"
+#include "desktop_access/windows.hpp"
+#include "desktop_access/windows_common.hpp"
+#include "desktop_access/windows_lines.hpp"
 
 #include <limits>
 #include <string>
@@ -13,14 +13,14 @@ namespace desktop_access::uia {
 
 namespace {
 
-namespace args = support::args;
+using namespace pybind11::literals;
 using support::Coroutine;
 
 constexpr const char* kNoPackage =
     "Windows UI Automation not available. Install pywinauto: pip install pywinauto";
 constexpr const char* kNoPackageHint = "This feature requires pywinauto installed.";
 
-enum class Package { pywinauto, uiautomation };
+enum class Package { kPywinauto, kUiautomation };
 
 // An integer argument as a C++ integer, saturated at the ends of the range (a depth
 // limit of 10**30 means no limit).
@@ -78,7 +78,6 @@ struct Names {
   py::str get_children = interned("GetChildren");
   py::str ref_counter = interned("_ref_counter");
   py::str control_suffix = interned("Control");
-  py::str lower = interned("lower");
   // element record keys
   py::str element = interned("element");
   py::str control_type = interned("control_type");
@@ -102,21 +101,6 @@ py::str without(const py::str& text, const py::str& part) {
   return py::reinterpret_steal<py::str>(replaced);
 }
 
-// The type in lower case, as str.lower() gives it (in C++ for the usual ASCII names).
-std::string lowered(const py::str& type, const py::str& lower_method) {
-  if (!PyUnicode_IS_ASCII(type.ptr())) {
-    const py::object lower = call_method(type, lower_method);
-    return std::string(Utf8(lower).view());
-  }
-  std::string lower(Utf8(type).view());
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return lower;
-}
-
 // One walk of an element's subtree, depth first in UI Automation order, without
 // recursion on the C stack. Elements whose children cannot be listed end their branch;
 // an element whose properties cannot be read is skipped with its subtree.
@@ -129,7 +113,7 @@ class TreeWalk {
         counter_(args::to_long(self_.attr("_ref_counter"), "_ref_counter")),
         interactive_types_(support::import(kModuleName).attr("INTERACTIVE_TYPES")),
         context_types_(support::import(kModuleName).attr("CONTEXT_TYPES")),
-        backend_(package == Package::pywinauto ? "pywinauto" : "uiautomation"),
+        backend_(package == Package::kPywinauto ? "pywinauto" : "uiautomation"),
         max_depth_(max_depth),
         package_(package),
         record_template_(make_record_template()) {}
@@ -164,7 +148,7 @@ class TreeWalk {
     py::list children;
     const bool listed = attempted([&] {
       children = py::list(
-          call_method(element, package_ == Package::pywinauto ? names_.children : names_.get_children));
+          call_method(element, package_ == Package::kPywinauto ? names_.children : names_.get_children));
       return true;
     });
     if (listed && !children.empty()) {
@@ -185,7 +169,7 @@ class TreeWalk {
     if (has_value_interface(Utf8(read.type).view())) {
       attempted([&] {
         py::object value_interface = element.attr(names_.iface_value);
-        if (truthy(value_interface)) {
+        if (args::to_bool(value_interface)) {
           read.value = text_or_empty(value_interface.attr(names_.current_value));
         }
         return true;
@@ -202,7 +186,7 @@ class TreeWalk {
     read.enabled = element.attr(names_.is_enabled);
     attempted([&] {
       py::object pattern = call_method(element, names_.get_value_pattern);
-      if (truthy(pattern)) {
+      if (args::to_bool(pattern)) {
         read.value = text_or_empty(pattern.attr(names_.value_property));
       }
       return true;
@@ -213,7 +197,7 @@ class TreeWalk {
   // The element's line and ref; false when it failed (its subtree is then skipped).
   bool visit(py::handle element, long long depth) {
     try {
-      render(package_ == Package::pywinauto ? read_pywinauto(element) : read_uiautomation(element), element,
+      render(package_ == Package::kPywinauto ? read_pywinauto(element) : read_uiautomation(element), element,
              depth);
       return true;
     } catch (py::error_already_set& error) {
@@ -226,25 +210,25 @@ class TreeWalk {
   }
 
   void log_skipped(const py::str& error) const {
-    if (package_ == Package::pywinauto) {
-      logger.debug([&] { return py::str("Error processing element: {}").format(error); });
+    if (package_ == Package::kPywinauto) {
+      kLog.debug([&] { return py::str("Error processing element: {}").format(error); });
     }
   }
 
   void render(const ElementProperties& read, py::handle element, long long depth) {
     const bool interactive = contains(interactive_types_, read.type);
     const bool context = contains(context_types_, read.type);
-    if (interactive && truthy(read.enabled)) {
+    if (interactive && args::to_bool(read.enabled)) {
       const long long ref = ++counter_;
       py::int_ key(ref);
       self_.attr(names_.ref_counter) = key;
       ref_map_[key] = record(element, read);
-      const std::string type = lowered(read.type, names_.lower);
+      const std::string type = python_lower(Utf8(read.type).view());
       const Utf8 name(read.name), value(read.value), auto_id(read.auto_id);
       append(from_utf8(windows_ref_line(depth, ref, {type, name.view(), value.view(), auto_id.view()})));
     } else if (context && is_nonblank(read.name)) {
       const Utf8 name(read.name);
-      append(from_utf8(windows_context_line(depth, lowered(read.type, names_.lower), name.view())));
+      append(from_utf8(windows_context_line(depth, python_lower(Utf8(read.type).view()), name.view())));
     }
   }
 
@@ -303,7 +287,7 @@ void walk(py::object self, py::object element, py::object lines, py::object dept
       .run(element, saturated_int(depth, "depth"));
 }
 
-bool is_given(py::handle window_title) { return !window_title.is_none() && truthy(window_title); }
+bool is_given(py::handle window_title) { return !window_title.is_none() && args::to_bool(window_title); }
 
 // The header line and the empty line under it.
 py::list first_lines(py::str header) {
@@ -333,12 +317,12 @@ py::dict snapshot_pywinauto(py::object self, py::object window_title, py::object
         desktop.attr("windows")("title_re"_a = containing_pattern(window_title), "visible_only"_a = true);
   } else {
     py::object handle = foreground_window();
-    if (!truthy(handle)) {
+    if (!args::to_bool(handle)) {
       return failure("No foreground window found");
     }
     windows = desktop.attr("windows")("handle"_a = handle);
   }
-  if (!truthy(windows)) {
+  if (!args::to_bool(windows)) {
     return failure(titled ? py::str("No window found matching: {}").format(window_title)
                           : py::str("No window found"));
   }
@@ -356,7 +340,7 @@ py::dict snapshot_uiautomation(py::object self, py::object window_title, py::obj
   py::object window = is_given(window_title)
                           ? automation.attr("WindowControl")("searchDepth"_a = 1, "Name"_a = window_title)
                           : automation.attr("GetForegroundControl")();
-  if (!truthy(window) || !truthy(window.attr("Exists")(0))) {
+  if (!args::to_bool(window) || !args::to_bool(window.attr("Exists")(0))) {
     return failure("No window found");
   }
   replace_ref_map(self, py::dict(), 0);  // the window is found: numbering starts over
@@ -380,7 +364,7 @@ Coroutine snapshot_windows(py::object self, py::object window_title, py::object 
   } catch (py::error_already_set& error) {
     rethrow_unless_exception(error);
     py::str text(error.value());
-    logger.error([&] { return py::str("Desktop snapshot failed: {}").format(text); });
+    kLog.error([&] { return py::str("Desktop snapshot failed: {}").format(text); });
     co_return failure(text);
   }
 }
@@ -402,13 +386,13 @@ void register_snapshot(MethodTable& methods) {
       .def(
           "_walk_element_pywinauto",
           [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth) {
-            walk(self, element, lines, depth, max_depth, Package::pywinauto);
+            walk(self, element, lines, depth, max_depth, Package::kPywinauto);
           },
           py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"))
       .def(
           "_walk_element_uiautomation",
           [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth) {
-            walk(self, element, lines, depth, max_depth, Package::uiautomation);
+            walk(self, element, lines, depth, max_depth, Package::kUiautomation);
           },
           py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"));
 }

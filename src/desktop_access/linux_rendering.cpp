@@ -1,0 +1,150 @@
+// The snapshot result of a successful walker answer: the snapshot text and the ref map.
+#include "desktop_access/desktop_access.hpp"
+#include "desktop_access/linux.hpp"
+#include "desktop_access/snapshot_text.hpp"
+
+#include <limits>
+
+namespace desktop_access {
+
+namespace {
+
+using namespace pybind11::literals;
+
+// An interned str: dictionaries whose keys are interned find it by identity.
+py::str interned(const char* text) {
+  PyObject* string = PyUnicode_InternFromString(text);
+  if (string == nullptr) {
+    throw py::error_already_set();
+  }
+  return py::reinterpret_steal<py::str>(string);
+}
+
+// The keys of walker elements and element records, made once per answer.
+struct ElementKeys {
+  py::str ref = interned("ref");
+  py::str role = interned("role");
+  py::str name = interned("name");
+  py::str value = interned("value");
+  py::str depth = interned("depth");
+  py::str backend = interned("backend");
+  py::str linux_atspi = interned("linux_atspi");
+};
+
+void set_item(const py::dict& dict, const py::str& key, const py::object& value) {
+  if (PyDict_SetItem(dict.ptr(), key.ptr(), value.ptr()) != 0) {
+    throw py::error_already_set();
+  }
+}
+
+// {"role": role, "name": name, "value": value, "backend": "linux_atspi"}
+py::dict element_record(const ElementKeys& keys, const py::str& role, const py::str& name,
+                        const py::str& value) {
+  py::dict record;
+  set_item(record, keys.role, role);
+  set_item(record, keys.name, name);
+  set_item(record, keys.value, value);
+  set_item(record, keys.backend, keys.linux_atspi);
+  return record;
+}
+
+// element[key], or an empty object when the key is missing.
+py::object field(py::handle element, const py::str& key) {
+  PyObject* value = PyDict_GetItemWithError(element.ptr(), key.ptr());
+  if (value == nullptr && PyErr_Occurred()) {
+    throw py::error_already_set();
+  }
+  return py::reinterpret_borrow<py::object>(value);
+}
+
+// A text field: missing or null reads as "", anything else that is not a str as str(value).
+py::str text_field(py::handle element, const py::str& key) {
+  py::object value = field(element, key);
+  if (!value || value.is_none()) {
+    return py::str();
+  }
+  if (PyUnicode_CheckExact(value.ptr())) {
+    return py::reinterpret_steal<py::str>(value.release());
+  }
+  return py::str(value);
+}
+
+bool has_ref(py::handle element, const ElementKeys& keys) {
+  py::object ref = field(element, keys.ref);
+  if (!ref) {
+    return false;
+  }
+  if (PyLong_CheckExact(ref.ptr())) {
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(ref.ptr(), &overflow);
+    return overflow > 0 || (overflow == 0 && value > 0);
+  }
+  const int positive = PyObject_RichCompareBool(ref.ptr(), py::int_(0).ptr(), Py_GT);
+  if (positive < 0) {
+    throw py::error_already_set();
+  }
+  return positive == 1;
+}
+
+long long depth_of(py::handle element, const ElementKeys& keys) {
+  py::object depth = field(element, keys.depth);
+  if (!depth) {
+    return 0;
+  }
+  if (!PyLong_Check(depth.ptr())) {
+    throw py::type_error("walker element depth is not an integer: " + std::string(py::repr(depth)));
+  }
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(depth.ptr(), &overflow);
+  return overflow > 0 ? std::numeric_limits<long long>::max() : overflow < 0 ? 0 : value;
+}
+
+// Renders a successful walker answer into the snapshot result and gives the ref map
+// its new records: every element with a ref gets the next number, in answer order.
+py::dict render_atspi_answer(py::object self, py::object data) {
+  py::object window = data["window"];
+  py::object elements = data.attr("get")("elements", py::list());
+  if (!PyList_Check(elements.ptr())) {
+    throw py::type_error("walker elements are not a list");
+  }
+  const ElementKeys keys;
+  const py::str window_name = py::str(window);
+  const Utf8 window_utf8(window_name);
+  SnapshotText text(window_utf8.view(), true);
+  py::dict ref_map;
+  long long counter = 0;
+  for (py::handle element : py::reinterpret_borrow<py::list>(elements)) {
+    if (!PyDict_Check(element.ptr())) {
+      throw py::type_error("walker element is not an object: " + std::string(py::repr(element)));
+    }
+    const long long depth = depth_of(element, keys);
+    py::str role = text_field(element, keys.role);
+    py::str name = text_field(element, keys.name);
+    const Utf8 role_utf8(role);
+    const Utf8 name_utf8(name);
+    if (has_ref(element, keys)) {
+      py::str value = text_field(element, keys.value);
+      const Utf8 value_utf8(value);
+      ++counter;
+      text.ref_line(depth, counter, role_utf8.view(), name_utf8.view(), value_utf8.view());
+      if (PyDict_SetItem(ref_map.ptr(), py::int_(counter).ptr(),
+                         element_record(keys, role, name, value).ptr()) != 0) {
+        throw py::error_already_set();
+      }
+    } else if (!name_utf8.view().empty()) {
+      text.context_line(depth, role_utf8.view(), name_utf8.view());
+    }
+  }
+  replace_ref_map(self, ref_map, static_cast<std::size_t>(counter));
+  return py::dict("success"_a = true, "window"_a = window, "snapshot"_a = from_utf8(text.text()),
+                  "element_count"_a = counter, "platform"_a = "linux_atspi", "hint"_a = kRefHint);
+}
+
+}  // namespace
+
+void register_linux_rendering(MethodTable& methods) {
+  methods.def("_render_atspi_answer", &render_atspi_answer, py::arg("data"),
+              py::doc("Render a successful walker answer into the snapshot result and a new ref map."));
+}
+
+}  // namespace desktop_access

@@ -1,0 +1,126 @@
+// Snapshots on Linux: the AT-SPI2 walker in a child python3, else the window's title
+// from xdotool.
+#include "desktop_access/linux.hpp"
+#include "desktop_access/linux_common.hpp"
+#include "desktop_access/process.hpp"
+#include "desktop_access/walker_program.hpp"
+#include "support/args.hpp"
+#include "support/json.hpp"
+
+#include <optional>
+
+namespace desktop_access {
+
+namespace {
+
+using namespace pybind11::literals;
+using namespace linux_desktop;
+namespace args = support::args;
+using support::Coroutine;
+
+constexpr int kWalkerSeconds = 15;
+
+py::str walker_program_for(py::handle max_depth, py::handle window_title) {
+  std::optional<std::u32string> title;
+  if (!window_title.is_none()) {
+    Py_UCS4* characters = PyUnicode_AsUCS4Copy(window_title.ptr());
+    if (characters == nullptr) {
+      throw py::error_already_set();
+    }
+    title.emplace(characters, characters + PyUnicode_GET_LENGTH(window_title.ptr()));
+    PyMem_Free(characters);
+  }
+  return from_utf8(walker_program(std::string(py::str(max_depth)), title));
+}
+
+Coroutine snapshot_atspi(py::object self, py::object window_title, py::object max_depth) {
+  try {
+    py::tuple argv = py::make_tuple("python3", "-c", walker_program_for(max_depth, window_title));
+    py::tuple output = co_await run_captured(argv, py::int_(kWalkerSeconds));
+    py::str raw = decoded(output[0], "replace");
+    if (py::len(raw) == 0) {
+      co_return failure("AT-SPI2 failed: " + std::string(decoded(output[1], "replace")));
+    }
+    py::object data = support::json::loads(raw);
+    if (!args::to_bool(data.attr("get")("success"))) {
+      co_return data;
+    }
+    co_return self.attr("_render_atspi_answer")(data);
+  } catch (py::error_already_set& error) {
+    rethrow_unless_exception(error);
+    if (error.matches(PyExc_TimeoutError)) {
+      co_return failure("AT-SPI2 snapshot timed out");
+    }
+    const std::string text = error_text(error);
+    kLog.error([&] { return "Linux AT-SPI2 snapshot failed: " + text; });
+    co_return failure(text);
+  }
+}
+
+Coroutine snapshot_xdotool(py::object self, py::object window_title) {
+  try {
+    const bool titled = !window_title.is_none() && !is_empty(window_title);
+    py::tuple argv = titled ? py::tuple(py::make_tuple("xdotool", "search", "--name", window_title))
+                            : py::tuple(py::make_tuple("xdotool", "getactivewindow"));
+    py::str window_id = first_line(co_await xdotool(argv, py::int_(kXdotoolSeconds)));
+    if (is_empty(window_id)) {
+      co_return failure("No window found");
+    }
+    py::object name =
+        co_await xdotool(py::make_tuple("xdotool", "getwindowname", window_id), py::int_(kXdotoolSeconds));
+    replace_ref_map(self, py::dict(), 0);
+    py::str snapshot = py::str(
+                           "Window: {} (id: {})\n\nNote: Full accessibility tree requires AT-SPI2.\n"
+                           "Install: sudo apt install python3-gi gir1.2-atspi-2.0 at-spi2-core\n"
+                           "For now, use coordinate-based interaction via desktop_click(x, y).")
+                           .format(name, window_id);
+    co_return py::dict(
+        "success"_a = true, "window"_a = name, "window_id"_a = window_id, "snapshot"_a = snapshot,
+        "element_count"_a = 0, "platform"_a = "linux_xdotool",
+        "hint"_a = "Install AT-SPI2 for full element tree, or use screenshot + coordinate clicks.");
+  } catch (py::error_already_set& error) {
+    rethrow_unless_exception(error);
+    co_return failure(py::str(error.value()));
+  }
+}
+
+Coroutine snapshot_linux(py::object self, py::object window_title, py::object max_depth) {
+  if (flag(self, "_linux_atspi_available")) {
+    co_return co_await self.attr("_snapshot_linux_atspi")(window_title, max_depth);
+  }
+  if (flag(self, "_linux_xdotool_available")) {
+    co_return co_await self.attr("_snapshot_linux_xdotool")(window_title);
+  }
+  co_return failure(
+      "No Linux desktop accessibility tools available. Install xdotool: sudo apt install xdotool\n"
+      "For full accessibility tree: sudo apt install python3-gi gir1.2-atspi-2.0 at-spi2-core");
+}
+
+}  // namespace
+
+void register_linux_snapshot(MethodTable& methods) {
+  methods
+      .def(
+          "_snapshot_linux",
+          [](py::object self, py::object window_title, py::object max_depth) {
+            return snapshot_linux(self, window_title, max_depth).to_python("DesktopAccess._snapshot_linux");
+          },
+          py::arg("window_title"), py::arg("max_depth"))
+      .def(
+          "_snapshot_linux_atspi",
+          [](py::object self, py::object window_title, py::object max_depth) {
+            // Both go into the walker's program text: only a str (or None) and an int.
+            py::object title = args::to_optional_str(window_title, "window_title");
+            py::object depth = args::to_int(max_depth, "max_depth");
+            return snapshot_atspi(self, title, depth).to_python("DesktopAccess._snapshot_linux_atspi");
+          },
+          py::arg("window_title"), py::arg("max_depth"))
+      .def(
+          "_snapshot_linux_xdotool",
+          [](py::object self, py::object window_title) {
+            return snapshot_xdotool(self, window_title).to_python("DesktopAccess._snapshot_linux_xdotool");
+          },
+          py::arg("window_title"));
+}
+
+}  // namespace desktop_access
