@@ -1,47 +1,32 @@
 """The GTK 3 test window, run by a python3 that has Debian's GObject bindings:
 
-    python3 gtk_test_window.py --title "Editor Test" --state STATE.json
+    python3 gtk_test_window.py --title "Editor Test" --state STATE.json [--full] [--helper-first]
 
 It shows a "Save" button, a text entry holding "hello", a check box "Enable sync", a
-label "Ready", a disabled "Delete" button, a combo box and a slider, and keeps STATE.json
-up to date (written atomically) with what reached it: clicks per button, key presses,
-pointer buttons, scrolls, the entry text, the check box, combo and slider values, and
-the screen rectangle of each widget.
+label "Ready", a disabled "Delete" button, a combo box and a slider; --full adds a
+multi-line text, radio buttons "Left" "Center" "Right", a toggle button "Bold" and a
+list. What reaches it goes to STATE.json (see window_state). With --helper-first a
+hidden 10x10 X window with the same title is created before the real one, so a search
+by title lists the helper first.
 """
-
-import argparse
-import json
-import os
 
 import gi
 
 gi.require_version("Gtk", "3.0")
 gi.require_version("Gdk", "3.0")
-from gi.repository import Gdk, GLib, Gtk  # noqa: E402
+gi.require_version("GdkX11", "3.0")
+from gi.repository import Gdk, GdkX11, GLib, Gtk  # noqa: E402
 
-MAX_EVENTS = 500
+from window_state import COMBO_OPTIONS, LIST_ROWS, NOTES_TEXT, RADIO_OPTIONS, StateFile, parse_arguments  # noqa: E402
 
 
 class TestWindow:
-    def __init__(self, title: str, state_path: str) -> None:
-        self.state_path = state_path
-        self.state = {
-            "ready": False,
-            "title": title,
-            "pid": os.getpid(),
-            "clicks": {"Save": 0, "Delete": 0},
-            "keys": [],
-            "pointer": [],
-            "scrolls": [],
-            "entry": "hello",
-            "check": False,
-            "combo": None,
-            "slider": 42.0,
-            "focused": False,
-            "geometry": {},
-        }
+    def __init__(self, options) -> None:
+        self.states = StateFile(options, "gtk3")
         self.last_pointer_event = None
-        self.window = Gtk.Window(title=title)
+        if options.helper_first:
+            self.helper = self.create_helper(options.title)
+        self.window = Gtk.Window(title=options.title)
         self.window.set_default_size(640, 420)
         self.window.move(80, 60)
         self.window.add_events(Gdk.EventMask.SCROLL_MASK | Gdk.EventMask.SMOOTH_SCROLL_MASK
@@ -58,40 +43,65 @@ class TestWindow:
         self.widgets = {}
         save = Gtk.Button(label="Save")
         save.connect("clicked", self.on_click, "Save")
-        self.entry = Gtk.Entry(text="hello")
-        self.entry.connect("changed", self.on_entry)
+        entry = Gtk.Entry(text="hello")
+        entry.connect("changed", lambda widget: self.states.set("entry", widget.get_text()))
         check = Gtk.CheckButton(label="Enable sync")
-        check.connect("toggled", self.on_check)
+        check.connect("toggled", lambda widget: self.states.set("check", widget.get_active()))
         label = Gtk.Label(label="Ready")
         delete = Gtk.Button(label="Delete")
         delete.set_sensitive(False)
         delete.connect("clicked", self.on_click, "Delete")
         combo = Gtk.ComboBoxText()
-        for option in ("Small", "Medium", "Large"):
+        for option in COMBO_OPTIONS:
             combo.append_text(option)
-        combo.connect("changed", self.on_combo)
+        combo.connect("changed", lambda widget: self.states.set("combo", widget.get_active_text()))
         slider = Gtk.Scale.new_with_range(Gtk.Orientation.HORIZONTAL, 0, 100, 1)
         slider.set_value(42)
-        slider.connect("value-changed", self.on_slider)
-        for name, widget in (("Save", save), ("entry", self.entry), ("Enable sync", check),
+        slider.connect("value-changed", lambda widget: self.states.set("slider", widget.get_value()))
+        for name, widget in (("Save", save), ("entry", entry), ("Enable sync", check),
                              ("Ready", label), ("Delete", delete), ("combo", combo), ("slider", slider)):
             box.pack_start(widget, False, False, 0)
             self.widgets[name] = widget
+        if options.full:
+            self.add_full_widgets(box)
         self.window.add(box)
         self.window.show_all()
         GLib.timeout_add(100, self.refresh_geometry)
 
-    def write(self) -> None:
-        temporary = self.state_path + ".tmp"
-        with open(temporary, "w") as handle:
-            json.dump(self.state, handle)
-        os.replace(temporary, self.state_path)
+    @staticmethod
+    def create_helper(title: str) -> Gdk.Window:
+        attributes = Gdk.WindowAttr()
+        attributes.window_type = Gdk.WindowType.TOPLEVEL
+        attributes.wclass = Gdk.WindowWindowClass.INPUT_OUTPUT
+        attributes.width = attributes.height = 10
+        helper = Gdk.Window.new(None, attributes, 0)
+        helper.set_title(title)
+        return helper
 
-    def record(self, key: str, item) -> None:
-        events = self.state[key]
-        events.append(item)
-        del events[:-MAX_EVENTS]
-        self.write()
+    def add_full_widgets(self, box: Gtk.Box) -> None:
+        text = Gtk.TextView()
+        text.get_buffer().set_text(NOTES_TEXT)
+        text.get_buffer().connect("changed", lambda buffer: self.states.set(
+            "text", buffer.get_text(buffer.get_start_iter(), buffer.get_end_iter(), True)))
+        radios = Gtk.Box(spacing=8)
+        group = None
+        for option in RADIO_OPTIONS:
+            radio = Gtk.RadioButton.new_with_label_from_widget(group, option)
+            group = group or radio
+            radio.connect("toggled", self.on_radio, option)
+            radios.pack_start(radio, False, False, 0)
+            self.widgets[option] = radio
+        toggle = Gtk.ToggleButton(label="Bold")
+        toggle.connect("toggled", lambda widget: self.states.set("toggle", widget.get_active()))
+        rows = Gtk.ListBox()
+        for row in LIST_ROWS:
+            rows.add(Gtk.Label(label=row, xalign=0))
+        rows.unselect_all()
+        rows.connect("row-selected", self.on_row)
+        for name, widget in (("text", text), ("radios", radios), ("Bold", toggle), ("list", rows)):
+            box.pack_start(widget, False, False, 0)
+            if name != "radios":
+                self.widgets[name] = widget
 
     def refresh_geometry(self) -> bool:
         gdk_window = self.window.get_window()
@@ -101,20 +111,16 @@ class TestWindow:
         geometry = {}
         for name, widget in self.widgets.items():
             allocation = widget.get_allocation()
-            geometry[name] = [origin_x + allocation.x, origin_y + allocation.y,
-                              allocation.width, allocation.height]
-        if geometry != self.state["geometry"] or not self.state["ready"]:
-            self.state["geometry"] = geometry
-            self.state["ready"] = True
-            self.write()
+            x, y = widget.translate_coordinates(self.window, 0, 0)
+            geometry[name] = [origin_x + x, origin_y + y, allocation.width, allocation.height]
+        self.states.show(GdkX11.X11Window.get_xid(gdk_window), geometry)
         return True
 
     def on_click(self, _button, name: str) -> None:
-        self.state["clicks"][name] += 1
-        self.write()
+        self.states.click(name)
 
     def on_key(self, _widget, event) -> bool:
-        self.record("keys", Gdk.keyval_name(event.keyval))
+        self.states.record("keys", Gdk.keyval_name(event.keyval))
         return False
 
     def on_pointer(self, _widget, event, kind: str) -> bool:
@@ -122,8 +128,7 @@ class TestWindow:
         identity = (kind, event.button, event.time)
         if identity != self.last_pointer_event:
             self.last_pointer_event = identity
-            self.record("pointer", {"kind": kind, "button": event.button,
-                                    "x": round(event.x_root), "y": round(event.y_root)})
+            self.states.pointer(kind, event.button, event.x_root, event.y_root)
         return False
 
     def on_scroll(self, _widget, event) -> bool:
@@ -133,36 +138,22 @@ class TestWindow:
             name = "down" if dy > 0 else "up" if dy < 0 else "right" if dx > 0 else "left"
         else:
             name = direction.value_nick
-        self.record("scrolls", name)
+        self.states.record("scrolls", name)
         return False
 
-    def on_entry(self, entry) -> None:
-        self.state["entry"] = entry.get_text()
-        self.write()
+    def on_radio(self, radio, option: str) -> None:
+        if radio.get_active():
+            self.states.set("radio", option)
 
-    def on_check(self, check) -> None:
-        self.state["check"] = check.get_active()
-        self.write()
-
-    def on_combo(self, combo) -> None:
-        self.state["combo"] = combo.get_active_text()
-        self.write()
-
-    def on_slider(self, slider) -> None:
-        self.state["slider"] = slider.get_value()
-        self.write()
+    def on_row(self, _rows, row) -> None:
+        self.states.set("list", row.get_child().get_label() if row is not None else None)
 
     def on_active(self, window, _param) -> None:
-        self.state["focused"] = window.is_active()
-        self.write()
+        self.states.set("focused", window.is_active())
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--title", default="Editor Test")
-    parser.add_argument("--state", required=True)
-    options = parser.parse_args()
-    TestWindow(options.title, options.state)
+    TestWindow(parse_arguments())
     Gtk.main()
 
 

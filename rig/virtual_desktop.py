@@ -4,8 +4,14 @@ The pieces start in order, each waited on until it signals readiness: Xvfb (writ
 display number), a D-Bus session bus, the AT-SPI bus launcher (owns org.a11y.Bus), the
 AT-SPI registry (owns org.a11y.atspi.Registry on the accessibility bus) and openbox
 (sets _NET_SUPPORTING_WM_CHECK on the root window; xdotool's window activation needs a
-window manager). Every process runs in its own session with its output in a log file,
-so none holds a pipe that the caller reads, and stop() kills each process group.
+window manager). The bus address also goes into the root window's AT_SPI_BUS property,
+where Qt programs look for it. Every process runs in its own session with its output in
+a log file, so none holds a pipe that the caller reads, and stop() kills each process
+group.
+
+Test windows (GTK 3, GTK 4, Qt 5, and xmessage without accessibility) open one at a time
+or side by side, and are returned only once each is managed by the window manager and,
+but for xmessage, registered on the AT-SPI bus with a frame of its title.
 
 `env` is the environment a desktop client needs; `apply_to_process()` puts it into
 os.environ for in-process clients such as pyautogui, which connects to $DISPLAY when it
@@ -18,6 +24,7 @@ from __future__ import annotations
 
 import json
 import os
+import re
 import select
 import shutil
 import signal
@@ -29,8 +36,20 @@ from pathlib import Path
 SYSTEM_PYTHON = "/usr/bin/python3"
 AT_SPI_BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
 AT_SPI_REGISTRY = "/usr/libexec/at-spi2-registryd"
-REQUIRED_PROGRAMS = ("Xvfb", "openbox", "dbus-daemon", "dbus-send", "xprop", "xdotool", "scrot", "xclip")
-TEST_WINDOW_SCRIPT = Path(__file__).with_name("gtk_test_window.py")
+REQUIRED_PROGRAMS = ("Xvfb", "openbox", "dbus-daemon", "dbus-send", "xprop", "xdotool", "scrot", "xclip",
+                     "xmessage")
+TEST_WINDOW_SCRIPTS = {toolkit: Path(__file__).with_name(name) for toolkit, name in (
+    ("gtk3", "gtk_test_window.py"), ("gtk4", "gtk4_test_window.py"), ("qt5", "qt_test_window.py"))}
+BINDINGS_PROBE = """
+import gi
+gi.require_version('Atspi', '2.0')
+gi.require_version('Gtk', '3.0')
+from gi.repository import Atspi, Gtk
+assert '4.0' in gi.Repository.get_default().enumerate_versions('Gtk'), 'no GTK 4 bindings'
+import PyQt5.QtWidgets
+"""
+# One (bus name, object path) pair in dbus-send's print of an accessible's children.
+ACCESSIBLE_REFERENCE = re.compile(r'string "([^"]*)"\s+object path "([^"]*)"')
 SANITIZER_VARIABLES = ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS", "PYTHONMALLOC")
 
 
@@ -57,9 +76,10 @@ class VirtualDesktop:
         self.env: dict[str, str] = {}
         self._processes: list[subprocess.Popen] = []
         self._pids: list[int] = []
+        self._bus_pids: dict[str, int] = {}
         self._workdir: Path | None = None
         self._saved_environ: dict[str, str] | None = None
-        self._windows: list[TestWindow] = []
+        self._windows: list[DesktopWindow] = []
 
     # -- lifecycle ------------------------------------------------------------------
 
@@ -74,7 +94,9 @@ class VirtualDesktop:
         env = {k: v for k, v in os.environ.items() if k not in ("NO_AT_BRIDGE", "DBUS_SESSION_BUS_ADDRESS",
                                                                   "AT_SPI_BUS_ADDRESS", "WAYLAND_DISPLAY")}
         # XDG_SESSION_TYPE as an X11 login sets it (pyscreeze picks its capture method by it).
-        env.update(XDG_RUNTIME_DIR=str(runtime_dir), GDK_BACKEND="x11", XDG_SESSION_TYPE="x11",
+        # Qt programs join AT-SPI only when told to.
+        env.update(XDG_RUNTIME_DIR=str(runtime_dir), GDK_BACKEND="x11", XDG_SESSION_TYPE="x11", QT_QPA_PLATFORM="xcb",
+                   QT_ACCESSIBILITY="1", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                    PATH=f"{bin_dir}{os.pathsep}{os.environ.get('PATH', '')}")
         self.env = env
         try:
@@ -133,12 +155,11 @@ class VirtualDesktop:
         missing += [path for path in (AT_SPI_BUS_LAUNCHER, AT_SPI_REGISTRY, SYSTEM_PYTHON) if not os.path.exists(path)]
         if missing:
             raise DesktopUnavailable("missing desktop programs: " + ", ".join(missing))
-        probe = subprocess.run([SYSTEM_PYTHON, "-c", "import gi; gi.require_version('Atspi', '2.0'); "
-                                "gi.require_version('Gtk', '3.0'); from gi.repository import Atspi, Gtk"],
+        probe = subprocess.run([SYSTEM_PYTHON, "-c", BINDINGS_PROBE],
                                env={k: v for k, v in os.environ.items() if k not in SANITIZER_VARIABLES},
                                capture_output=True, text=True)
         if probe.returncode != 0:
-            raise DesktopUnavailable("the system python3 lacks the AT-SPI2/GTK bindings: " + probe.stderr[-500:])
+            raise DesktopUnavailable("the system python3 lacks the AT-SPI2/GTK/Qt bindings: " + probe.stderr[-500:])
 
     @property
     def service_env(self) -> dict[str, str]:
@@ -197,7 +218,8 @@ class VirtualDesktop:
 
     def _bus_call(self, bus: str, destination: str, path: str, method: str, *args: str) -> str:
         result = subprocess.run(["dbus-send", f"--bus={bus}", "--print-reply", f"--dest={destination}", path,
-                                 method, *args], env=self.service_env, capture_output=True, text=True, timeout=5)
+                                 method, *args], env=self.service_env, capture_output=True, encoding="utf-8",
+                                errors="replace", timeout=5)
         return result.stdout if result.returncode == 0 else ""
 
     def _name_owned(self, bus: str, name: str) -> bool:
@@ -217,6 +239,7 @@ class VirtualDesktop:
         # Started here rather than by D-Bus activation, so stop() can end it.
         self._spawn([AT_SPI_REGISTRY], "at-spi-registry")
         wait_until(lambda: self._name_owned(address, "org.a11y.atspi.Registry"), 10, "the AT-SPI registry")
+        self.run("xprop", "-root", "-f", "AT_SPI_BUS", "8s", "-set", "AT_SPI_BUS", address)
 
     def _start_window_manager(self) -> None:
         self._spawn(["openbox", "--sm-disable"], "openbox")
@@ -239,7 +262,8 @@ class VirtualDesktop:
 
     def run(self, *argv: str, timeout: float = 10) -> str:
         """Runs a desktop program against this display and returns its output."""
-        result = subprocess.run(list(argv), env=self.service_env, capture_output=True, text=True, timeout=timeout)
+        result = subprocess.run(list(argv), env=self.service_env, capture_output=True, encoding="utf-8",
+                                errors="replace", timeout=timeout)
         if result.returncode != 0:
             raise RuntimeError(f"{argv[0]} failed ({result.returncode}): {result.stderr.strip()}")
         return result.stdout
@@ -258,33 +282,151 @@ class VirtualDesktop:
         self.run("scrot", "--overwrite", str(path))
         return path
 
-    def open_test_window(self, title: str = "Editor Test", timeout: float = 15) -> TestWindow:
-        window = TestWindow(self, title)
-        self._windows.append(window)
+    def client_windows(self) -> list[str]:
+        """The windows the window manager manages (_NET_CLIENT_LIST), as decimal ids like xdotool's."""
+        output = self.run("xprop", "-root", "_NET_CLIENT_LIST")
+        return [str(int(token.rstrip(","), 16)) for token in output.split() if token.startswith("0x")]
+
+    def accessible_frames(self, pid: int) -> list[str] | None:
+        """The names of the top-level accessibles of process `pid`, or None while it is not
+        registered with the AT-SPI registry. Plain D-Bus calls: no bindings needed here."""
+        bus = self.env["AT_SPI_BUS_ADDRESS"]
+        applications = self._bus_call(bus, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root",
+                                      "org.a11y.atspi.Accessible.GetChildren")
+        for name, path in ACCESSIBLE_REFERENCE.findall(applications):
+            if self._bus_pid(name) == pid:
+                frames = self._bus_call(bus, name, path, "org.a11y.atspi.Accessible.GetChildren")
+                return [self._accessible_name(frame_bus, frame_path)
+                        for frame_bus, frame_path in ACCESSIBLE_REFERENCE.findall(frames)]
+        return None
+
+    def _bus_pid(self, name: str) -> int:
+        if name not in self._bus_pids:
+            reply = self._bus_call(self.env["AT_SPI_BUS_ADDRESS"], "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                   "org.freedesktop.DBus.GetConnectionUnixProcessID", f"string:{name}")
+            if "uint32" not in reply:
+                return 0
+            self._bus_pids[name] = int(reply.split("uint32")[1].split()[0])
+        return self._bus_pids[name]
+
+    def _accessible_name(self, bus_name: str, path: str) -> str:
+        reply = self._bus_call(self.env["AT_SPI_BUS_ADDRESS"], bus_name, path, "org.freedesktop.DBus.Properties.Get",
+                               "string:org.a11y.atspi.Accessible", "string:Name")
+        return reply.split('"', 1)[1].rsplit('"', 1)[0] if reply.count('"') >= 2 else ""
+
+    def open_test_window(self, title: str = "Editor Test", toolkit: str = "gtk3", *, full: bool = False,
+                         helper_first: bool = False, timeout: float = 15) -> DesktopWindow:
+        """Opens one window and returns it ready and focused (see open_windows)."""
+        return self.open_windows([(title, toolkit)], full=full, helper_first=helper_first, timeout=timeout)[0]
+
+    def open_windows(self, windows, *, full: bool = False, helper_first: bool = False,
+                     timeout: float = 30) -> list[DesktopWindow]:
+        """Starts windows side by side, given as titles (GTK 3) or (title, toolkit) pairs with
+        toolkit one of "gtk3", "gtk4", "qt5", "xmessage" (plain X, no accessibility), and
+        waits until each is mapped and managed and (but for xmessage) registered on the
+        AT-SPI bus with a frame of its title. The last one is then activated and has the
+        focus on return. `full` adds the further widgets, `helper_first` (GTK 3) a hidden
+        helper window of the same title ahead of each real one."""
+        opened = []
         try:
-            window.wait_ready(timeout)
+            for spec in windows:
+                title, toolkit = (spec, "gtk3") if isinstance(spec, str) else spec
+                window = (PlainWindow(self, title) if toolkit == "xmessage" else
+                          TestWindow(self, title, toolkit, full=full, helper_first=helper_first))
+                opened.append(window)
+                self._windows.append(window)
+            deadline = time.monotonic() + timeout
+            for window in opened:
+                wait_until(window.ready, deadline - time.monotonic(), f"window {window.title!r} to come up",
+                           interval=0.05)
+            if opened:
+                opened[-1].activate(deadline - time.monotonic())
         except BaseException:
-            window.close()
+            for window in opened:
+                window.close()
             raise
-        return window
+        return opened
 
 
-class TestWindow:
-    """The GTK test window in a child process; `state()` reads what it has recorded."""
+class DesktopWindow:
+    """A program with one top-level window on the virtual desktop, ended by close()."""
 
     __test__ = False  # not a pytest test class
 
-    def __init__(self, desktop: VirtualDesktop, title: str) -> None:
+    def __init__(self, desktop: VirtualDesktop, title: str, argv: list[str], log: str) -> None:
         self.desktop = desktop
         self.title = title
+        with desktop._log(log) as log_file:
+            self.process = subprocess.Popen(argv, env=desktop.service_env, stdin=subprocess.DEVNULL, stdout=log_file,
+                                            stderr=log_file, start_new_session=True)
+        self.window_id = ""
+
+    def _check_running(self) -> None:
+        if self.process.poll() is not None:
+            raise DesktopUnavailable(f"window {self.title!r} exited with {self.process.returncode}")
+
+    def ready(self) -> bool:
+        raise NotImplementedError
+
+    def is_active(self) -> bool:
+        return self.desktop.xdotool("getactivewindow") == self.window_id
+
+    def activate(self, timeout: float = 5) -> None:
+        """Gives the window the focus and waits until it has it."""
+        self.desktop.xdotool("windowactivate", "--sync", self.window_id)
+        wait_until(self.is_active, timeout, f"window {self.title!r} to take the focus")
+
+    def use_latin1_title(self) -> None:
+        """Replaces the X title by its Latin-1 bytes (not valid UTF-8 when it has accents),
+        the way an old X program names its window; the accessible name stays as it was."""
+        self.desktop.run("xprop", "-id", self.window_id, "-remove", "_NET_WM_NAME")
+        subprocess.run([b"xprop", b"-id", self.window_id.encode(), b"-f", b"WM_NAME", b"8s", b"-set", b"WM_NAME",
+                        self.title.encode("latin-1")], env=self.desktop.service_env, check=True, timeout=10,
+                       capture_output=True)
+
+    def close(self) -> None:
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        if self in self.desktop._windows:
+            self.desktop._windows.remove(self)
+
+
+class PlainWindow(DesktopWindow):
+    """An xmessage window: plain X, nothing on the AT-SPI bus."""
+
+    def __init__(self, desktop: VirtualDesktop, title: str) -> None:
+        super().__init__(desktop, title, ["xmessage", "-title", title, "-geometry", "+120+100",
+                                          f"This is {title}."], "xmessage")
+
+    def ready(self) -> bool:
+        # xmessage sets no _NET_WM_PID: its window is the managed xmessage window of that
+        # title that no other PlainWindow has taken.
+        self._check_running()
+        taken = {window.window_id for window in self.desktop._windows if isinstance(window, PlainWindow)}
+        for window_id in self.desktop.client_windows():
+            if (window_id not in taken and self.desktop.run("xprop", "-id", window_id, "WM_CLASS").endswith(
+                    '"xmessage", "Xmessage"\n') and self.desktop.xdotool("getwindowname", window_id) == self.title):
+                self.window_id = window_id
+                return True
+        return False
+
+
+class TestWindow(DesktopWindow):
+    """A test window in a child process (see window_state); `state()` reads what it recorded."""
+
+    def __init__(self, desktop: VirtualDesktop, title: str, toolkit: str = "gtk3", *, full: bool = False,
+                 helper_first: bool = False) -> None:
+        self.toolkit = toolkit
         self._state_path = Path(tempfile.mkstemp(prefix="window-", suffix=".json", dir=desktop._workdir)[1])
         self._state_path.unlink()
-        with desktop._log("test-window") as log:
-            self.process = subprocess.Popen([SYSTEM_PYTHON, str(TEST_WINDOW_SCRIPT), "--title", title,
-                                             "--state", str(self._state_path)], env=desktop.service_env,
-                                            stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                                            start_new_session=True)
-        self.window_id = ""
+        argv = [SYSTEM_PYTHON, str(TEST_WINDOW_SCRIPTS[toolkit]), "--title", title, "--state", str(self._state_path)]
+        argv += ["--full"] * full + ["--helper-first"] * helper_first
+        super().__init__(desktop, title, argv, f"{toolkit}-window")
 
     def state(self) -> dict:
         try:
@@ -300,15 +442,14 @@ class TestWindow:
 
         return wait_until(check, timeout, what)
 
-    def wait_ready(self, timeout: float) -> None:
-        def ready():
-            if self.process.poll() is not None:
-                raise DesktopUnavailable(f"the test window exited with {self.process.returncode}")
-            state = self.state()
-            return state.get("ready") and state.get("focused")
+    def ready(self) -> bool:
+        self._check_running()
+        self.window_id = self.state().get("window_id", "")
+        return (bool(self.window_id) and self.window_id in self.desktop.client_windows()
+                and self.title in (self.desktop.accessible_frames(self.process.pid) or ()))
 
-        wait_until(ready, timeout, f"window {self.title!r} to show and take focus")
-        self.window_id = self.desktop.xdotool("search", "--name", f"^{self.title}$").split()[0]
+    def is_active(self) -> bool:
+        return bool(self.state().get("focused")) and super().is_active()
 
     def center_of(self, widget: str) -> tuple[int, int]:
         """The screen point at the middle of a widget ("Save", "entry", "slider", ...)."""
@@ -316,13 +457,5 @@ class TestWindow:
         return x + width // 2, y + height // 2
 
     def close(self) -> None:
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        if self in self.desktop._windows:
-            self.desktop._windows.remove(self)
+        super().close()
         self._state_path.unlink(missing_ok=True)
