@@ -18,19 +18,47 @@ using support::Coroutine;
 
 constexpr int kOsascriptSeconds = 5;
 
-void press_with_pyautogui(py::handle lowered) {
+// On Linux, the keys in pyautogui's names: X names become pyautogui's (Page_Down is
+// pagedown), and a name pyautogui does not know (it would press nothing) is refused.
+// Gives the part of `key` that is not a key, or an empty object when all are.
+py::object linux_key_names(py::handle key, py::handle lowered, py::handle pyautogui, py::list& names) {
+  // Host fakes of pyautogui may have no key list: then every name is passed on.
+  py::object known = py::getattr(pyautogui, "KEYBOARD_KEYS", py::none());
+  py::list given = key.attr("split")("+");
+  py::list parts = lowered.attr("split")("+");
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    py::str name = from_utf8(pyautogui_key_name(Utf8(parts[i]).view()));
+    if (!known.is_none() && !known.contains(name)) {
+      return i < given.size() ? py::object(given[i]) : py::object(parts[i]);
+    }
+    names.append(name);
+  }
+  return py::object();
+}
+
+// Gives the part of `key` that is not a key on Linux, or an empty object once pressed.
+py::object press_with_pyautogui(py::handle key, py::handle lowered) {
   py::module_ pyautogui = support::import("pyautogui");
   const Utf8 lowered_utf8(lowered);
-  if (!is_combination(lowered_utf8.view())) {
-    pyautogui.attr("press")(lowered);
-    return;
+  const Platform platform = current_platform();
+  py::list names;
+  if (platform == Platform::kLinux) {
+    if (py::object unknown = linux_key_names(key, lowered, pyautogui, names)) {
+      return unknown;
+    }
+  } else if (!is_combination(lowered_utf8.view())) {
+    names.append(lowered);
+  } else {
+    for (std::string_view part : combination_parts(lowered_utf8.view())) {
+      names.append(platform == Platform::kMacos && part == "ctrl" ? py::str("command") : from_utf8(part));
+    }
   }
-  const bool on_macos = current_platform() == Platform::kMacos;
-  py::list parts;
-  for (std::string_view part : combination_parts(lowered_utf8.view())) {
-    parts.append(on_macos && part == "ctrl" ? py::str("command") : from_utf8(part));
+  if (is_combination(lowered_utf8.view())) {
+    pyautogui.attr("hotkey")(*names);
+  } else {
+    pyautogui.attr("press")(names[0]);
   }
-  pyautogui.attr("hotkey")(*parts);
+  return py::object();
 }
 
 Coroutine press_key(py::object self, py::object key) {
@@ -46,7 +74,9 @@ Coroutine press_key(py::object self, py::object key) {
       py::str script = from_utf8(macos_key_script(Utf8(lowered).view()));
       co_await run_captured(py::make_tuple("osascript", "-e", script), py::int_(kOsascriptSeconds));
     } else if (flag(self, "_pyautogui_available")) {
-      press_with_pyautogui(lowered);
+      if (py::object unknown = press_with_pyautogui(key, lowered)) {
+        co_return failure(py::str("Unknown key: \"{}\"").format(unknown));
+      }
     } else {
       co_return failure("No keyboard input method available");
     }
@@ -64,14 +94,17 @@ Coroutine scroll_window(py::object self, py::object direction, py::object amount
   }
   try {
     py::module_ pyautogui = support::import("pyautogui");
-    // Positive turns the wheel up; every direction but "up" scrolls down.
-    py::object clicks = direction.equal(py::str("up"))
-                            ? amount
-                            : py::reinterpret_steal<py::object>(PyNumber_Negative(amount.ptr()));
+    // Positive turns the wheel up (or right); every direction but "up" scrolls down,
+    // except on Linux, where X has horizontal wheel buttons for "left" and "right".
+    const bool horizontal = current_platform() == Platform::kLinux &&
+                            (direction.equal(py::str("left")) || direction.equal(py::str("right")));
+    const bool positive = direction.equal(py::str("up")) || (horizontal && direction.equal(py::str("right")));
+    py::object clicks =
+        positive ? amount : py::reinterpret_steal<py::object>(PyNumber_Negative(amount.ptr()));
     if (!clicks) {
       throw py::error_already_set();
     }
-    pyautogui.attr("scroll")(clicks);
+    pyautogui.attr(horizontal ? "hscroll" : "scroll")(clicks);
     co_return py::dict("success"_a = true, "action"_a = "scroll", "direction"_a = direction,
                        "amount"_a = amount, "hint"_a = kUpdatedStateHint);
   } catch (py::error_already_set& error) {
