@@ -90,12 +90,12 @@ void init_macos(py::object self) {
   }
 }
 
-// Whether an external python3 has working AT-SPI2 bindings. Blocks for up to 5 seconds.
-bool atspi_bindings_work() {
+// Whether `python` has working AT-SPI2 bindings. Blocks for up to 5 seconds.
+bool atspi_bindings_work(const char* python) {
   try {
     py::module_ subprocess = support::import("subprocess");
     py::object completed = subprocess.attr("run")(
-        py::make_tuple("python3", "-c",
+        py::make_tuple(python, "-c",
                        "import gi; gi.require_version('Atspi', '2.0'); from gi.repository import Atspi"),
         "capture_output"_a = true, "timeout"_a = 5);
     py::object returncode = completed.attr("returncode");
@@ -106,12 +106,37 @@ bool atspi_bindings_work() {
   }
 }
 
+// The same file as python3 on PATH: already tried.
+bool is_path_python(const char* python) {
+  py::module_ os_path = support::import("os.path");
+  py::object found = support::import("shutil").attr("which")("python3");
+  return !found.is_none() && os_path.attr("realpath")(found).equal(os_path.attr("realpath")(python));
+}
+
+// The interpreter the walker runs under, or None when none has the bindings: python3
+// on PATH first (so that a host's own choice wins), then the system's own interpreters
+// (the module's _SYSTEM_PYTHONS), which the distribution's bindings are built for, when
+// PATH's python3 is a virtual environment's, pyenv's or conda's.
+py::object atspi_python() {
+  if (atspi_bindings_work("python3")) {
+    return py::str("python3");
+  }
+  for (py::handle python : support::import(kModuleName).attr("_SYSTEM_PYTHONS")) {
+    const std::string path = py::str(python);
+    if (!is_path_python(path.c_str()) && atspi_bindings_work(path.c_str())) {
+      return py::reinterpret_borrow<py::object>(python);
+    }
+  }
+  return py::none();
+}
+
 void init_linux(py::object self) {
   if (on_path("xdotool")) {
     self.attr("_linux_xdotool_available") = true;
     kLog.info([] { return "xdotool available for Linux desktop control"; });
   }
-  if (atspi_bindings_work()) {
+  if (py::object python = atspi_python(); !python.is_none()) {
+    self.attr("_linux_atspi_python") = python;
     self.attr("_linux_atspi_available") = true;
     kLog.info([] { return "AT-SPI2 accessibility available for Linux"; });
   }

@@ -4,6 +4,8 @@
 #include "desktop_access/snapshot_text.hpp"
 
 #include <limits>
+#include <string>
+#include <string_view>
 
 namespace desktop_access {
 
@@ -110,7 +112,10 @@ py::dict render_atspi_answer(py::object self, py::object data) {
   const ElementKeys keys;
   const py::str window_name = py::str(window);
   const Utf8 window_utf8(window_name);
-  SnapshotText text(window_utf8.view(), true);
+  // Names and values are shown on one line each, so that text after a line break in
+  // them cannot pass for an element of its own.
+  std::string window_buffer, name_buffer, value_buffer;
+  SnapshotText text(one_line(window_utf8.view(), window_buffer), true);
   py::dict ref_map;
   long long counter = 0;
   for (py::handle element : py::reinterpret_borrow<py::list>(elements)) {
@@ -122,17 +127,18 @@ py::dict render_atspi_answer(py::object self, py::object data) {
     py::str name = text_field(element, keys.name);
     const Utf8 role_utf8(role);
     const Utf8 name_utf8(name);
+    const std::string_view shown_name = one_line(name_utf8.view(), name_buffer);
     if (has_ref(element, keys)) {
       py::str value = text_field(element, keys.value);
       const Utf8 value_utf8(value);
       ++counter;
-      text.ref_line(depth, counter, role_utf8.view(), name_utf8.view(), value_utf8.view());
+      text.ref_line(depth, counter, role_utf8.view(), shown_name, one_line(value_utf8.view(), value_buffer));
       if (PyDict_SetItem(ref_map.ptr(), py::int_(counter).ptr(),
                          element_record(keys, role, name, value).ptr()) != 0) {
         throw py::error_already_set();
       }
-    } else if (!name_utf8.view().empty()) {
-      text.context_line(depth, role_utf8.view(), name_utf8.view());
+    } else if (!shown_name.empty()) {
+      text.context_line(depth, role_utf8.view(), shown_name);
     }
   }
   replace_ref_map(self, ref_map, static_cast<std::size_t>(counter));

@@ -7,6 +7,7 @@
 #include "support/args.hpp"
 #include "support/json.hpp"
 
+#include <limits>
 #include <optional>
 
 namespace desktop_access {
@@ -20,7 +21,8 @@ using support::Coroutine;
 
 constexpr int kWalkerSeconds = 15;
 
-py::str walker_program_for(py::handle max_depth, py::handle window_title) {
+py::str walker_program_for(py::handle max_depth, py::handle window_title,
+                           std::optional<long long> target_pid = std::nullopt) {
   std::optional<std::u32string> title;
   if (!window_title.is_none()) {
     Py_UCS4* characters = PyUnicode_AsUCS4Copy(window_title.ptr());
@@ -30,20 +32,100 @@ py::str walker_program_for(py::handle max_depth, py::handle window_title) {
     title.emplace(characters, characters + PyUnicode_GET_LENGTH(window_title.ptr()));
     PyMem_Free(characters);
   }
-  return from_utf8(walker_program(std::string(py::str(max_depth)), title));
+  return from_utf8(walker_program(std::string(py::str(max_depth)), title, target_pid));
 }
 
+bool succeeded(py::handle data) { return args::to_bool(data.attr("get")("success")); }
+
+// The walker's answer when it finds no window to walk.
+bool found_no_window(py::handle data) {
+  return PyDict_Check(data.ptr()) && data.attr("get")("error").equal(py::str("No window found"));
+}
+
+// Runs the walker under the interpreter that probing found with the AT-SPI2 bindings
+// and returns its answer object, or a failure when it printed nothing.
+Coroutine run_walker(py::object self, py::object program) {
+  py::object python = py::getattr(self, "_linux_atspi_python", py::none());
+  py::tuple argv = py::make_tuple(python.is_none() ? py::str("python3") : python, "-c", program);
+  py::tuple output = co_await run_captured(argv, py::int_(kWalkerSeconds));
+  py::str raw = decoded(output[0], "replace");
+  if (py::len(raw) == 0) {
+    co_return failure("AT-SPI2 failed: " + std::string(decoded(output[1], "replace")));
+  }
+  co_return support::json::loads(raw);
+}
+
+// The X window a snapshot is meant for, {"id": ..., "title": ...}: the managed window
+// that `window_title` names, or the active window without a title. None when there is
+// none or X cannot tell.
+Coroutine x_window(py::object window_title) {
+  try {
+    if (!window_title.is_none() && !is_empty(window_title)) {
+      py::object windows = co_await client_windows(std::numeric_limits<Py_ssize_t>::max(), kXdotoolSeconds);
+      py::object window = find_window(windows, window_title);
+      co_return window ? window : py::none();
+    }
+    py::str window_id = co_await active_window_id();
+    if (is_empty(window_id)) {
+      co_return py::none();
+    }
+    py::object title = co_await window_title_of(window_id);
+    co_return py::dict("id"_a = window_id, "title"_a = title);
+  } catch (py::error_already_set& error) {
+    rethrow_unless_exception(error);
+    co_return py::none();
+  }
+}
+
+// The process id of an X window (_NET_WM_PID), or None.
+Coroutine window_pid(py::object window_id) {
+  try {
+    py::str pid =
+        co_await xdotool(py::make_tuple("xdotool", "getwindowpid", window_id), py::int_(kXdotoolSeconds));
+    if (is_empty(pid) || !args::to_bool(pid.attr("isdigit")())) {
+      co_return py::none();
+    }
+    co_return py::int_(pid);
+  } catch (py::error_already_set& error) {
+    rethrow_unless_exception(error);
+    co_return py::none();
+  }
+}
+
+// When no accessible window's name holds the title (or none is active), the X window
+// is found by its title (or as the active window) and the accessible application of
+// the same process gives the window. Another window's tree never stands in for it.
 Coroutine snapshot_atspi(py::object self, py::object window_title, py::object max_depth) {
   try {
-    py::tuple argv = py::make_tuple("python3", "-c", walker_program_for(max_depth, window_title));
-    py::tuple output = co_await run_captured(argv, py::int_(kWalkerSeconds));
-    py::str raw = decoded(output[0], "replace");
-    if (py::len(raw) == 0) {
-      co_return failure("AT-SPI2 failed: " + std::string(decoded(output[1], "replace")));
-    }
-    py::object data = support::json::loads(raw);
-    if (!args::to_bool(data.attr("get")("success"))) {
-      co_return data;
+    py::object data = co_await run_walker(self, walker_program_for(max_depth, window_title));
+    if (!succeeded(data)) {
+      if (!found_no_window(data)) {
+        co_return data;
+      }
+      py::object window = co_await x_window(window_title);
+      if (!window.is_none()) {
+        py::object pid = co_await window_pid(window["id"]);
+        if (!pid.is_none()) {
+          py::object by_process = co_await run_walker(
+              self, walker_program_for(max_depth, window["title"], pid.cast<long long>()));
+          if (succeeded(by_process) || !found_no_window(by_process)) {
+            data = by_process;
+          }
+        }
+      }
+      if (!succeeded(data)) {
+        if (!found_no_window(data)) {
+          co_return data;
+        }
+        if (!window_title.is_none() && !is_empty(window_title)) {
+          co_return failure(py::str("No window found matching: {}").format(window_title));
+        }
+        if (!window.is_none()) {
+          co_return failure(
+              py::str("The focused window exposes no accessibility tree: {}").format(window["title"]));
+        }
+        co_return data;
+      }
     }
     co_return self.attr("_render_atspi_answer")(data);
   } catch (py::error_already_set& error) {
@@ -59,15 +141,24 @@ Coroutine snapshot_atspi(py::object self, py::object window_title, py::object ma
 
 Coroutine snapshot_xdotool(py::object self, py::object window_title) {
   try {
-    const bool titled = !window_title.is_none() && !is_empty(window_title);
-    py::tuple argv = titled ? py::tuple(py::make_tuple("xdotool", "search", "--name", window_title))
-                            : py::tuple(py::make_tuple("xdotool", "getactivewindow"));
-    py::str window_id = first_line(co_await xdotool(argv, py::int_(kXdotoolSeconds)));
-    if (is_empty(window_id)) {
+    py::object window_id;
+    py::object name;
+    if (!window_title.is_none() && !is_empty(window_title)) {
+      py::object windows = co_await client_windows(std::numeric_limits<Py_ssize_t>::max(), kXdotoolSeconds);
+      py::object window = find_window(windows, window_title);
+      if (window) {
+        window_id = window["id"];
+        name = window["title"];
+      }
+    } else {
+      window_id = co_await active_window_id();
+      if (!is_empty(window_id)) {
+        name = co_await window_title_of(window_id);
+      }
+    }
+    if (!name) {
       co_return failure("No window found");
     }
-    py::object name =
-        co_await xdotool(py::make_tuple("xdotool", "getwindowname", window_id), py::int_(kXdotoolSeconds));
     replace_ref_map(self, py::dict(), 0);
     py::str snapshot = py::str(
                            "Window: {} (id: {})\n\nNote: Full accessibility tree requires AT-SPI2.\n"

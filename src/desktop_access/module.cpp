@@ -32,6 +32,8 @@ py::object make_class(const char* name, const char* doc) {
 PYBIND11_MODULE(desktop_access, m) {
   m.doc() = "Cross-platform accessibility controller: snapshots with numbered refs and ref-based actions.";
   m.attr("SYSTEM") = support::import("platform").attr("system")();
+  // Interpreters that may have the AT-SPI2 bindings when python3 on PATH has not.
+  m.attr("_SYSTEM_PYTHONS") = py::make_tuple("/usr/bin/python3");
   m.attr("logger") = support::import("logging").attr("getLogger")(desktop_access::kLoggerName);
   m.attr("INTERACTIVE_TYPES") =
       make_set({// Windows UI Automation control types

@@ -1,7 +1,7 @@
 """Accessible objects built from the JSON tree in $FAKE_ATSPI_TREE.
 
 A node is {"role", "name", "description", "states": [...], "value": number,
-"text": str, "legacy_value": bool, "fail": [what], "children": [...]}; "fail" names the
+"text": str, "legacy_value": bool, "pid": int, "fail": [what], "children": [...]}; "fail" names the
 calls that raise ("name", "role", "states", "children", "child").
 """
 
@@ -46,50 +46,53 @@ class Text:
 
 
 class Accessible:
-    def __init__(self, spec):
-        self._spec = spec
-        self._children = [None if child is None else Accessible(child) for child in spec.get("children", [])]
-        if spec.get("legacy_value"):
+    def __init__(self, node):
+        self._node = node
+        self._children = [None if child is None else Accessible(child) for child in node.get("children", [])]
+        if node.get("legacy_value"):
             self.get_value = self._value
 
     def _check(self, what):
-        if what in self._spec.get("fail", []):
+        if what in self._node.get("fail", []):
             raise RuntimeError(f"{what} failed")
 
     def get_name(self):
         self._check("name")
-        return self._spec.get("name")
+        return self._node.get("name")
 
     def get_description(self):
-        return self._spec.get("description")
+        return self._node.get("description")
 
     def get_role_name(self):
         self._check("role")
-        return self._spec.get("role")
+        return self._node.get("role")
 
     def get_state_set(self):
         self._check("states")
-        return StateSet(self._spec.get("states", ["sensitive", "enabled"]))
+        return StateSet(self._node.get("states", ["sensitive", "enabled"]))
+
+    def get_process_id(self):
+        return self._node.get("pid", 0)
 
     def get_child_count(self):
         self._check("children")
         return len(self._children)
 
     def get_child_at_index(self, index):
-        if "child" in self._spec.get("fail", []) and index > 0:
+        if "child" in self._node.get("fail", []) and index > 0:
             raise RuntimeError("child failed")
         return self._children[index]
 
     def _value(self):
-        return Value(self._spec["value"]) if "value" in self._spec else None
+        return Value(self._node["value"]) if "value" in self._node else None
 
     def get_value_iface(self):
-        if self._spec.get("legacy_value"):
+        if self._node.get("legacy_value"):
             raise AttributeError("get_value_iface")
         return self._value()
 
     def get_text_iface(self):
-        return Text(self._spec["text"]) if "text" in self._spec else None
+        return Text(self._node["text"]) if "text" in self._node else None
 
 
 def get_desktop(index):
