@@ -1,6 +1,7 @@
-#include "files.hpp"
+#include "source_inspector/files.hpp"
 
-#include "strings.hpp"
+#include "source_inspector/strings.hpp"
+#include "support/errors.hpp"
 
 #include <string>
 #include <string_view>
@@ -62,12 +63,8 @@ ParsedFile failure(py::object error) { return {py::none(), strings().empty, std:
 
 }  // namespace
 
-py::object error_text(const py::error_already_set& error) {
-  py::str text(error.value());
-  if (py::len(text) == 0) {
-    return py::str(py::type::handle_of(error.value()).attr("__name__"));
-  }
-  return text;
+py::str error_text(const py::error_already_set& error) {
+  return support::exception_text(error.value(), support::EmptyText::kTypeName);
 }
 
 ParsedFile parse_file(const py::str& path) {
@@ -81,13 +78,12 @@ ParsedFile parse_file(const py::str& path) {
     py::object tree = support::import("ast").attr("parse")(source, py::arg("filename") = py::str(resolved));
     return {std::move(tree), std::move(source), py::none()};
   } catch (...) {
-    support::set_error_from_current_exception();
-    py::error_already_set error;
+    py::error_already_set error = support::current_error();
     if (error.matches(PyExc_SyntaxError)) {
       py::object value = error.value();
       return failure(py::str("Syntax error at line {}: {}").format(value.attr("lineno"), value.attr("msg")));
     }
-    if (error.matches(PyExc_Exception)) {
+    if (support::is_ordinary(error)) {
       return failure(error_text(error));
     }
     throw error;

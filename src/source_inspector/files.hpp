@@ -16,23 +16,7 @@ struct ParsedFile {
 ParsedFile parse_file(const py::str& path);
 
 // The text of an ordinary error for a response: str(error), or its type's name where
-// that is empty (a bare MemoryError).
-py::object error_text(const py::error_already_set& error);
-
-// Runs `work`; an ordinary error (Python's Exception, or a C++ exception) becomes
-// `on_error(its text)`, anything else (KeyboardInterrupt, SystemExit) propagates.
-template <class Work, class OnError>
-py::object answer_errors(Work&& work, OnError&& on_error) {
-  try {
-    return work();
-  } catch (...) {
-    support::set_error_from_current_exception();
-    py::error_already_set error;
-    if (!error.matches(PyExc_Exception)) {
-      throw error;
-    }
-    return on_error(error_text(error));
-  }
-}
+// that is empty (a bare MemoryError) or str() fails.
+py::str error_text(const py::error_already_set& error);
 
 }  // namespace source_inspector

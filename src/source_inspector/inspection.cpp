@@ -1,6 +1,7 @@
-#include "inspection.hpp"
+#include "source_inspector/inspection.hpp"
 
-#include "strings.hpp"
+#include "source_inspector/strings.hpp"
+#include "support/keys.hpp"
 
 namespace source_inspector {
 
@@ -10,23 +11,6 @@ constexpr std::size_t DOCSTRING_LIMIT = 200;
 constexpr std::size_t MODULE_DOCSTRING_LIMIT = 300;
 constexpr std::size_t TOP_IMPORT_COUNT = 10;
 
-void put(const py::dict& record, const py::object& key, py::handle value) {
-  if (PyDict_SetItem(record.ptr(), key.ptr(), value.ptr()) < 0) {
-    throw py::error_already_set();
-  }
-}
-
-py::object item(const py::dict& record, const py::object& key) {
-  PyObject* value = PyDict_GetItemWithError(record.ptr(), key.ptr());
-  if (value == nullptr) {
-    if (!PyErr_Occurred()) {
-      PyErr_SetObject(PyExc_KeyError, key.ptr());
-    }
-    throw py::error_already_set();
-  }
-  return py::reinterpret_borrow<py::object>(value);
-}
-
 py::object attribute(py::handle node, const py::object& name) { return py::getattr(node, name); }
 
 py::object size(std::size_t count) { return py::int_(count); }
@@ -34,8 +18,8 @@ py::object size(std::size_t count) { return py::int_(count); }
 // A {"name": ..., "line": ...} entry.
 py::dict name_and_line(const Strings& names, py::handle name, py::handle line) {
   py::dict entry;
-  put(entry, names.name, name);
-  put(entry, names.line, line);
+  support::set_item(entry, names.name, name);
+  support::set_item(entry, names.line, line);
   return entry;
 }
 
@@ -75,40 +59,41 @@ py::object Inspection::function_record(const FunctionNode& function) {
   const Strings& names = strings();
   py::handle node = function.node;
   py::dict record;
-  put(record, names.name, attribute(node, names.name));
-  put(record, names.type, function.is_async ? names.async_function : names.function);
-  put(record, names.line, attribute(node, names.lineno));
-  put(record, names.end_line, attribute(node, names.end_lineno));
+  support::set_item(record, names.name, attribute(node, names.name));
+  support::set_item(record, names.type, function.is_async ? names.async_function : names.function);
+  support::set_item(record, names.line, attribute(node, names.lineno));
+  support::set_item(record, names.end_line, attribute(node, names.end_lineno));
   py::list parameters;
   for (py::handle parameter : attribute(attribute(node, names.args), names.args)) {
     py::dict entry;
-    put(entry, names.name, attribute(parameter, names.arg));
-    put(entry, names.annotation, segments_.text_or_empty(attribute(parameter, names.annotation)));
+    support::set_item(entry, names.name, attribute(parameter, names.arg));
+    support::set_item(entry, names.annotation,
+                      segments_.text_or_empty(attribute(parameter, names.annotation)));
     parameters.append(entry);
   }
-  put(record, names.args, parameters);
-  put(record, names.return_type, segments_.text_or_empty(attribute(node, names.returns)));
+  support::set_item(record, names.args, parameters);
+  support::set_item(record, names.return_type, segments_.text_or_empty(attribute(node, names.returns)));
   py::list decorators;
   for (py::handle decorator : attribute(node, names.decorator_list)) {
     decorators.append(segments_.text_or_empty(decorator));
   }
-  put(record, names.decorators, decorators);
-  put(record, names.docstring, docstring_prefix(schema_, node, DOCSTRING_LIMIT));
-  put(record, names.is_method, py::bool_(function.is_method));
+  support::set_item(record, names.decorators, decorators);
+  support::set_item(record, names.docstring, docstring_prefix(schema_, node, DOCSTRING_LIMIT));
+  support::set_item(record, names.is_method, py::bool_(function.is_method));
   return record;
 }
 
 py::object Inspection::class_record(py::handle node) {
   const Strings& names = strings();
   py::dict record;
-  put(record, names.name, attribute(node, names.name));
-  put(record, names.line, attribute(node, names.lineno));
-  put(record, names.end_line, attribute(node, names.end_lineno));
+  support::set_item(record, names.name, attribute(node, names.name));
+  support::set_item(record, names.line, attribute(node, names.lineno));
+  support::set_item(record, names.end_line, attribute(node, names.end_lineno));
   py::list bases;
   for (py::handle base : attribute(node, names.bases)) {
     bases.append(segments_.text_or_empty(base));
   }
-  put(record, names.bases, bases);
+  support::set_item(record, names.bases, bases);
   py::list methods;
   py::list attributes;
   for (py::handle statement : attribute(node, names.body)) {
@@ -123,10 +108,10 @@ py::object Inspection::class_record(py::handle node) {
       }
     }
   }
-  put(record, names.methods, methods);
-  put(record, names.attributes, attributes);
-  put(record, names.docstring, docstring_prefix(schema_, node, DOCSTRING_LIMIT));
-  put(record, names.method_count, size(py::len(methods)));
+  support::set_item(record, names.methods, methods);
+  support::set_item(record, names.attributes, attributes);
+  support::set_item(record, names.docstring, docstring_prefix(schema_, node, DOCSTRING_LIMIT));
+  support::set_item(record, names.method_count, size(py::len(methods)));
   return record;
 }
 
@@ -171,14 +156,14 @@ py::list Inspection::imports() {
     for (py::handle alias : attribute(node, names.names)) {
       py::dict record;
       if (from_import) {
-        put(record, names.module, module);
-        put(record, names.name, attribute(alias, names.name));
+        support::set_item(record, names.module, module);
+        support::set_item(record, names.name, attribute(alias, names.name));
       } else {
-        put(record, names.module, attribute(alias, names.name));
+        support::set_item(record, names.module, attribute(alias, names.name));
       }
-      put(record, names.alias, attribute(alias, names.asname));
-      put(record, names.line, line);
-      put(record, names.type, from_import ? names.from_import : names.import_);
+      support::set_item(record, names.alias, attribute(alias, names.asname));
+      support::set_item(record, names.line, line);
+      support::set_item(record, names.type, from_import ? names.from_import : names.import_);
       records.append(record);
     }
   }
@@ -213,9 +198,9 @@ py::list Inspection::todos() {
       marker = substring(match.marker_start, match.marker_end).attr(names.upper)();
     }
     py::dict record;
-    put(record, names.line, size(match.line));
-    put(record, names.type, marker);
-    put(record, names.text, substring(match.text_start, match.text_end));
+    support::set_item(record, names.line, size(match.line));
+    support::set_item(record, names.type, marker);
+    support::set_item(record, names.text, substring(match.text_start, match.text_end));
     records.append(record);
   }
   todos_ = std::move(records);
@@ -233,10 +218,10 @@ py::list Inspection::complexity() {
     py::handle node = found.functions[i].node;
     long long score = 1 + found.metrics[i].decision_points;
     py::dict record;
-    put(record, names.name, attribute(node, names.name));
-    put(record, names.line, attribute(node, names.lineno));
-    put(record, names.complexity, py::int_(score));
-    put(record, names.rating, names.rating_of(score));
+    support::set_item(record, names.name, attribute(node, names.name));
+    support::set_item(record, names.line, attribute(node, names.lineno));
+    support::set_item(record, names.complexity, py::int_(score));
+    support::set_item(record, names.rating, names.rating_of(score));
     records.append(record);
   }
   complexity_ = std::move(records);
@@ -265,10 +250,10 @@ py::dict Inspection::symbols() {
     }
   }
   py::dict result;
-  put(result, names.functions, functions);
-  put(result, names.classes, classes);
-  put(result, names.variables, variables);
-  put(result, names.constants, constants);
+  support::set_item(result, names.functions, functions);
+  support::set_item(result, names.classes, classes);
+  support::set_item(result, names.variables, variables);
+  support::set_item(result, names.constants, constants);
   return result;
 }
 
@@ -282,7 +267,7 @@ py::dict Inspection::call_graph() {
       PyList_SET_ITEM(called.ptr(), static_cast<Py_ssize_t>(j),
                       found.callee_names[callees[j]].inc_ref().ptr());
     }
-    put(graph, attribute(found.functions[i].node, strings().name), called);
+    support::set_item(graph, attribute(found.functions[i].node, strings().name), called);
   }
   return graph;
 }
@@ -315,13 +300,15 @@ py::dict Inspection::summary(py::handle path) {
   py::list function_entries;
   for (py::handle record : function_records) {
     py::dict entry = py::reinterpret_borrow<py::dict>(record);
-    function_entries.append(name_and_line(names, item(entry, names.name), item(entry, names.line)));
+    function_entries.append(
+        name_and_line(names, support::dict_item(entry, names.name), support::dict_item(entry, names.line)));
   }
   py::list class_entries;
   for (py::handle record : class_records) {
     py::dict entry = py::reinterpret_borrow<py::dict>(record);
-    py::dict brief = name_and_line(names, item(entry, names.name), item(entry, names.line));
-    put(brief, names.methods, item(entry, names.method_count));
+    py::dict brief =
+        name_and_line(names, support::dict_item(entry, names.name), support::dict_item(entry, names.line));
+    support::set_item(brief, names.methods, support::dict_item(entry, names.method_count));
     class_entries.append(brief);
   }
   py::list top_imports;
@@ -329,38 +316,39 @@ py::dict Inspection::summary(py::handle path) {
     if (py::len(top_imports) == TOP_IMPORT_COUNT) {
       break;
     }
-    top_imports.append(item(py::reinterpret_borrow<py::dict>(record), names.module));
+    top_imports.append(support::dict_item(py::reinterpret_borrow<py::dict>(record), names.module));
   }
 
   py::dict summary;
-  put(summary, names.path, path);
-  put(summary, names.total_lines, size(counts.total));
-  put(summary, names.code_lines, size(counts.total - counts.comment - counts.blank));
-  put(summary, names.comment_lines, size(counts.comment));
-  put(summary, names.blank_lines, size(counts.blank));
-  put(summary, names.module_docstring, docstring_prefix(schema_, tree_, MODULE_DOCSTRING_LIMIT));
-  put(summary, names.function_count, size(py::len(function_records)));
-  put(summary, names.class_count, size(py::len(class_records)));
-  put(summary, names.import_count, size(py::len(import_records)));
-  put(summary, names.todo_count, size(py::len(todo_records)));
-  put(summary, names.avg_complexity, average);
-  put(summary, names.functions, function_entries);
-  put(summary, names.classes, class_entries);
-  put(summary, names.top_imports, top_imports);
+  support::set_item(summary, names.path, path);
+  support::set_item(summary, names.total_lines, size(counts.total));
+  support::set_item(summary, names.code_lines, size(counts.total - counts.comment - counts.blank));
+  support::set_item(summary, names.comment_lines, size(counts.comment));
+  support::set_item(summary, names.blank_lines, size(counts.blank));
+  support::set_item(summary, names.module_docstring,
+                    docstring_prefix(schema_, tree_, MODULE_DOCSTRING_LIMIT));
+  support::set_item(summary, names.function_count, size(py::len(function_records)));
+  support::set_item(summary, names.class_count, size(py::len(class_records)));
+  support::set_item(summary, names.import_count, size(py::len(import_records)));
+  support::set_item(summary, names.todo_count, size(py::len(todo_records)));
+  support::set_item(summary, names.avg_complexity, average);
+  support::set_item(summary, names.functions, function_entries);
+  support::set_item(summary, names.classes, class_entries);
+  support::set_item(summary, names.top_imports, top_imports);
   return summary;
 }
 
 py::dict Inspection::everything(py::handle path) {
   const Strings& names = strings();
   py::dict result;
-  put(result, names.summary, summary(path));
-  put(result, names.functions, functions());
-  put(result, names.classes, classes());
-  put(result, names.imports, imports());
-  put(result, names.todos, todos());
-  put(result, names.complexity, complexity());
-  put(result, names.symbols, symbols());
-  put(result, names.call_graph, call_graph());
+  support::set_item(result, names.summary, summary(path));
+  support::set_item(result, names.functions, functions());
+  support::set_item(result, names.classes, classes());
+  support::set_item(result, names.imports, imports());
+  support::set_item(result, names.todos, todos());
+  support::set_item(result, names.complexity, complexity());
+  support::set_item(result, names.symbols, symbols());
+  support::set_item(result, names.call_graph, call_graph());
   return result;
 }
 

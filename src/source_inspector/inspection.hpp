@@ -2,8 +2,8 @@
 // at most once and shared by the summary and the full analysis.
 #pragma once
 
-#include "node_text.hpp"
-#include "tree.hpp"
+#include "source_inspector/node_text.hpp"
+#include "source_inspector/tree.hpp"
 
 #include <optional>
 

@@ -1,4 +1,4 @@
-#include "metrics.hpp"
+#include "source_inspector/metrics.hpp"
 
 #include <algorithm>
 #include <numeric>

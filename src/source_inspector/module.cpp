@@ -1,9 +1,9 @@
 // Bindings of nebrix.workers.source_inspector: the analysis functions, the command
 // dispatch and the worker's command loop.
-#include "files.hpp"
-#include "inspection.hpp"
+#include "source_inspector/files.hpp"
+#include "source_inspector/inspection.hpp"
+#include "source_inspector/worker.hpp"
 #include "support/args.hpp"
-#include "worker.hpp"
 
 namespace {
 

@@ -1,6 +1,7 @@
-#include "node_text.hpp"
+#include "source_inspector/node_text.hpp"
 
-#include "strings.hpp"
+#include "source_inspector/strings.hpp"
+#include "support/compat.hpp"
 
 #include <algorithm>
 
@@ -29,15 +30,6 @@ py::object decode(std::string_view utf8, ByteRange range) {
     throw py::error_already_set();
   }
   return py::reinterpret_steal<py::object>(text);
-}
-
-std::string_view utf8_of(py::handle text) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
-  if (data == nullptr) {
-    throw py::error_already_set();
-  }
-  return {data, static_cast<std::size_t>(size)};
 }
 
 // A line number, used as the runtime uses it: `lineno - 1`.
@@ -119,7 +111,7 @@ SegmentReader::SegmentReader(py::object source) : source_(std::move(source)) {}
 
 const SourceLines& SegmentReader::lines() {
   if (!lines_) {
-    std::string_view utf8 = utf8_of(source_);
+    std::string_view utf8 = support::utf8_view(source_);
     py::gil_scoped_release unlocked;
     lines_.emplace(utf8, LINE_TABLE);
   }
@@ -128,14 +120,17 @@ const SourceLines& SegmentReader::lines() {
 
 py::object SegmentReader::segment(py::handle node) {
   const Strings& names = strings();
-  py::object end_lineno;
-  py::object end_col_offset;
-  py::object lineno;
-  py::object col_offset;
-  if (!get_optional_attr(node, names.end_lineno, end_lineno) || end_lineno.is_none() ||
-      !get_optional_attr(node, names.end_col_offset, end_col_offset) || end_col_offset.is_none() ||
-      !get_optional_attr(node, names.lineno, lineno) ||
-      !get_optional_attr(node, names.col_offset, col_offset)) {
+  py::object end_lineno = support::optional_attr(node, names.end_lineno);
+  if (!end_lineno || end_lineno.is_none()) {
+    return py::none();
+  }
+  py::object end_col_offset = support::optional_attr(node, names.end_col_offset);
+  if (!end_col_offset || end_col_offset.is_none()) {
+    return py::none();
+  }
+  py::object lineno = support::optional_attr(node, names.lineno);
+  py::object col_offset = support::optional_attr(node, names.col_offset);
+  if (!lineno || !col_offset) {
     return py::none();
   }
   long long first_line = line_number(lineno);
@@ -145,7 +140,7 @@ py::object SegmentReader::segment(py::handle node) {
   if (!pieces) {
     throw py::index_error("list index out of range");
   }
-  std::string_view utf8 = utf8_of(source_);
+  std::string_view utf8 = support::utf8_view(source_);
   py::object first = decode(utf8, pieces->first);
   if (!pieces->last) {
     return first;
@@ -171,7 +166,7 @@ py::object SegmentReader::text_or_empty(py::handle node) {
     return strings().empty;
   }
   py::object text = segment(node);
-  return text.is_none() ? strings().empty : text;
+  return text.is_none() ? py::object(strings().empty) : text;
 }
 
 py::object docstring_prefix(AstSchema& schema, py::handle node, std::size_t limit) {

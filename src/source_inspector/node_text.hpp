@@ -2,9 +2,9 @@
 // (ast.get_source_segment) and cleaned docstrings (ast.get_docstring).
 #pragma once
 
-#include "segments.hpp"
-#include "text.hpp"
-#include "tree.hpp"
+#include "source_inspector/segments.hpp"
+#include "source_inspector/text.hpp"
+#include "source_inspector/tree.hpp"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "segments.hpp"
+#include "source_inspector/segments.hpp"
 
 #include <algorithm>
 

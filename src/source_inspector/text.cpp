@@ -1,4 +1,4 @@
-#include "text.hpp"
+#include "source_inspector/text.hpp"
 
 // Only for the runtime's Unicode character database (Py_UNICODE_ISSPACE and friends):
 // plain table lookups that need neither the GIL nor any Python object.

@@ -1,6 +1,7 @@
-#include "tree.hpp"
+#include "source_inspector/tree.hpp"
 
-#include "strings.hpp"
+#include "source_inspector/strings.hpp"
+#include "support/compat.hpp"
 
 #include <iterator>
 #include <unordered_set>
@@ -52,15 +53,10 @@ class CalleeTable {
   explicit CalleeTable(TreeIndex& index) : index_(index) {}
 
   std::uint32_t id_of(py::object name) {
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_Check(name.ptr()) ? PyUnicode_AsUTF8AndSize(name.ptr(), &size) : nullptr;
-    if (utf8 == nullptr) {
-      if (!PyErr_Occurred()) {
-        throw py::type_error("called name must be a str, not " + support::type_name(name));
-      }
-      throw py::error_already_set();
+    if (!PyUnicode_Check(name.ptr())) {
+      throw py::type_error("called name must be a str, not " + support::type_name(name));
     }
-    std::string_view text(utf8, static_cast<std::size_t>(size));
+    std::string_view text = support::utf8_view(name);
     auto [position, added] = ids_.try_emplace(text, static_cast<std::uint32_t>(index_.callee_names.size()));
     if (added) {
       index_.callee_names.push_back(std::move(name));
@@ -88,20 +84,6 @@ py::object called_name(AstSchema& schema, const Strings& names, py::handle call)
 }
 
 }  // namespace
-
-bool get_optional_attr(py::handle object, py::handle name, py::object& value) {
-  PyObject* found = nullptr;
-#if PY_VERSION_HEX >= 0x030D0000
-  int status = PyObject_GetOptionalAttr(object.ptr(), name.ptr(), &found);
-#else
-  int status = _PyObject_LookupAttr(object.ptr(), name.ptr(), &found);
-#endif
-  if (status < 0) {
-    throw py::error_already_set();
-  }
-  value = py::reinterpret_steal<py::object>(found);
-  return status > 0;
-}
 
 AstSchema::AstSchema() {
   py::module_ ast = support::import("ast");
@@ -229,9 +211,9 @@ class TreeWalk {
   // a node, and the nodes in each field that is a list.
   void push_children(const py::object& node, const std::vector<py::object>& fields, std::int32_t function) {
     const bool class_body_owner = schema_.kind_of(node) == NodeKind::ClassDef;
-    py::object value;
     for (const py::object& field : fields) {
-      if (!get_optional_attr(node, field, value)) {
+      py::object value = support::optional_attr(node, field);
+      if (!value) {
         continue;
       }
       if (PyList_Check(value.ptr())) {

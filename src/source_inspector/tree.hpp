@@ -2,7 +2,7 @@
 // breadth-first walk (the order of ast.walk) that indexes what every analysis needs.
 #pragma once
 
-#include "metrics.hpp"
+#include "source_inspector/metrics.hpp"
 #include "support/python.hpp"
 
 #include <cstdint>
@@ -44,10 +44,6 @@ enum class NodeKind : std::uint8_t {
 inline bool is_function(NodeKind kind) {
   return kind == NodeKind::FunctionDef || kind == NodeKind::AsyncFunctionDef;
 }
-
-// Gets an attribute that may be missing: false when it is, the Python error (as
-// py::error_already_set) for any other failure.
-bool get_optional_attr(py::handle object, py::handle name, py::object& value);
 
 // The ast module's classes, looked up when an analysis starts, and what each node type
 // seen so far is: its kind (by isinstance, so subclasses count) and its `_fields`.

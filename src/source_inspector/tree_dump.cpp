@@ -1,7 +1,8 @@
-#include "tree_dump.hpp"
+#include "source_inspector/tree_dump.hpp"
 
-#include "strings.hpp"
-#include "tree.hpp"
+#include "source_inspector/strings.hpp"
+#include "source_inspector/tree.hpp"
+#include "support/compat.hpp"
 
 #include <string>
 #include <string_view>
@@ -139,9 +140,9 @@ class TreeDump {
       std::vector<std::pair<py::object, bool>> fields;
       py::object type_object = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(type));
       for (py::handle name : py::getattr(type_object, strings().fields)) {
-        py::object default_value;
-        bool has_default = get_optional_attr(type_object, name, default_value);
-        fields.emplace_back(py::reinterpret_borrow<py::object>(name), has_default && default_value.is_none());
+        py::object default_value = support::optional_attr(type_object, name);
+        fields.emplace_back(py::reinterpret_borrow<py::object>(name),
+                            default_value && default_value.is_none());
       }
       found = field_defaults_.emplace(type, std::move(fields)).first;
       types_.push_back(type_object);
@@ -149,8 +150,8 @@ class TreeDump {
     const bool keeps_none = PyObject_IsInstance(node.ptr(), keeps_none_.ptr()) == 1;
     std::vector<Field> shown;
     for (const auto& [name, defaults_to_none] : found->second) {
-      py::object value;
-      if (!get_optional_attr(node, name, value) || (value.is_none() && defaults_to_none)) {
+      py::object value = support::optional_attr(node, name);
+      if (!value || (value.is_none() && defaults_to_none)) {
         continue;
       }
       if (OMIT_EMPTY_FIELDS && !keeps_none &&

@@ -1,11 +1,14 @@
-#include "worker.hpp"
+#include "source_inspector/worker.hpp"
 
-#include "files.hpp"
-#include "inspection.hpp"
-#include "strings.hpp"
+#include "source_inspector/files.hpp"
+#include "source_inspector/inspection.hpp"
+#include "source_inspector/strings.hpp"
+#include "source_inspector/tree_dump.hpp"
 #include "support/args.hpp"
+#include "support/compat.hpp"
+#include "support/errors.hpp"
 #include "support/json.hpp"
-#include "tree_dump.hpp"
+#include "support/keys.hpp"
 
 #include <optional>
 #include <stdexcept>
@@ -38,18 +41,12 @@ constexpr std::pair<std::string_view, Action> ACTIONS[] = {
 };
 
 std::optional<Action> find_action(py::handle action) {
-  if (!PyUnicode_Check(action.ptr())) {
+  std::optional<std::string_view> name = support::utf8_view_if_valid(action);
+  if (!name) {
     return std::nullopt;
   }
-  Py_ssize_t size = 0;
-  const char* text = PyUnicode_AsUTF8AndSize(action.ptr(), &size);
-  if (text == nullptr) {
-    PyErr_Clear();  // a lone surrogate: no action has one
-    return std::nullopt;
-  }
-  std::string_view name(text, static_cast<std::size_t>(size));
   for (const auto& [known, value] : ACTIONS) {
-    if (known == name) {
+    if (known == *name) {
       return value;
     }
   }
@@ -58,29 +55,18 @@ std::optional<Action> find_action(py::handle action) {
 
 py::dict success(py::handle result) {
   const Strings& names = strings();
-  py::dict response;
-  response[names.success] = py::bool_(true);
-  response[names.result] = result;
-  return response;
+  return support::make_dict({{names.success, Py_True}, {names.result, result}});
 }
 
 py::dict failure(py::handle error) {
   const Strings& names = strings();
-  py::dict response;
-  response[names.success] = py::bool_(false);
-  response[names.error] = error;
-  return response;
+  return support::make_dict({{names.success, Py_False}, {names.error, error}});
 }
 
+// command.get(key, "")
 py::object member(const py::dict& command, const py::object& key) {
-  PyObject* value = PyDict_GetItemWithError(command.ptr(), key.ptr());
-  if (value == nullptr) {
-    if (PyErr_Occurred()) {
-      throw py::error_already_set();
-    }
-    return strings().empty;
-  }
-  return py::reinterpret_borrow<py::object>(value);
+  py::object value = support::get_item(command, key);
+  return value ? value : py::object(strings().empty);
 }
 
 bool equals(py::handle value, const py::object& text) {
@@ -92,9 +78,7 @@ bool equals(py::handle value, const py::object& text) {
 }
 
 py::object tree_dump(const py::object& tree) {
-  py::dict result;
-  result[strings().ast] = dump_prefix(tree, TREE_DUMP_LIMIT);
-  return result;
+  return support::make_dict({{strings().ast, dump_prefix(tree, TREE_DUMP_LIMIT)}});
 }
 
 py::object run_action(Action action, const ParsedFile& file, const py::str& path) {
@@ -144,12 +128,11 @@ std::pair<py::dict, bool> answer_line(const py::object& line) {
   try {
     command = support::json::loads(line);
   } catch (...) {
-    support::set_error_from_current_exception();
-    py::error_already_set error;
-    if (!error.matches(PyExc_Exception)) {
+    py::error_already_set error = support::current_error();
+    if (!support::is_ordinary(error)) {
       throw error;
     }
-    return {failure(py::str("Invalid JSON: ") + py::str(error.value())), false};
+    return {failure(py::str("Invalid JSON: ") + support::exception_text(error.value())), false};
   }
   if (!PyDict_CheckExact(command.ptr())) {
     return {
@@ -179,8 +162,8 @@ py::dict handle_command(const py::dict& command) {
   if (equals(action, names.quit)) {
     return success(names.goodbye);
   }
-  return answer_errors([&]() -> py::object { return dispatch(action, path); },
-                       [](py::object error) -> py::object { return failure(error); });
+  return support::catch_ordinary([&] { return dispatch(action, path); },
+                                 [](py::error_already_set& error) { return failure(error_text(error)); });
 }
 
 void serve() {
@@ -213,7 +196,8 @@ void serve() {
       if (!error.matches(PyExc_UnicodeError)) {
         return;  // the stream is gone: nothing more will arrive
       }
-      write(support::json::dumps(failure(py::str("Unreadable input line: ") + py::str(error.value()))) +
+      write(support::json::dumps(
+                failure(py::str("Unreadable input line: ") + support::exception_text(error.value()))) +
             newline);
       flush();
       continue;
@@ -227,9 +211,9 @@ void serve() {
     }
     std::pair<py::dict, bool> answered = answer_line(text);
     const py::dict& response = answered.first;
-    py::object encoded =
-        answer_errors([&]() -> py::object { return support::json::dumps(response); },
-                      [](py::object error) -> py::object { return support::json::dumps(failure(error)); });
+    py::str encoded = support::catch_ordinary(
+        [&] { return support::json::dumps(response); },
+        [](py::error_already_set& error) { return support::json::dumps(failure(error_text(error))); });
     try {
       write(encoded + newline);
       flush();

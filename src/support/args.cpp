@@ -104,10 +104,6 @@ py::dict to_dict(py::handle value, const char* name) {
   return exact_type(value, name, "dict", false, [](PyObject* v) { return PyDict_CheckExact(v); });
 }
 
-py::object to_optional_dict(py::handle value, const char* name) {
-  return exact_type(value, name, "dict", true, [](PyObject* v) { return PyDict_CheckExact(v); });
-}
-
 Signature::Signature(const char* function_name, std::initializer_list<Parameter> parameters)
     : function_name_(function_name), parameters_(parameters) {
   for (const Parameter& parameter : parameters_) {

@@ -27,7 +27,6 @@ py::object to_optional_str(py::handle value, const char* name);
 py::list to_list(py::handle value, const char* name);
 py::object to_optional_list(py::handle value, const char* name);
 py::dict to_dict(py::handle value, const char* name);
-py::object to_optional_dict(py::handle value, const char* name);
 
 struct Parameter {
   const char* name;

@@ -15,7 +15,6 @@ class Logger {
  public:
   explicit constexpr Logger(const char* name) : name_(name) {}
 
-  const char* name() const { return name_; }
   // logging.getLogger(name)
   py::object get() const;
   bool enabled(Level level) const;

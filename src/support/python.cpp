@@ -22,15 +22,6 @@ py::module_ import(const char* name) {
   return py::module_::import(name);  // None in sys.modules raises ModuleNotFoundError
 }
 
-py::object try_import(const char* name) {
-  PyObject* module = PyImport_ImportModule(name);
-  if (module == nullptr) {
-    PyErr_Clear();
-    return py::object();
-  }
-  return py::reinterpret_steal<py::object>(module);
-}
-
 std::string type_name(py::handle value) { return Py_TYPE(value.ptr())->tp_name; }
 
 void set_error_from_current_exception() noexcept {

@@ -15,10 +15,6 @@ namespace support {
 // sys.modules reads as "not installed" and raises ImportError).
 py::module_ import(const char* name);
 
-// Like import(), but any failure of the import (ImportError, or an error raised while
-// the module initialises) gives an empty object and clears the error.
-py::object try_import(const char* name);
-
 // The name Python shows for the type of `value` (type(value).__name__ for classes
 // defined in Python, the full tp_name for built-in and extension types).
 std::string type_name(py::handle value);

@@ -1,0 +1,44 @@
+#include "support/keys.hpp"
+
+namespace support {
+
+py::str intern(const char* text) {
+  PyObject* interned = PyUnicode_InternFromString(text);
+  if (interned == nullptr) {
+    throw py::error_already_set();
+  }
+  return py::reinterpret_steal<py::str>(interned);
+}
+
+void set_item(const py::dict& dict, py::handle key, py::handle value) {
+  if (PyDict_SetItem(dict.ptr(), key.ptr(), value.ptr()) < 0) {
+    throw py::error_already_set();
+  }
+}
+
+py::dict make_dict(std::initializer_list<std::pair<py::handle, py::handle>> items) {
+  py::dict made;
+  for (const auto& [key, value] : items) {
+    set_item(made, key, value);
+  }
+  return made;
+}
+
+py::object get_item(const py::dict& dict, py::handle key) {
+  PyObject* value = PyDict_GetItemWithError(dict.ptr(), key.ptr());
+  if (value == nullptr && PyErr_Occurred()) {
+    throw py::error_already_set();
+  }
+  return py::reinterpret_borrow<py::object>(value);
+}
+
+py::object dict_item(const py::dict& dict, py::handle key) {
+  py::object value = get_item(dict, key);
+  if (!value) {
+    PyErr_SetObject(PyExc_KeyError, key.ptr());
+    throw py::error_already_set();
+  }
+  return value;
+}
+
+}  // namespace support
