@@ -1,11 +1,12 @@
 """The GTK 4 test window, run by the system python3:
 
-    python3 gtk4_test_window.py --title "Editor Test" --state STATE.json [--full]
+    python3 gtk4_test_window.py --title "Editor Test" --state STATE.json [--full] [--accessible-name NAME]
 
 The same widgets and state file as the GTK 3 window (see gtk_test_window and
 window_state). GTK 4 cannot place its window nor tell its screen position, so the
-window goes where the window manager puts it, and the screen rectangles come from the
-X window's origin (read through Xlib) plus each widget's bounds inside the surface.
+window is moved through Xlib once mapped and reports itself ready once it is there; the
+screen rectangles come from the X window's origin (read through Xlib) plus each widget's
+bounds inside the surface.
 """
 
 import ctypes
@@ -17,8 +18,8 @@ gi.require_version("Gdk", "4.0")
 gi.require_version("GdkX11", "4.0")
 from gi.repository import Gdk, GdkX11, GLib, Gtk  # noqa: E402
 
-from window_state import (COMBO_OPTIONS, LIST_ROWS, NOTES_TEXT, RADIO_OPTIONS, StateFile, Xlib,  # noqa: E402
-                          parse_arguments)
+import gtk_widgets  # noqa: E402
+from window_state import StateFile, Xlib, parse_arguments  # noqa: E402
 
 class Events:
     """GdkEvent through the C library: this PyGObject hands a signal's event over as None
@@ -53,17 +54,20 @@ class Events:
         return (first.value, second.value) if found is None or found else None
 
 
+WINDOW_POSITION = (80, 60)
 SCROLL_NAMES = {Gdk.ScrollDirection.UP: "up", Gdk.ScrollDirection.DOWN: "down",
                 Gdk.ScrollDirection.LEFT: "left", Gdk.ScrollDirection.RIGHT: "right"}
 
 
 class TestWindow:
     def __init__(self, options, loop: GLib.MainLoop) -> None:
-        if options.helper_first:
-            raise SystemExit("--helper-first is a GTK 3 window option")
+        if options.helper_first or options.accessible_role:
+            raise SystemExit("--helper-first and --accessible-role are GTK 3 window options")
         self.states = StateFile(options, "gtk4")
         self.xlib = Xlib()
         self.events = Events()
+        self.placement_attempts = 0
+        self.is_placed = False
         self.window = Gtk.Window(title=options.title)
         self.window.set_default_size(640, 420)
         self.window.connect("close-request", lambda _window: loop.quit() or False)
@@ -74,62 +78,26 @@ class TestWindow:
         events.connect("event", self.on_event)
         self.window.add_controller(events)
 
-        box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=8)
-        for side in ("top", "bottom", "start", "end"):
-            getattr(box, f"set_margin_{side}")(16)
-        self.widgets = {}
-        save = Gtk.Button(label="Save")
-        save.connect("clicked", lambda _button: self.states.click("Save"))
-        entry = Gtk.Entry(text="hello")
-        entry.connect("changed", lambda widget: self.states.set("entry", widget.get_text()))
-        check = Gtk.CheckButton(label="Enable sync")
-        check.connect("toggled", lambda widget: self.states.set("check", widget.get_active()))
-        label = Gtk.Label(label="Ready")
-        delete = Gtk.Button(label="Delete")
-        delete.set_sensitive(False)
-        delete.connect("clicked", lambda _button: self.states.click("Delete"))
-        combo = Gtk.ComboBoxText()
-        for option in COMBO_OPTIONS:
-            combo.append_text(option)
-        combo.connect("changed", lambda widget: self.states.set("combo", widget.get_active_text()))
-        slider = Gtk.Scale.new_with_range(Gtk.Orientation.HORIZONTAL, 0, 100, 1)
-        slider.set_value(42)
-        slider.connect("value-changed", lambda widget: self.states.set("slider", widget.get_value()))
-        for name, widget in (("Save", save), ("entry", entry), ("Enable sync", check),
-                             ("Ready", label), ("Delete", delete), ("combo", combo), ("slider", slider)):
-            box.append(widget)
-            self.widgets[name] = widget
-        if options.full:
-            self.add_full_widgets(box)
+        box, self.widgets = gtk_widgets.build(Gtk, self.states, options.full)
         self.window.set_child(box)
+        if options.accessible_name is not None:
+            self.window.update_property([Gtk.AccessibleProperty.LABEL], [options.accessible_name])
         self.window.present()
         GLib.timeout_add(100, self.refresh_geometry)
 
-    def add_full_widgets(self, box: Gtk.Box) -> None:
-        text = Gtk.TextView()
-        text.get_buffer().set_text(NOTES_TEXT)
-        text.get_buffer().connect("changed", lambda buffer: self.states.set(
-            "text", buffer.get_text(buffer.get_start_iter(), buffer.get_end_iter(), True)))
-        radios = Gtk.Box(spacing=8)
-        group = None
-        for option in RADIO_OPTIONS:
-            radio = Gtk.CheckButton(label=option, active=group is None)
-            radio.set_group(group)
-            group = group or radio
-            radio.connect("toggled", self.on_radio, option)
-            radios.append(radio)
-            self.widgets[option] = radio
-        toggle = Gtk.ToggleButton(label="Bold")
-        toggle.connect("toggled", lambda widget: self.states.set("toggle", widget.get_active()))
-        rows = Gtk.ListBox()
-        for row in LIST_ROWS:
-            rows.append(Gtk.Label(label=row, xalign=0))
-        rows.unselect_all()
-        rows.connect("row-selected", self.on_row)
-        for name, widget in (("text", text), ("radios", radios), ("Bold", toggle), ("list", rows)):
-            box.append(widget)
-            if name != "radios":
-                self.widgets[name] = widget
+    def placed(self) -> bool:
+        """Moves the mapped window where the GTK 3 and Qt windows go (GTK 4 has no way to
+        place a window) and tells whether it is there, or has been asked often enough."""
+        if self.is_placed:
+            return True
+        xid = GdkX11.X11Surface.get_xid(self.window.get_surface())
+        if self.xlib.frame_origin(xid) == WINDOW_POSITION or self.placement_attempts >= 20:
+            self.is_placed = True
+            return True
+        if self.placement_attempts % 5 == 0:
+            self.xlib.move(xid, *WINDOW_POSITION)
+        self.placement_attempts += 1
+        return False
 
     def surface_origin(self) -> tuple[float, float] | None:
         """The screen point of the window's (0, 0), or None while it is not mapped."""
@@ -143,7 +111,7 @@ class TestWindow:
 
     def refresh_geometry(self) -> bool:
         origin = self.surface_origin()
-        if origin is None:
+        if origin is None or not self.placed():
             return True
         geometry = {}
         for name, widget in self.widgets.items():
@@ -171,20 +139,10 @@ class TestWindow:
         elif kind == Gdk.EventType.SCROLL:
             direction = self.events.library.gdk_scroll_event_get_direction(event)
             if direction == Gdk.ScrollDirection.SMOOTH:
-                dx, dy = self.events.pair(self.events.library.gdk_scroll_event_get_deltas, event)
-                if dx or dy:
-                    self.states.record("scrolls", "down" if dy > 0 else "up" if dy < 0 else
-                                       "right" if dx > 0 else "left")
+                self.states.scroll(*self.events.pair(self.events.library.gdk_scroll_event_get_deltas, event))
             else:
                 self.states.record("scrolls", SCROLL_NAMES[Gdk.ScrollDirection(direction)])
         return False
-
-    def on_radio(self, radio, option: str) -> None:
-        if radio.get_active():
-            self.states.set("radio", option)
-
-    def on_row(self, _rows, row) -> None:
-        self.states.set("list", row.get_child().get_label() if row is not None else None)
 
 
 def main() -> None:

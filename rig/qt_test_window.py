@@ -1,6 +1,6 @@
 """The Qt 5 test window, run by the system python3 with PyQt5:
 
-    python3 qt_test_window.py --title "Editor Test" --state STATE.json [--full]
+    python3 qt_test_window.py --title "Editor Test" --state STATE.json [--full] [--accessible-name NAME]
 
 The same widgets and state file as the GTK 3 window (see gtk_test_window and
 window_state). Qt joins AT-SPI only with QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 (or
@@ -23,8 +23,8 @@ POINTER_KINDS = {QEvent.MouseButtonPress: "press", QEvent.MouseButtonDblClick: "
 class TestWindow(QObject):
     def __init__(self, options) -> None:
         super().__init__()
-        if options.helper_first:
-            raise SystemExit("--helper-first is a GTK 3 window option")
+        if options.helper_first or options.accessible_role:
+            raise SystemExit("--helper-first and --accessible-role are GTK 3 window options")
         self.states = StateFile(options, "qt5")
         self.xlib = Xlib()
         self.window = QWidget()
@@ -66,6 +66,8 @@ class TestWindow(QObject):
         if options.full:
             self.add_full_widgets(box)
         box.addStretch()
+        if options.accessible_name is not None:
+            self.window.setAccessibleName(options.accessible_name)
         self.window.show()
         self.timer = QTimer()
         self.timer.timeout.connect(self.refresh_geometry)
@@ -120,10 +122,8 @@ class TestWindow(QObject):
             point = event.globalPos()
             self.states.pointer(POINTER_KINDS[kind], X_BUTTONS[event.button()], point.x(), point.y())
         elif kind == QEvent.Wheel:
-            delta = event.angleDelta()
-            if delta.x() or delta.y():
-                self.states.record("scrolls", "up" if delta.y() > 0 else "down" if delta.y() < 0 else
-                                   "left" if delta.x() > 0 else "right")
+            # Qt's angles grow upwards and to the left.
+            self.states.scroll(-event.angleDelta().x(), -event.angleDelta().y())
         return False
 
 

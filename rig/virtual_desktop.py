@@ -32,6 +32,7 @@ import subprocess
 import tempfile
 import time
 from pathlib import Path
+from typing import NamedTuple
 
 SYSTEM_PYTHON = "/usr/bin/python3"
 AT_SPI_BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
@@ -98,6 +99,8 @@ class VirtualDesktop:
         env.update(XDG_RUNTIME_DIR=str(runtime_dir), GDK_BACKEND="x11", XDG_SESSION_TYPE="x11", QT_QPA_PLATFORM="xcb",
                    QT_ACCESSIBILITY="1", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                    PATH=f"{bin_dir}{os.pathsep}{os.environ.get('PATH', '')}")
+        # GTK 4 draws with software OpenGL here otherwise: slower to start and busier.
+        env.setdefault("GSK_RENDERER", "cairo")
         self.env = env
         try:
             self._start_xvfb()
@@ -315,30 +318,36 @@ class VirtualDesktop:
         return reply.split('"', 1)[1].rsplit('"', 1)[0] if reply.count('"') >= 2 else ""
 
     def open_test_window(self, title: str = "Editor Test", toolkit: str = "gtk3", *, full: bool = False,
-                         helper_first: bool = False, timeout: float = 15) -> DesktopWindow:
+                         helper_first: bool = False, accessible_name: str | None = None,
+                         accessible_role: str | None = None, timeout: float = 15) -> DesktopWindow:
         """Opens one window and returns it ready and focused (see open_windows)."""
-        return self.open_windows([(title, toolkit)], full=full, helper_first=helper_first, timeout=timeout)[0]
+        return self.open_windows([WindowSpec(title, toolkit, accessible_name, accessible_role)], full=full,
+                                 helper_first=helper_first, timeout=timeout)[0]
 
     def open_windows(self, windows, *, full: bool = False, helper_first: bool = False,
                      timeout: float = 30) -> list[DesktopWindow]:
-        """Starts windows side by side, given as titles (GTK 3) or (title, toolkit) pairs with
-        toolkit one of "gtk3", "gtk4", "qt5", "xmessage" (plain X, no accessibility), and
-        waits until each is mapped and managed and (but for xmessage) registered on the
-        AT-SPI bus with a frame of its title. The last one is then activated and has the
-        focus on return. `full` adds the further widgets, `helper_first` (GTK 3) a hidden
-        helper window of the same title ahead of each real one."""
+        """Starts windows side by side, each given as a title (GTK 3), a WindowSpec or the
+        tuple of its fields, and waits until each is mapped and managed and (but for
+        xmessage) registered on the AT-SPI bus with its frame. The last one is then
+        activated and has the focus on return. `full` adds the further widgets,
+        `helper_first` (GTK 3) a hidden helper window of the same title ahead of each real
+        one."""
         opened = []
         try:
-            for spec in windows:
-                title, toolkit = (spec, "gtk3") if isinstance(spec, str) else spec
-                window = (PlainWindow(self, title) if toolkit == "xmessage" else
-                          TestWindow(self, title, toolkit, full=full, helper_first=helper_first))
+            for given in windows:
+                spec = WindowSpec(given) if isinstance(given, str) else WindowSpec(*given)
+                window = (PlainWindow(self, spec.title) if spec.toolkit == "xmessage" else
+                          TestWindow(self, spec, full=full, helper_first=helper_first))
                 opened.append(window)
                 self._windows.append(window)
             deadline = time.monotonic() + timeout
             for window in opened:
-                wait_until(window.ready, deadline - time.monotonic(), f"window {window.title!r} to come up",
-                           interval=0.05)
+                try:
+                    wait_until(window.ready, deadline - time.monotonic(), "", interval=0.05)
+                except DesktopUnavailable as error:
+                    if window.process.poll() is not None:
+                        raise
+                    raise DesktopUnavailable(f"window {window.title!r} did not come up: {window.pending}") from error
             if opened:
                 opened[-1].activate(deadline - time.monotonic())
         except BaseException:
@@ -346,6 +355,18 @@ class VirtualDesktop:
                 window.close()
             raise
         return opened
+
+
+class WindowSpec(NamedTuple):
+    """A window to open. toolkit: "gtk3", "gtk4", "qt5" or "xmessage" (plain X, no
+    accessibility). accessible_name: the frame's name when not the title ("" for none; Qt
+    falls back to the title then). accessible_role: the frame's role when not "frame", as
+    AT-SPI names it ("alert", "file chooser", ...; GTK 3 only)."""
+
+    title: str
+    toolkit: str = "gtk3"
+    accessible_name: str | None = None
+    accessible_role: str | None = None
 
 
 class DesktopWindow:
@@ -360,10 +381,16 @@ class DesktopWindow:
             self.process = subprocess.Popen(argv, env=desktop.service_env, stdin=subprocess.DEVNULL, stdout=log_file,
                                             stderr=log_file, start_new_session=True)
         self.window_id = ""
+        self.pending = "not started"  # what ready() waits for
 
     def _check_running(self) -> None:
         if self.process.poll() is not None:
-            raise DesktopUnavailable(f"window {self.title!r} exited with {self.process.returncode}")
+            raise DesktopUnavailable(f"window {self.title!r} exited with {self.process.returncode} (its output is in "
+                                     f"{self.desktop._workdir}/*.log)")
+
+    def _waiting(self, pending: str) -> bool:
+        self.pending = pending
+        return False
 
     def ready(self) -> bool:
         raise NotImplementedError
@@ -408,25 +435,33 @@ class PlainWindow(DesktopWindow):
         # title that no other PlainWindow has taken.
         self._check_running()
         taken = {window.window_id for window in self.desktop._windows if isinstance(window, PlainWindow)}
-        for window_id in self.desktop.client_windows():
-            if (window_id not in taken and self.desktop.run("xprop", "-id", window_id, "WM_CLASS").endswith(
-                    '"xmessage", "Xmessage"\n') and self.desktop.xdotool("getwindowname", window_id) == self.title):
-                self.window_id = window_id
-                return True
-        return False
+        for window_id in set(self.desktop.client_windows()) - taken:
+            try:
+                if (self.desktop.run("xprop", "-id", window_id, "WM_CLASS").endswith('"xmessage", "Xmessage"\n')
+                        and self.desktop.xdotool("getwindowname", window_id) == self.title):
+                    self.window_id = window_id
+                    return True
+            except RuntimeError:  # a window that has just gone away
+                continue
+        return self._waiting("no managed xmessage window of that title")
 
 
 class TestWindow(DesktopWindow):
     """A test window in a child process (see window_state); `state()` reads what it recorded."""
 
-    def __init__(self, desktop: VirtualDesktop, title: str, toolkit: str = "gtk3", *, full: bool = False,
+    def __init__(self, desktop: VirtualDesktop, spec: WindowSpec, *, full: bool = False,
                  helper_first: bool = False) -> None:
-        self.toolkit = toolkit
+        title, self.toolkit = spec.title, spec.toolkit
+        self.accessible_name = title if spec.accessible_name is None else spec.accessible_name
         self._state_path = Path(tempfile.mkstemp(prefix="window-", suffix=".json", dir=desktop._workdir)[1])
         self._state_path.unlink()
-        argv = [SYSTEM_PYTHON, str(TEST_WINDOW_SCRIPTS[toolkit]), "--title", title, "--state", str(self._state_path)]
+        argv = [SYSTEM_PYTHON, str(TEST_WINDOW_SCRIPTS[self.toolkit]), "--title", title, "--state",
+                str(self._state_path)]
         argv += ["--full"] * full + ["--helper-first"] * helper_first
-        super().__init__(desktop, title, argv, f"{toolkit}-window")
+        for option, value in (("--accessible-name", spec.accessible_name), ("--accessible-role", spec.accessible_role)):
+            if value is not None:
+                argv += [option, value]
+        super().__init__(desktop, title, argv, f"{self.toolkit}-window")
 
     def state(self) -> dict:
         try:
@@ -445,8 +480,16 @@ class TestWindow(DesktopWindow):
     def ready(self) -> bool:
         self._check_running()
         self.window_id = self.state().get("window_id", "")
-        return (bool(self.window_id) and self.window_id in self.desktop.client_windows()
-                and self.title in (self.desktop.accessible_frames(self.process.pid) or ()))
+        if not self.window_id:
+            return self._waiting("the window has not reported itself mapped")
+        if self.window_id not in self.desktop.client_windows():
+            return self._waiting(f"the window manager does not manage {self.window_id}")
+        frames = self.desktop.accessible_frames(self.process.pid)
+        if frames is None:
+            return self._waiting("the program is not registered on the AT-SPI bus")
+        # Qt names a window by its title when its accessible name is empty.
+        return bool({self.accessible_name, self.title} & set(frames)) or self._waiting(
+            f"its accessible frames are named {frames}")
 
     def is_active(self) -> bool:
         return bool(self.state().get("focused")) and super().is_active()

@@ -30,6 +30,8 @@ def parse_arguments() -> argparse.Namespace:
     parser.add_argument("--state", required=True)
     parser.add_argument("--full", action="store_true",
                         help="add multi-line text, radio buttons, a toggle button and a list")
+    parser.add_argument("--accessible-name", help="the window's accessible name, when not its title")
+    parser.add_argument("--accessible-role", help="the window's accessible role (GTK 3), when not frame")
     parser.add_argument("--helper-first", action="store_true",
                         help="create a hidden helper X window with the same title before the real one")
     return parser.parse_args()
@@ -82,6 +84,11 @@ class StateFile:
     def pointer(self, kind: str, button: int, x: float, y: float) -> None:
         self.record("pointer", {"kind": kind, "button": button, "x": round(x), "y": round(y)})
 
+    def scroll(self, dx: float, dy: float) -> None:
+        """Records a wheel turn given as deltas, positive down and to the right."""
+        if dx or dy:
+            self.record("scrolls", "down" if dy > 0 else "up" if dy < 0 else "right" if dx > 0 else "left")
+
     def show(self, window_id: int, geometry: dict) -> None:
         """Records the mapped window's id and widget rectangles; the first call makes it ready."""
         if geometry != self.state["geometry"] or not self.state["ready"]:
@@ -92,7 +99,8 @@ class StateFile:
 
 
 class Xlib:
-    """The few Xlib calls a toolkit does not offer: key names and a window's screen origin."""
+    """The few Xlib calls a toolkit does not offer: key names, moving a window and where
+    it is on the screen."""
 
     def __init__(self) -> None:
         self.library = ctypes.CDLL("libX11.so.6")
@@ -102,10 +110,43 @@ class Xlib:
         self.library.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
         self.library.XKeysymToString.restype = ctypes.c_char_p
         self.library.XKeysymToString.argtypes = [ctypes.c_ulong]
+        window, pointer = ctypes.c_ulong, ctypes.c_void_p
+        self.library.XMoveWindow.argtypes = [pointer, window, ctypes.c_int, ctypes.c_int]
+        self.library.XFlush.argtypes = [pointer]
+        self.library.XFree.argtypes = [pointer]
+        self.library.XQueryTree.argtypes = [pointer, window] + [ctypes.c_void_p] * 4
+        self.library.XGetGeometry.argtypes = [pointer, window] + [ctypes.c_void_p] * 7
         self.library.XTranslateCoordinates.argtypes = [
             ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
             ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_ulong)]
         self.display = None
+
+    def connect(self) -> None:
+        if self.display is None:
+            self.display = self.library.XOpenDisplay(None)
+
+    def move(self, window_id: int, x: int, y: int) -> None:
+        """Asks the window manager to put a window's frame at (x, y)."""
+        self.connect()
+        self.library.XMoveWindow(self.display, window_id, x, y)
+        self.library.XFlush(self.display)
+
+    def frame_origin(self, window_id: int) -> tuple[int, int]:
+        """The screen point of the frame around a window: its ancestor just below the root."""
+        self.connect()
+        root, parent, children, count = ctypes.c_ulong(), ctypes.c_ulong(), ctypes.c_void_p(), ctypes.c_uint()
+        while self.library.XQueryTree(self.display, window_id, ctypes.byref(root), ctypes.byref(parent),
+                                      ctypes.byref(children), ctypes.byref(count)):
+            if children.value:
+                self.library.XFree(children)
+            if parent.value in (0, root.value):
+                break
+            window_id = parent.value
+        x, y, unsigned = ctypes.c_int(), ctypes.c_int(), ctypes.c_uint()
+        self.library.XGetGeometry(self.display, window_id, ctypes.byref(root), ctypes.byref(x), ctypes.byref(y),
+                                  ctypes.byref(unsigned), ctypes.byref(unsigned), ctypes.byref(unsigned),
+                                  ctypes.byref(unsigned))
+        return x.value, y.value
 
     def key_name(self, keysym: int) -> str:
         name = self.library.XKeysymToString(keysym)
@@ -113,8 +154,7 @@ class Xlib:
 
     def origin(self, window_id: int) -> tuple[int, int]:
         """The screen point of a window's top left corner."""
-        if self.display is None:
-            self.display = self.library.XOpenDisplay(None)
+        self.connect()
         root = self.library.XDefaultRootWindow(self.display)
         x, y, child = ctypes.c_int(), ctypes.c_int(), ctypes.c_ulong()
         self.library.XTranslateCoordinates(self.display, window_id, root, 0, 0, ctypes.byref(x), ctypes.byref(y),

@@ -6,6 +6,8 @@ import subprocess
 
 import pytest
 
+from rig import DesktopUnavailable, WindowSpec
+
 TOOLKITS = ("gtk3", "gtk4", "qt5")
 
 # Prints (role, name, showing) of every accessible of the program with the given pid.
@@ -144,3 +146,26 @@ def test_the_helper_window_comes_first_in_a_title_search(virtual_desktop):
         assert virtual_desktop.xdotool("getwindowgeometry", found[0]).endswith("Geometry: 10x10")
     finally:
         window.close()
+
+
+def test_a_window_program_that_fails_is_reported_at_once(virtual_desktop):
+    with pytest.raises(DesktopUnavailable, match="'Broken' exited with 1"):
+        virtual_desktop.open_test_window("Broken", "gtk4", helper_first=True)  # a GTK 3 only option
+    assert not virtual_desktop._windows
+
+
+def test_a_frame_can_be_named_and_cast_otherwise(virtual_desktop):
+    windows = virtual_desktop.open_windows([("Unnamed GTK 3", "gtk3", ""), ("Unnamed GTK 4", "gtk4", ""),
+                                            ("Unnamed Qt", "qt5", ""), ("Renamed Qt", "qt5", "Other Name"),
+                                            WindowSpec("Alert", accessible_role="alert"),
+                                            ("Chooser", "gtk3", "Open File", "file chooser")])
+    try:
+        frames = [virtual_desktop.accessible_frames(window.process.pid) for window in windows]
+        # Qt names a window by its title when its accessible name is empty.
+        assert frames == [[""], [""], ["Unnamed Qt"], ["Other Name"], ["Alert"], ["Open File"]]
+        assert virtual_desktop.xdotool("getwindowname", windows[3].window_id) == "Renamed Qt"
+        assert accessibles(virtual_desktop, windows[4].process.pid)[1] == ("alert", "Alert")
+        assert accessibles(virtual_desktop, windows[5].process.pid)[1] == ("file chooser", "Open File")
+    finally:
+        for window in windows:
+            window.close()

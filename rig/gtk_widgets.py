@@ -1,0 +1,74 @@
+"""The test windows' widgets, built alike for GTK 3 and GTK 4 (the caller passes the Gtk
+it has loaded) and wired to the state file."""
+
+from window_state import COMBO_OPTIONS, LIST_ROWS, NOTES_TEXT, RADIO_OPTIONS, StateFile
+
+
+def build(Gtk, states: StateFile, full: bool):
+    """Returns the box holding the widgets, and the widgets by the names the state file's
+    geometry uses."""
+    gtk4 = Gtk.get_major_version() == 4
+
+    def add(container, widget) -> None:
+        if gtk4:
+            container.append(widget)
+        elif isinstance(container, Gtk.Box):
+            container.pack_start(widget, False, False, 0)
+        else:
+            container.add(widget)
+
+    box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=8)
+    for side in ("top", "bottom", "start", "end"):
+        getattr(box, f"set_margin_{side}")(16)
+    save = Gtk.Button(label="Save")
+    save.connect("clicked", lambda _button: states.click("Save"))
+    entry = Gtk.Entry(text="hello")
+    entry.connect("changed", lambda widget: states.set("entry", widget.get_text()))
+    check = Gtk.CheckButton(label="Enable sync")
+    check.connect("toggled", lambda widget: states.set("check", widget.get_active()))
+    label = Gtk.Label(label="Ready")
+    delete = Gtk.Button(label="Delete")
+    delete.set_sensitive(False)
+    delete.connect("clicked", lambda _button: states.click("Delete"))
+    combo = Gtk.ComboBoxText()
+    for option in COMBO_OPTIONS:
+        combo.append_text(option)
+    combo.connect("changed", lambda widget: states.set("combo", widget.get_active_text()))
+    slider = Gtk.Scale.new_with_range(Gtk.Orientation.HORIZONTAL, 0, 100, 1)
+    slider.set_value(42)
+    slider.connect("value-changed", lambda widget: states.set("slider", widget.get_value()))
+    widgets = {"Save": save, "entry": entry, "Enable sync": check, "Ready": label, "Delete": delete, "combo": combo,
+               "slider": slider}
+    for widget in widgets.values():
+        add(box, widget)
+    if not full:
+        return box, widgets
+
+    text = Gtk.TextView()
+    text.get_buffer().set_text(NOTES_TEXT)
+    text.get_buffer().connect("changed", lambda buffer: states.set(
+        "text", buffer.get_text(buffer.get_start_iter(), buffer.get_end_iter(), True)))
+    radios = Gtk.Box(spacing=8)
+    group = None
+    for option in RADIO_OPTIONS:
+        if gtk4:
+            radio = Gtk.CheckButton(label=option, active=group is None)
+            radio.set_group(group)
+        else:
+            radio = Gtk.RadioButton.new_with_label_from_widget(group, option)
+        group = group or radio
+        radio.connect("toggled", lambda widget, option=option: widget.get_active() and states.set("radio", option))
+        add(radios, radio)
+        widgets[option] = radio
+    toggle = Gtk.ToggleButton(label="Bold")
+    toggle.connect("toggled", lambda widget: states.set("toggle", widget.get_active()))
+    rows = Gtk.ListBox()
+    for row in LIST_ROWS:
+        add(rows, Gtk.Label(label=row, xalign=0))
+    rows.unselect_all()
+    rows.connect("row-selected", lambda _rows, row: states.set(
+        "list", row.get_child().get_label() if row is not None else None))
+    for widget in (text, radios, toggle, rows):
+        add(box, widget)
+    widgets.update(text=text, Bold=toggle, list=rows)
+    return box, widgets
