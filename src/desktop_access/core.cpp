@@ -20,30 +20,6 @@ void set_initial_state(py::handle self) {
   }
 }
 
-// __init__ as a method descriptor: pybind11 treats functions named __init__ as the
-// constructors of its own types, which DesktopAccess is not.
-PyObject* construct(PyObject* self, PyObject*) noexcept {
-  try {
-    set_initial_state(self);
-  } catch (...) {
-    support::set_error_from_current_exception();
-    return nullptr;
-  }
-  Py_RETURN_NONE;
-}
-
-PyMethodDef construct_method = {"__init__", construct, METH_NOARGS,
-                                "A controller with no refs; the platform is probed on first use."};
-
-void define_init(const py::object& cls) {
-  py::object init = py::reinterpret_steal<py::object>(
-      PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls.ptr()), &construct_method));
-  if (!init) {
-    throw py::error_already_set();
-  }
-  cls.attr("__init__") = init;
-}
-
 // --- probing ---------------------------------------------------------------------
 
 // `import module` (or `from module import name`): false when the package is missing
@@ -101,7 +77,7 @@ bool atspi_bindings_work(const char* python) {
     py::object returncode = completed.attr("returncode");
     return returncode.equal(py::int_(0));
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
+    support::rethrow_unless_ordinary(error);
     return false;
   }
 }
@@ -156,9 +132,10 @@ void probe_pyautogui(py::handle self) {
     support::import("pyautogui");
     self.attr("_pyautogui_available") = true;
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
+    support::rethrow_unless_ordinary(error);
     kLog.debug([&] {
-      return "pyautogui not available: " + support::type_name(error.value()) + ": " + error_text(error);
+      return "pyautogui not available: " + support::type_name(error.value()) + ": " +
+             std::string(support::exception_text(error.value()));
     });
   }
 }
@@ -274,8 +251,8 @@ Coroutine select_ref(py::object self, py::object ref, py::object value) {
     co_return py::dict("success"_a = true, "action"_a = "select", "ref"_a = ref,
                        "element"_a = element_label(record), "value"_a = value);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    co_return ref_failure(py::str(error.value()), ref);
+    support::rethrow_unless_ordinary(error);
+    co_return ref_failure(support::exception_text(error.value()), ref);
   }
 }
 
@@ -295,8 +272,8 @@ Coroutine toggle_ref(py::object self, py::object ref) {
     co_return py::dict("success"_a = true, "action"_a = "toggle", "ref"_a = ref,
                        "element"_a = element_label(record));
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    co_return ref_failure(py::str(error.value()), ref);
+    support::rethrow_unless_ordinary(error);
+    co_return ref_failure(support::exception_text(error.value()), ref);
   }
 }
 
@@ -325,24 +302,24 @@ py::object bool_arg(const py::object& bound, bool fallback) {
   return py::bool_(bound ? args::to_bool(bound) : fallback);
 }
 
-py::object snapshot_shim(py::object self, py::args a, py::kwargs k) {
+Coroutine snapshot_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.snapshot",
                                          {{"window_title", false}, {"max_depth", false}});
   std::vector<py::object> p = signature.bind(a, k);
   py::object window_title = args::to_optional_str(p[0] ? p[0] : py::none(), "window_title");
   py::object max_depth = args::to_int(p[1] ? p[1] : py::int_(8), "max_depth");
-  return snapshot(self, window_title, max_depth).to_python("DesktopAccess.snapshot");
+  return snapshot(self, window_title, max_depth);
 }
 
-py::object click_ref_shim(py::object self, py::args a, py::kwargs k) {
+Coroutine click_ref_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.click_ref", {{"ref"}, {"double_click", false}});
   std::vector<py::object> p = signature.bind(a, k);
   py::object ref = args::to_int(p[0], "ref");
   py::object double_click = bool_arg(p[1], false);
-  return click_ref(self, ref, double_click).to_python("DesktopAccess.click_ref");
+  return click_ref(self, ref, double_click);
 }
 
-py::object type_ref_shim(py::object self, py::args a, py::kwargs k) {
+Coroutine type_ref_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.type_ref",
                                          {{"ref"}, {"text"}, {"clear_first", false}, {"press_enter", false}});
   std::vector<py::object> p = signature.bind(a, k);
@@ -350,58 +327,58 @@ py::object type_ref_shim(py::object self, py::args a, py::kwargs k) {
   py::object text = args::to_str(p[1], "text");
   py::object clear_first = bool_arg(p[2], true);
   py::object press_enter = bool_arg(p[3], false);
-  return type_ref(self, ref, text, clear_first, press_enter).to_python("DesktopAccess.type_ref");
+  return type_ref(self, ref, text, clear_first, press_enter);
 }
 
-py::object select_ref_shim(py::object self, py::args a, py::kwargs k) {
+Coroutine select_ref_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.select_ref", {{"ref"}, {"value"}});
   std::vector<py::object> p = signature.bind(a, k);
   py::object ref = args::to_int(p[0], "ref");
   py::object value = args::to_str(p[1], "value");
-  return select_ref(self, ref, value).to_python("DesktopAccess.select_ref");
+  return select_ref(self, ref, value);
 }
 
-py::object toggle_ref_shim(py::object self, py::args a, py::kwargs k) {
+Coroutine toggle_ref_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.toggle_ref", {{"ref"}});
   py::object ref = args::to_int(signature.bind(a, k)[0], "ref");
-  return toggle_ref(self, ref).to_python("DesktopAccess.toggle_ref");
+  return toggle_ref(self, ref);
 }
 
-py::object focus_window_shim(py::object self, py::args a, py::kwargs k) {
+Coroutine focus_window_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.focus_window", {{"title"}});
   py::object title = args::to_str(signature.bind(a, k)[0], "title");
-  return focus_window(self, title).to_python("DesktopAccess.focus_window");
+  return focus_window(self, title);
 }
 
 }  // namespace
 
 void ensure_init(py::handle self) { self.attr("_ensure_init")(); }
 
-void register_core(MethodTable& methods) {
-  define_init(methods.cls());
+void register_core(support::PlainClass& methods) {
+  methods.def_init("A controller with no refs; the platform is probed on first use.", &set_initial_state);
   methods.def("_ensure_init", &ensure_init_impl, py::doc("Lazy-initialize platform-specific libraries."))
       .def("_init_windows", &init_windows, py::doc("Initialize Windows UIA backends."))
       .def("_init_macos", &init_macos, py::doc("Initialize macOS accessibility via AppleScript."))
       .def("_init_linux", &init_linux, py::doc("Initialize Linux accessibility backends."))
-      .def(
+      .def_coroutine(
           "snapshot", &snapshot_shim,
           py::doc("Accessibility tree snapshot of the focused or the specified window, as a numbered list of "
                   "interactive elements."))
-      .def("click_ref", &click_ref_shim, py::doc("Click an element by its ref number from the snapshot."))
-      .def("type_ref", &type_ref_shim, py::doc("Type text into an element by its ref number."))
-      .def("select_ref", &select_ref_shim, py::doc("Select an option in a combo box or list by ref number."))
-      .def("toggle_ref", &toggle_ref_shim, py::doc("Toggle a checkbox or radio button by ref number."))
-      .def(
-          "get_focused_window",
-          [](py::object self) {
-            return get_focused_window(self).to_python("DesktopAccess.get_focused_window");
-          },
+      .def_coroutine("click_ref", &click_ref_shim,
+                     py::doc("Click an element by its ref number from the snapshot."))
+      .def_coroutine("type_ref", &type_ref_shim, py::doc("Type text into an element by its ref number."))
+      .def_coroutine("select_ref", &select_ref_shim,
+                     py::doc("Select an option in a combo box or list by ref number."))
+      .def_coroutine("toggle_ref", &toggle_ref_shim,
+                     py::doc("Toggle a checkbox or radio button by ref number."))
+      .def_coroutine(
+          "get_focused_window", [](py::object self) { return get_focused_window(self); },
           py::doc("Get info about the currently focused window."))
-      .def(
-          "list_windows",
-          [](py::object self) { return list_windows(self).to_python("DesktopAccess.list_windows"); },
+      .def_coroutine(
+          "list_windows", [](py::object self) { return list_windows(self); },
           py::doc("List all visible windows."))
-      .def("focus_window", &focus_window_shim, py::doc("Bring a window to the foreground by title."));
+      .def_coroutine("focus_window", &focus_window_shim,
+                     py::doc("Bring a window to the foreground by title."));
 }
 
 }  // namespace desktop_access

@@ -7,7 +7,7 @@
 namespace desktop_access {
 
 // Registers __init__, the platform probes and the public operations.
-void register_core(MethodTable& methods);
+void register_core(support::PlainClass& methods);
 
 // self._ensure_init(): probes the platform on the first call of any operation.
 void ensure_init(py::handle self);

@@ -1,6 +1,6 @@
 // Common ground of the parts of DesktopAccess (core, keys and the three backends): the
-// method table each part registers its methods through, the module logger and the
-// pieces of result dictionaries that several parts share.
+// module logger and the pieces of result dictionaries that several parts share. Each
+// part registers its own methods on the class.
 //
 // DesktopAccess is a plain Python class whose methods are implemented here. Its state
 // (`_ref_map`, `_ref_counter`, the availability flags) lives in the instance __dict__,
@@ -8,7 +8,10 @@
 // so the host's tests can read, set and patch each of them as on a Python object.
 #pragma once
 
+#include "support/classes.hpp"
+#include "support/compat.hpp"
 #include "support/coroutine.hpp"
+#include "support/errors.hpp"
 #include "support/log.hpp"
 #include "support/python.hpp"
 
@@ -19,48 +22,11 @@
 namespace desktop_access {
 
 inline constexpr const char* kModuleName = "nebrix.pc.desktop_access";
-inline constexpr const char* kLoggerName = "nebrix.pc.desktop";
-inline constexpr support::Logger kLog(kLoggerName);
+inline constexpr support::Logger kLog("nebrix.pc.desktop");
 
 inline constexpr const char* kRefHint =
     "Use ref numbers to interact: desktop_click_ref(1), desktop_type_ref(2, 'text'), etc.";
 inline constexpr const char* kUpdatedStateHint = "Take a desktop_snapshot() to see the updated state.";
-
-// Adds methods to the DesktopAccess class, the way py::class_::def does for a bound type.
-class MethodTable {
- public:
-  explicit MethodTable(py::object cls) : cls_(std::move(cls)) {}
-
-  template <class Function, class... Extra>
-  MethodTable& def(const char* name, Function&& function, const Extra&... extra) {
-    cls_.attr(name) =
-        py::cpp_function(std::forward<Function>(function), py::name(name), py::is_method(cls_), extra...);
-    return *this;
-  }
-
-  const py::object& cls() const { return cls_; }
-
- private:
-  py::object cls_;
-};
-
-// The UTF-8 bytes of a str, valid while both live. Lone surrogates (which JSON text can
-// carry) pass through as "surrogatepass" writes them, so text from Python comes back
-// unchanged through from_utf8().
-class Utf8 {
- public:
-  explicit Utf8(py::handle text);
-  Utf8(const Utf8&) = delete;
-  Utf8& operator=(const Utf8&) = delete;
-
-  std::string_view view() const { return view_; }
-
- private:
-  py::object encoded_;  // only for text the runtime cannot cache as UTF-8
-  std::string_view view_;
-};
-
-py::str from_utf8(std::string_view text);
 
 // {"success": False, "error": error}
 py::dict failure(py::handle error);
@@ -75,13 +41,6 @@ bool is_empty(py::handle text);
 // What str.lower() gives for UTF-8 text; ASCII text (every role and control type name)
 // is lowered without a round trip through Python.
 std::string python_lower(std::string_view utf8);
-
-// The text of a Python exception, as str(exception) gives it.
-std::string error_text(const py::error_already_set& error);
-
-// Coroutines catch failures of the platform as `Exception` does in Python: anything
-// else (CancelledError, KeyboardInterrupt) must travel on. Call inside a catch block.
-void rethrow_unless_exception(const py::error_already_set& error);
 
 // The label of an element in action results: the record's control type, a space and
 // its name in double quotes (Button "OK").

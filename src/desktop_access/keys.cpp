@@ -23,12 +23,12 @@ constexpr int kOsascriptSeconds = 5;
 // Gives the part of `key` that is not a key, or an empty object when all are.
 py::object linux_key_names(py::handle key, py::handle lowered, py::handle pyautogui, py::list& names) {
   // Host fakes of pyautogui may have no key list: then every name is passed on.
-  py::object known = py::getattr(pyautogui, "KEYBOARD_KEYS", py::none());
+  py::object known = support::optional_attr(pyautogui, py::str("KEYBOARD_KEYS"));
   py::list given = key.attr("split")("+");
   py::list parts = lowered.attr("split")("+");
   for (std::size_t i = 0; i < parts.size(); ++i) {
-    py::str name = from_utf8(pyautogui_key_name(Utf8(parts[i]).view()));
-    if (!known.is_none() && !known.contains(name)) {
+    py::str name = support::from_utf8(pyautogui_key_name(support::Utf8(parts[i]).view()));
+    if (known && !known.is_none() && !known.contains(name)) {
       return i < given.size() ? py::object(given[i]) : py::object(parts[i]);
     }
     names.append(name);
@@ -39,7 +39,7 @@ py::object linux_key_names(py::handle key, py::handle lowered, py::handle pyauto
 // Gives the part of `key` that is not a key on Linux, or an empty object once pressed.
 py::object press_with_pyautogui(py::handle key, py::handle lowered) {
   py::module_ pyautogui = support::import("pyautogui");
-  const Utf8 lowered_utf8(lowered);
+  const support::Utf8 lowered_utf8(lowered);
   const Platform platform = current_platform();
   py::list names;
   if (platform == Platform::kLinux) {
@@ -50,7 +50,8 @@ py::object press_with_pyautogui(py::handle key, py::handle lowered) {
     names.append(lowered);
   } else {
     for (std::string_view part : combination_parts(lowered_utf8.view())) {
-      names.append(platform == Platform::kMacos && part == "ctrl" ? py::str("command") : from_utf8(part));
+      names.append(platform == Platform::kMacos && part == "ctrl" ? py::str("command")
+                                                                  : support::from_utf8(part));
     }
   }
   if (is_combination(lowered_utf8.view())) {
@@ -68,10 +69,11 @@ Coroutine press_key(py::object self, py::object key) {
     py::str lowered = key.attr("lower")();
     if (platform == Platform::kWindows && flag(self, "_pywinauto_available")) {
       py::object send_keys = support::import("pywinauto.keyboard").attr("send_keys");
-      py::str text = from_utf8(windows_key_text(Utf8(key).view(), Utf8(lowered).view()));
+      py::str text =
+          support::from_utf8(windows_key_text(support::Utf8(key).view(), support::Utf8(lowered).view()));
       co_await in_default_executor(send_keys, text);
     } else if (platform == Platform::kMacos && flag(self, "_macos_available")) {
-      py::str script = from_utf8(macos_key_script(Utf8(lowered).view()));
+      py::str script = support::from_utf8(macos_key_script(support::Utf8(lowered).view()));
       co_await run_captured(py::make_tuple("osascript", "-e", script), py::int_(kOsascriptSeconds));
     } else if (flag(self, "_pyautogui_available")) {
       if (py::object unknown = press_with_pyautogui(key, lowered)) {
@@ -82,8 +84,8 @@ Coroutine press_key(py::object self, py::object key) {
     }
     co_return py::dict("success"_a = true, "action"_a = "key_press", "key"_a = key);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    co_return failure(py::str(error.value()));
+    support::rethrow_unless_ordinary(error);
+    co_return failure(support::exception_text(error.value()));
   }
 }
 
@@ -108,36 +110,39 @@ Coroutine scroll_window(py::object self, py::object direction, py::object amount
     co_return py::dict("success"_a = true, "action"_a = "scroll", "direction"_a = direction,
                        "amount"_a = amount, "hint"_a = kUpdatedStateHint);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    co_return failure(py::str(error.value()));
+    support::rethrow_unless_ordinary(error);
+    co_return failure(support::exception_text(error.value()));
   }
 }
 
-py::object press_key_shim(py::object self, py::args a, py::kwargs k) {
+Coroutine press_key_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.press_key", {{"key"}});
   py::object key = args::to_str(signature.bind(a, k)[0], "key");
-  return press_key(self, key).to_python("DesktopAccess.press_key");
+  return press_key(self, key);
 }
 
-py::object scroll_window_shim(py::object self, py::args a, py::kwargs k) {
+Coroutine scroll_window_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.scroll_window",
                                          {{"direction", false}, {"amount", false}});
   std::vector<py::object> p = signature.bind(a, k);
   py::object direction = args::to_str(p[0] ? p[0] : py::str("down"), "direction");
   py::object amount = args::to_int(p[1] ? p[1] : py::int_(3), "amount");
-  return scroll_window(self, direction, amount).to_python("DesktopAccess.scroll_window");
+  return scroll_window(self, direction, amount);
 }
 
 int macos_keycode_shim(py::object key) {
   py::str lowered = args::to_str(key, "key").attr("lower")();
-  return macos_keycode(Utf8(lowered).view());
+  return macos_keycode(support::Utf8(lowered).view());
 }
 
 }  // namespace
 
-void register_keys(MethodTable& methods) {
-  methods.def("press_key", &press_key_shim, py::doc("Press a keyboard key or hotkey (cross-platform)."))
-      .def("scroll_window", &scroll_window_shim, py::doc("Scroll the focused window using mouse wheel."));
+void register_keys(support::PlainClass& methods) {
+  methods
+      .def_coroutine("press_key", &press_key_shim,
+                     py::doc("Press a keyboard key or hotkey (cross-platform)."))
+      .def_coroutine("scroll_window", &scroll_window_shim,
+                     py::doc("Scroll the focused window using mouse wheel."));
 }
 
 void register_key_functions(py::module_& module) {

@@ -6,7 +6,7 @@
 
 namespace desktop_access {
 
-void register_keys(MethodTable& methods);
+void register_keys(support::PlainClass& methods);
 
 // The module-level _macos_keycode(key).
 void register_key_functions(py::module_& module);

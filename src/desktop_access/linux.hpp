@@ -6,9 +6,9 @@
 
 namespace desktop_access {
 
-void register_linux_rendering(MethodTable& methods);
-void register_linux_snapshot(MethodTable& methods);
-void register_linux_actions(MethodTable& methods);
-void register_linux_queries(MethodTable& methods);
+void register_linux_rendering(support::PlainClass& methods);
+void register_linux_snapshot(support::PlainClass& methods);
+void register_linux_actions(support::PlainClass& methods);
+void register_linux_queries(support::PlainClass& methods);
 
 }  // namespace desktop_access

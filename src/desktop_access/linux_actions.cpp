@@ -26,12 +26,10 @@ Coroutine click_ref(py::object self, py::object ref) { co_return click_ref_linux
 
 }  // namespace
 
-void register_linux_actions(MethodTable& methods) {
-  methods.def(
+void register_linux_actions(support::PlainClass& methods) {
+  methods.def_coroutine(
       "_click_ref_linux",
-      [](py::object self, py::object ref, py::object, py::object) {
-        return click_ref(self, ref).to_python("DesktopAccess._click_ref_linux");
-      },
+      [](py::object self, py::object ref, py::object, py::object) { return click_ref(self, ref); },
       py::arg("ref"), py::arg("elem_info"), py::arg("double_click"));
 }
 

@@ -89,7 +89,7 @@ support::Coroutine window_title_of(py::object window_id, int seconds) {
 support::Coroutine client_windows(Py_ssize_t limit, int title_seconds) {
   py::tuple output = co_await run_captured(py::make_tuple("xprop", "-root", "_NET_CLIENT_LIST"),
                                            py::int_(kClientListSeconds));
-  const std::vector<std::string> ids = client_list_ids(Utf8(decoded(output[0], "replace")).view());
+  const std::vector<std::string> ids = client_list_ids(support::Utf8(decoded(output[0], "replace")).view());
   py::list windows;
   for (std::size_t i = 0; i < ids.size() && static_cast<Py_ssize_t>(i) < limit; ++i) {
     py::str window_id(ids[i]);

@@ -30,8 +30,8 @@ Coroutine get_focused_window(py::object self) {
                                              py::int_(kXdotoolSeconds));
     co_return py::dict("success"_a = true, "title"_a = title_text(output[0]));
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    co_return failure(py::str(error.value()));
+    support::rethrow_unless_ordinary(error);
+    co_return failure(support::exception_text(error.value()));
   }
 }
 
@@ -43,8 +43,8 @@ Coroutine list_windows(py::object self) {
     py::list windows = co_await client_windows(kMaxListedWindows, kWindowNameSeconds);
     co_return py::dict("success"_a = true, "windows"_a = windows, "count"_a = py::len(windows));
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    co_return failure(py::str(error.value()));
+    support::rethrow_unless_ordinary(error);
+    co_return failure(support::exception_text(error.value()));
   }
 }
 
@@ -80,26 +80,18 @@ Coroutine focus_window(py::object self, py::object title) {
     }
     co_return py::dict("success"_a = true, "window"_a = title, "window_id"_a = window_id);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    co_return failure(py::str(error.value()));
+    support::rethrow_unless_ordinary(error);
+    co_return failure(support::exception_text(error.value()));
   }
 }
 
 }  // namespace
 
-void register_linux_queries(MethodTable& methods) {
-  methods
-      .def("_get_focused_window_linux",
-           [](py::object self) {
-             return get_focused_window(self).to_python("DesktopAccess._get_focused_window_linux");
-           })
-      .def("_list_windows_linux",
-           [](py::object self) { return list_windows(self).to_python("DesktopAccess._list_windows_linux"); })
-      .def(
-          "_focus_window_linux",
-          [](py::object self, py::object title) {
-            return focus_window(self, title).to_python("DesktopAccess._focus_window_linux");
-          },
+void register_linux_queries(support::PlainClass& methods) {
+  methods.def_coroutine("_get_focused_window_linux", [](py::object self) { return get_focused_window(self); })
+      .def_coroutine("_list_windows_linux", [](py::object self) { return list_windows(self); })
+      .def_coroutine(
+          "_focus_window_linux", [](py::object self, py::object title) { return focus_window(self, title); },
           py::arg("title"));
 }
 

@@ -2,6 +2,7 @@
 #include "desktop_access/desktop_access.hpp"
 #include "desktop_access/linux.hpp"
 #include "desktop_access/snapshot_text.hpp"
+#include "support/keys.hpp"
 
 #include <limits>
 #include <string>
@@ -13,55 +14,27 @@ namespace {
 
 using namespace pybind11::literals;
 
-// An interned str: dictionaries whose keys are interned find it by identity.
-py::str interned(const char* text) {
-  PyObject* string = PyUnicode_InternFromString(text);
-  if (string == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::str>(string);
-}
-
-// The keys of walker elements and element records, made once per answer.
+// The keys of walker elements and element records.
 struct ElementKeys {
-  py::str ref = interned("ref");
-  py::str role = interned("role");
-  py::str name = interned("name");
-  py::str value = interned("value");
-  py::str depth = interned("depth");
-  py::str backend = interned("backend");
-  py::str linux_atspi = interned("linux_atspi");
+  support::Interned ref{"ref"};
+  support::Interned role{"role"};
+  support::Interned name{"name"};
+  support::Interned value{"value"};
+  support::Interned depth{"depth"};
+  support::Interned backend{"backend"};
+  support::Interned linux_atspi{"linux_atspi"};
 };
-
-void set_item(const py::dict& dict, const py::str& key, const py::object& value) {
-  if (PyDict_SetItem(dict.ptr(), key.ptr(), value.ptr()) != 0) {
-    throw py::error_already_set();
-  }
-}
 
 // {"role": role, "name": name, "value": value, "backend": "linux_atspi"}
 py::dict element_record(const ElementKeys& keys, const py::str& role, const py::str& name,
                         const py::str& value) {
-  py::dict record;
-  set_item(record, keys.role, role);
-  set_item(record, keys.name, name);
-  set_item(record, keys.value, value);
-  set_item(record, keys.backend, keys.linux_atspi);
-  return record;
-}
-
-// element[key], or an empty object when the key is missing.
-py::object field(py::handle element, const py::str& key) {
-  PyObject* value = PyDict_GetItemWithError(element.ptr(), key.ptr());
-  if (value == nullptr && PyErr_Occurred()) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_borrow<py::object>(value);
+  return support::make_dict(
+      {{keys.role, role}, {keys.name, name}, {keys.value, value}, {keys.backend, keys.linux_atspi}});
 }
 
 // A text field: missing or null reads as "", anything else that is not a str as str(value).
-py::str text_field(py::handle element, const py::str& key) {
-  py::object value = field(element, key);
+py::str text_field(const py::dict& element, const py::str& key) {
+  py::object value = support::get_item(element, key);
   if (!value || value.is_none()) {
     return py::str();
   }
@@ -71,8 +44,8 @@ py::str text_field(py::handle element, const py::str& key) {
   return py::str(value);
 }
 
-bool has_ref(py::handle element, const ElementKeys& keys) {
-  py::object ref = field(element, keys.ref);
+bool has_ref(const py::dict& element, const ElementKeys& keys) {
+  py::object ref = support::get_item(element, keys.ref);
   if (!ref) {
     return false;
   }
@@ -88,8 +61,8 @@ bool has_ref(py::handle element, const ElementKeys& keys) {
   return positive == 1;
 }
 
-long long depth_of(py::handle element, const ElementKeys& keys) {
-  py::object depth = field(element, keys.depth);
+long long depth_of(const py::dict& element, const ElementKeys& keys) {
+  py::object depth = support::get_item(element, keys.depth);
   if (!depth) {
     return 0;
   }
@@ -109,28 +82,29 @@ py::dict render_atspi_answer(py::object self, py::object data) {
   if (!PyList_Check(elements.ptr())) {
     throw py::type_error("walker elements are not a list");
   }
-  const ElementKeys keys;
+  const ElementKeys& keys = support::interned<ElementKeys>();
   const py::str window_name = py::str(window);
-  const Utf8 window_utf8(window_name);
+  const support::Utf8 window_utf8(window_name);
   // Names and values are shown on one line each, so that text after a line break in
   // them cannot pass for an element of its own.
   std::string window_buffer, name_buffer, value_buffer;
   SnapshotText text(one_line(window_utf8.view(), window_buffer), true);
   py::dict ref_map;
   long long counter = 0;
-  for (py::handle element : py::reinterpret_borrow<py::list>(elements)) {
-    if (!PyDict_Check(element.ptr())) {
-      throw py::type_error("walker element is not an object: " + std::string(py::repr(element)));
+  for (py::handle item : py::reinterpret_borrow<py::list>(elements)) {
+    if (!PyDict_Check(item.ptr())) {
+      throw py::type_error("walker element is not an object: " + std::string(py::repr(item)));
     }
+    const auto element = py::reinterpret_borrow<py::dict>(item);
     const long long depth = depth_of(element, keys);
     py::str role = text_field(element, keys.role);
     py::str name = text_field(element, keys.name);
-    const Utf8 role_utf8(role);
-    const Utf8 name_utf8(name);
+    const support::Utf8 role_utf8(role);
+    const support::Utf8 name_utf8(name);
     const std::string_view shown_name = one_line(name_utf8.view(), name_buffer);
     if (has_ref(element, keys)) {
       py::str value = text_field(element, keys.value);
-      const Utf8 value_utf8(value);
+      const support::Utf8 value_utf8(value);
       ++counter;
       text.ref_line(depth, counter, role_utf8.view(), shown_name, one_line(value_utf8.view(), value_buffer));
       if (PyDict_SetItem(ref_map.ptr(), py::int_(counter).ptr(),
@@ -142,13 +116,13 @@ py::dict render_atspi_answer(py::object self, py::object data) {
     }
   }
   replace_ref_map(self, ref_map, static_cast<std::size_t>(counter));
-  return py::dict("success"_a = true, "window"_a = window, "snapshot"_a = from_utf8(text.text()),
+  return py::dict("success"_a = true, "window"_a = window, "snapshot"_a = support::from_utf8(text.text()),
                   "element_count"_a = counter, "platform"_a = "linux_atspi", "hint"_a = kRefHint);
 }
 
 }  // namespace
 
-void register_linux_rendering(MethodTable& methods) {
+void register_linux_rendering(support::PlainClass& methods) {
   methods.def("_render_atspi_answer", &render_atspi_answer, py::arg("data"),
               py::doc("Render a successful walker answer into the snapshot result and a new ref map."));
 }

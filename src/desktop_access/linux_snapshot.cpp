@@ -32,7 +32,7 @@ py::str walker_program_for(py::handle max_depth, py::handle window_title,
     title.emplace(characters, characters + PyUnicode_GET_LENGTH(window_title.ptr()));
     PyMem_Free(characters);
   }
-  return from_utf8(walker_program(std::string(py::str(max_depth)), title, target_pid));
+  return support::from_utf8(walker_program(std::string(py::str(max_depth)), title, target_pid));
 }
 
 bool succeeded(py::handle data) { return args::to_bool(data.attr("get")("success")); }
@@ -45,8 +45,8 @@ bool found_no_window(py::handle data) {
 // Runs the walker under the interpreter that probing found with the AT-SPI2 bindings
 // and returns its answer object, or a failure when it printed nothing.
 Coroutine run_walker(py::object self, py::object program) {
-  py::object python = py::getattr(self, "_linux_atspi_python", py::none());
-  py::tuple argv = py::make_tuple(python.is_none() ? py::str("python3") : python, "-c", program);
+  py::object python = support::optional_attr(self, py::str("_linux_atspi_python"));
+  py::tuple argv = py::make_tuple(python && !python.is_none() ? python : py::str("python3"), "-c", program);
   py::tuple output = co_await run_captured(argv, py::int_(kWalkerSeconds));
   py::str raw = decoded(output[0], "replace");
   if (py::len(raw) == 0) {
@@ -72,7 +72,7 @@ Coroutine x_window(py::object window_title) {
     py::object title = co_await window_title_of(window_id);
     co_return py::dict("id"_a = window_id, "title"_a = title);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
+    support::rethrow_unless_ordinary(error);
     co_return py::none();
   }
 }
@@ -87,7 +87,7 @@ Coroutine window_pid(py::object window_id) {
     }
     co_return py::int_(pid);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
+    support::rethrow_unless_ordinary(error);
     co_return py::none();
   }
 }
@@ -129,11 +129,11 @@ Coroutine snapshot_atspi(py::object self, py::object window_title, py::object ma
     }
     co_return self.attr("_render_atspi_answer")(data);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
+    support::rethrow_unless_ordinary(error);
     if (error.matches(PyExc_TimeoutError)) {
       co_return failure("AT-SPI2 snapshot timed out");
     }
-    const std::string text = error_text(error);
+    const std::string text = support::exception_text(error.value());
     kLog.error([&] { return "Linux AT-SPI2 snapshot failed: " + text; });
     co_return failure(text);
   }
@@ -170,8 +170,8 @@ Coroutine snapshot_xdotool(py::object self, py::object window_title) {
         "element_count"_a = 0, "platform"_a = "linux_xdotool",
         "hint"_a = "Install AT-SPI2 for full element tree, or use screenshot + coordinate clicks.");
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    co_return failure(py::str(error.value()));
+    support::rethrow_unless_ordinary(error);
+    co_return failure(support::exception_text(error.value()));
   }
 }
 
@@ -189,28 +189,26 @@ Coroutine snapshot_linux(py::object self, py::object window_title, py::object ma
 
 }  // namespace
 
-void register_linux_snapshot(MethodTable& methods) {
+void register_linux_snapshot(support::PlainClass& methods) {
   methods
-      .def(
+      .def_coroutine(
           "_snapshot_linux",
           [](py::object self, py::object window_title, py::object max_depth) {
-            return snapshot_linux(self, window_title, max_depth).to_python("DesktopAccess._snapshot_linux");
+            return snapshot_linux(self, window_title, max_depth);
           },
           py::arg("window_title"), py::arg("max_depth"))
-      .def(
+      .def_coroutine(
           "_snapshot_linux_atspi",
           [](py::object self, py::object window_title, py::object max_depth) {
             // Both go into the walker's program text: only a str (or None) and an int.
             py::object title = args::to_optional_str(window_title, "window_title");
             py::object depth = args::to_int(max_depth, "max_depth");
-            return snapshot_atspi(self, title, depth).to_python("DesktopAccess._snapshot_linux_atspi");
+            return snapshot_atspi(self, title, depth);
           },
           py::arg("window_title"), py::arg("max_depth"))
-      .def(
+      .def_coroutine(
           "_snapshot_linux_xdotool",
-          [](py::object self, py::object window_title) {
-            return snapshot_xdotool(self, window_title).to_python("DesktopAccess._snapshot_linux_xdotool");
-          },
+          [](py::object self, py::object window_title) { return snapshot_xdotool(self, window_title); },
           py::arg("window_title"));
 }
 

@@ -7,8 +7,8 @@
 
 namespace desktop_access {
 
-void register_macos_snapshot(MethodTable& methods);
-void register_macos_actions(MethodTable& methods);
-void register_macos_queries(MethodTable& methods);
+void register_macos_snapshot(support::PlainClass& methods);
+void register_macos_actions(support::PlainClass& methods);
+void register_macos_queries(support::PlainClass& methods);
 
 }  // namespace desktop_access

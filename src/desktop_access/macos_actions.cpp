@@ -29,7 +29,8 @@ Coroutine click_ref(py::object ref, py::object elem_info, py::object double_clic
     if (is_empty(name)) {
       co_return ref_failure(py::str("Element has no identifiable name for clicking"), ref);
     }
-    py::str script = from_utf8(scripts::click_element(utf8_of(record_text(elem_info, "app")), utf8_of(name)));
+    py::str script = support::from_utf8(
+        scripts::click_element(support::utf8_view(record_text(elem_info, "app")), support::utf8_view(name)));
     py::object answer = co_await script_answer(script, py::int_(kElementActionSeconds));
     if (answer.equal(py::str("clicked"))) {
       // System Events clicks an element once; a double click is reported as asked.
@@ -43,8 +44,8 @@ Coroutine click_ref(py::object ref, py::object elem_info, py::object double_clic
     }
     co_return ref_failure(answer, ref);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    co_return ref_failure(py::str(error_text(error)), ref);
+    support::rethrow_unless_ordinary(error);
+    co_return ref_failure(support::exception_text(error.value()), ref);
   }
 }
 
@@ -58,9 +59,9 @@ Coroutine type_ref(py::object ref, py::object elem_info, py::object text, py::ob
       co_return ref_failure(py::str("Element has no identifiable name for typing"), ref);
     }
     const bool enter = args::to_bool(press_enter);
-    py::str script =
-        from_utf8(scripts::type_into_element(utf8_of(record_text(elem_info, "app")), utf8_of(name),
-                                             utf8_of(text), args::to_bool(clear_first), enter));
+    py::str script = support::from_utf8(scripts::type_into_element(
+        support::utf8_view(record_text(elem_info, "app")), support::utf8_view(name), support::utf8_view(text),
+        args::to_bool(clear_first), enter));
     py::object answer = co_await script_answer(script, py::int_(kElementActionSeconds));
     if (answer.equal(py::str("typed"))) {
       co_return py::dict("success"_a = true, "action"_a = "type", "ref"_a = ref, "text"_a = text,
@@ -71,28 +72,27 @@ Coroutine type_ref(py::object ref, py::object elem_info, py::object text, py::ob
     }
     co_return ref_failure(answer, ref);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    co_return ref_failure(py::str(error_text(error)), ref);
+    support::rethrow_unless_ordinary(error);
+    co_return ref_failure(support::exception_text(error.value()), ref);
   }
 }
 
 }  // namespace
 
-void register_macos_actions(MethodTable& methods) {
+void register_macos_actions(support::PlainClass& methods) {
   methods
-      .def(
+      .def_coroutine(
           "_click_ref_macos",
           [](py::object, py::object ref, py::object elem_info, py::object double_click) {
-            return click_ref(ref, elem_info, double_click).to_python("DesktopAccess._click_ref_macos");
+            return click_ref(ref, elem_info, double_click);
           },
           py::arg("ref"), py::arg("elem_info"), py::arg("double_click"))
-      .def(
+      .def_coroutine(
           "_type_ref_macos",
           [](py::object, py::object ref, py::object elem_info, py::object text, py::object clear_first,
              py::object press_enter) {
             py::object checked_text = args::to_str(text, "text");
-            return type_ref(ref, elem_info, checked_text, clear_first, press_enter)
-                .to_python("DesktopAccess._type_ref_macos");
+            return type_ref(ref, elem_info, checked_text, clear_first, press_enter);
           },
           py::arg("ref"), py::arg("elem_info"), py::arg("text"), py::arg("clear_first"),
           py::arg("press_enter"));

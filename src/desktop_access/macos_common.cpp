@@ -4,15 +4,6 @@
 
 namespace desktop_access::macos {
 
-std::string utf8_of(py::handle text) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
-  if (data == nullptr) {
-    throw py::error_already_set();
-  }
-  return std::string(data, static_cast<std::size_t>(size));
-}
-
 py::str record_text(py::handle record, const char* key) {
   py::object value = record.attr("get")(key, "");
   return value.is_none() ? py::str() : py::str(value);

@@ -4,14 +4,7 @@
 
 #include "support/coroutine.hpp"
 
-#include <string>
-#include <string_view>
-
 namespace desktop_access::macos {
-
-// The UTF-8 text of a str; a str holding lone surrogates cannot go into a script and
-// raises UnicodeEncodeError.
-std::string utf8_of(py::handle text);
 
 // record.get(key, "") as text: a missing or None entry reads as "".
 py::str record_text(py::handle record, const char* key);

@@ -20,24 +20,25 @@ constexpr int kFocusSeconds = 10;
 
 Coroutine get_focused_window() {
   try {
-    py::object app =
-        co_await script_answer(from_utf8(scripts::frontmost_process()), py::int_(kFocusedWindowSeconds));
+    py::object app = co_await script_answer(support::from_utf8(scripts::frontmost_process()),
+                                            py::int_(kFocusedWindowSeconds));
     if (is_empty(app)) {
       co_return failure("No frontmost application found");
     }
-    py::object title = co_await script_answer(from_utf8(scripts::first_window_name(utf8_of(app))),
-                                              py::int_(kFocusedWindowSeconds));
+    py::object title =
+        co_await script_answer(support::from_utf8(scripts::first_window_name(support::utf8_view(app))),
+                               py::int_(kFocusedWindowSeconds));
     co_return py::dict("success"_a = true, "app"_a = app, "title"_a = is_empty(title) ? app : title);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    co_return failure(py::str(error_text(error)));
+    support::rethrow_unless_ordinary(error);
+    co_return failure(support::exception_text(error.value()));
   }
 }
 
 Coroutine list_windows() {
   try {
     py::object answer =
-        co_await script_answer(from_utf8(scripts::window_list()), py::int_(kWindowListSeconds));
+        co_await script_answer(support::from_utf8(scripts::window_list()), py::int_(kWindowListSeconds));
     py::list windows;
     for (py::handle line : answer.attr("split")("\n")) {
       if (!line.contains("|")) {
@@ -48,40 +49,35 @@ Coroutine list_windows() {
     }
     co_return py::dict("success"_a = true, "windows"_a = windows, "count"_a = py::len(windows));
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    co_return failure(py::str(error_text(error)));
+    support::rethrow_unless_ordinary(error);
+    co_return failure(support::exception_text(error.value()));
   }
 }
 
 Coroutine focus_window(py::object title) {
   try {
-    py::object app =
-        co_await script_answer(from_utf8(scripts::focus_window(utf8_of(title))), py::int_(kFocusSeconds));
+    py::object app = co_await script_answer(
+        support::from_utf8(scripts::focus_window(support::utf8_view(title))), py::int_(kFocusSeconds));
     if (is_empty(app)) {
       co_return failure(py::str("No window matching: {}").format(title));
     }
     co_return py::dict("success"_a = true, "window"_a = title, "app"_a = app);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    co_return failure(py::str(error_text(error)));
+    support::rethrow_unless_ordinary(error);
+    co_return failure(support::exception_text(error.value()));
   }
 }
 
 }  // namespace
 
-void register_macos_queries(MethodTable& methods) {
-  methods
-      .def("_get_focused_window_macos",
-           [](py::object) {
-             return get_focused_window().to_python("DesktopAccess._get_focused_window_macos");
-           })
-      .def("_list_windows_macos",
-           [](py::object) { return list_windows().to_python("DesktopAccess._list_windows_macos"); })
-      .def(
+void register_macos_queries(support::PlainClass& methods) {
+  methods.def_coroutine("_get_focused_window_macos", [](py::object) { return get_focused_window(); })
+      .def_coroutine("_list_windows_macos", [](py::object) { return list_windows(); })
+      .def_coroutine(
           "_focus_window_macos",
           [](py::object, py::object title) {
             py::object checked_title = args::to_str(title, "title");
-            return focus_window(checked_title).to_python("DesktopAccess._focus_window_macos");
+            return focus_window(checked_title);
           },
           py::arg("title"));
 }

@@ -6,6 +6,7 @@
 #include "desktop_access/macos_tree.hpp"
 #include "support/args.hpp"
 
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -34,13 +35,10 @@ constexpr const char* kPermissionHint =
 std::set<std::string, std::less<>> role_set(const char* name) {
   std::set<std::string, std::less<>> roles;
   for (py::handle role : support::import(kModuleName).attr(name)) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_Check(role.ptr()) ? PyUnicode_AsUTF8AndSize(role.ptr(), &size) : nullptr;
-    if (data == nullptr) {
-      PyErr_Clear();  // not text, or text no answer can hold (lone surrogates)
-      continue;
+    // Not text, or text no answer can hold (lone surrogates): never matches.
+    if (std::optional<std::string_view> text = support::utf8_view_if_valid(role)) {
+      roles.emplace(*text);
     }
-    roles.emplace(data, static_cast<std::size_t>(size));
   }
   return roles;
 }
@@ -54,7 +52,7 @@ py::dict render_snapshot(py::handle self, py::handle app, py::handle raw) {
       [&](std::string_view role) { return context.contains(role); },
       python_lower,
   };
-  const std::string answer = utf8_of(raw);
+  const std::string_view answer = support::utf8_view(raw);
   const MacosTree tree = render_macos_tree(answer, rules);
   // Keys made once: thousands of records are built per snapshot.
   const py::str role_key("role"), title_key("title"), description_key("description"), value_key("value"),
@@ -64,16 +62,16 @@ py::dict render_snapshot(py::handle self, py::handle app, py::handle raw) {
   for (std::size_t i = 0; i < tree.refs.size(); ++i) {
     const MacosTreeElement& element = tree.refs[i];
     py::dict record;
-    record[role_key] = from_utf8(element.role);
-    record[title_key] = from_utf8(element.title);
-    record[description_key] = from_utf8(element.description);
-    record[value_key] = from_utf8(element.value);
+    record[role_key] = support::from_utf8(element.role);
+    record[title_key] = support::from_utf8(element.title);
+    record[description_key] = support::from_utf8(element.description);
+    record[value_key] = support::from_utf8(element.value);
     record[backend_key] = backend;
     record[app_key] = app;
     ref_map[py::int_(i + 1)] = record;
   }
   replace_ref_map(self, ref_map, tree.refs.size());
-  return py::dict("success"_a = true, "window"_a = app, "snapshot"_a = from_utf8(tree.text),
+  return py::dict("success"_a = true, "window"_a = app, "snapshot"_a = support::from_utf8(tree.text),
                   "element_count"_a = tree.refs.size(), "platform"_a = "macos", "hint"_a = kRefHint);
 }
 
@@ -85,20 +83,21 @@ Coroutine snapshot(py::object self, py::object window_title) {
     const bool titled = !window_title.is_none() && !is_empty(window_title);
     py::object app;
     if (titled) {
-      app = co_await script_answer(from_utf8(scripts::process_with_window(utf8_of(window_title))),
-                                   py::int_(kWindowSearchSeconds));
+      app = co_await script_answer(
+          support::from_utf8(scripts::process_with_window(support::utf8_view(window_title))),
+          py::int_(kWindowSearchSeconds));
       if (is_empty(app)) {
         co_return failure(py::str("No window found matching: {}").format(window_title));
       }
     } else {
-      app = co_await script_answer(from_utf8(scripts::frontmost_process()),
+      app = co_await script_answer(support::from_utf8(scripts::frontmost_process()),
                                    py::int_(kSnapshotFrontmostSeconds));
       if (is_empty(app)) {
         co_return failure("No frontmost application found");
       }
     }
-    py::tuple output =
-        co_await run_script(from_utf8(scripts::element_tree(utf8_of(app))), py::int_(kTreeSeconds));
+    py::tuple output = co_await run_script(support::from_utf8(scripts::element_tree(support::utf8_view(app))),
+                                           py::int_(kTreeSeconds));
     py::str raw = decoded_leniently(output[0]);
     if (is_empty(raw)) {
       co_return py::dict(
@@ -108,11 +107,11 @@ Coroutine snapshot(py::object self, py::object window_title) {
     }
     co_return render_snapshot(self, app, raw);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
+    support::rethrow_unless_ordinary(error);
     if (error.matches(PyExc_TimeoutError)) {
       co_return failure("AppleScript timed out reading accessibility tree");
     }
-    const std::string text = error_text(error);
+    const std::string text = support::exception_text(error.value());
     kLog.error([&] { return "macOS snapshot failed: " + text; });
     co_return failure(text);
   }
@@ -120,13 +119,13 @@ Coroutine snapshot(py::object self, py::object window_title) {
 
 }  // namespace
 
-void register_macos_snapshot(MethodTable& methods) {
-  methods.def(
+void register_macos_snapshot(support::PlainClass& methods) {
+  methods.def_coroutine(
       "_snapshot_macos",
       [](py::object self, py::object window_title, py::object) {
         // The walk reads the window's entire contents; max_depth does not bound it.
         py::object title = args::to_optional_str(window_title, "window_title");
-        return snapshot(self, title).to_python("DesktopAccess._snapshot_macos");
+        return snapshot(self, title);
       },
       py::arg("window_title"), py::arg("max_depth"));
 }

@@ -17,16 +17,6 @@ py::set make_set(std::initializer_list<const char*> names) {
   return set;
 }
 
-// A plain Python class (instances have a __dict__, can be subclassed and patched).
-py::object make_class(const char* name, const char* doc) {
-  py::dict namespace_;
-  namespace_["__module__"] = desktop_access::kModuleName;
-  namespace_["__qualname__"] = name;
-  namespace_["__doc__"] = doc;
-  py::handle type(reinterpret_cast<PyObject*>(&PyType_Type));
-  return type(name, py::tuple(), namespace_);
-}
-
 }  // namespace
 
 PYBIND11_MODULE(desktop_access, m) {
@@ -34,7 +24,7 @@ PYBIND11_MODULE(desktop_access, m) {
   m.attr("SYSTEM") = support::import("platform").attr("system")();
   // Interpreters that may have the AT-SPI2 bindings when python3 on PATH has not.
   m.attr("_SYSTEM_PYTHONS") = py::make_tuple("/usr/bin/python3");
-  m.attr("logger") = support::import("logging").attr("getLogger")(desktop_access::kLoggerName);
+  m.attr("logger") = desktop_access::kLog.get();
   m.attr("INTERACTIVE_TYPES") =
       make_set({// Windows UI Automation control types
                 "Button", "CheckBox", "ComboBox", "Edit", "Hyperlink", "ListItem", "MenuItem", "MenuBar",
@@ -50,11 +40,10 @@ PYBIND11_MODULE(desktop_access, m) {
                                       "Window", "Pane", "AXStaticText", "AXGroup", "AXWindow", "AXScrollArea",
                                       "label", "status bar", "panel", "frame", "filler"});
 
-  py::object cls = make_class(
-      "DesktopAccess",
+  support::PlainClass methods(
+      m, "DesktopAccess",
       "Cross-platform accessibility controller: accessibility tree snapshots and ref-based interaction for "
       "native applications on Windows, macOS and Linux.");
-  desktop_access::MethodTable methods(cls);
   desktop_access::register_core(methods);
   desktop_access::register_keys(methods);
   desktop_access::register_linux_rendering(methods);
@@ -67,6 +56,5 @@ PYBIND11_MODULE(desktop_access, m) {
   desktop_access::register_macos_snapshot(methods);
   desktop_access::register_macos_actions(methods);
   desktop_access::register_macos_queries(methods);
-  m.attr("DesktopAccess") = cls;
   desktop_access::register_key_functions(m);
 }

@@ -7,8 +7,8 @@
 
 namespace desktop_access::uia {
 
-void register_snapshot(MethodTable& methods);
-void register_actions(MethodTable& methods);
-void register_window_queries(MethodTable& methods);
+void register_snapshot(support::PlainClass& methods);
+void register_actions(support::PlainClass& methods);
+void register_window_queries(support::PlainClass& methods);
 
 }  // namespace desktop_access::uia

@@ -188,7 +188,7 @@ bool select_uiautomation(py::handle control, py::handle value) {
           selected = true;
         }
       } catch (py::error_already_set& error) {
-        rethrow_unless_exception(error);
+        support::rethrow_unless_ordinary(error);
         pattern_failed = true;
       }
       if (pattern_failed) {
@@ -271,7 +271,7 @@ Coroutine element_center(py::object, py::object element, py::object backend) {
   try {
     co_return co_await in_default_executor(py::cpp_function(&element_center_sync), element, backend);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
+    support::rethrow_unless_ordinary(error);
     co_return py::none();
   }
 }
@@ -286,8 +286,8 @@ Coroutine click_ref_windows(py::object self, py::object ref, py::object elem_inf
                        "action"_a = args::to_bool(double_click) ? "double_click" : "click", "ref"_a = ref,
                        "element"_a = element_label(elem_info), "hint"_a = kUpdatedStateHint);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    native_error = py::str(error.value());
+    support::rethrow_unless_ordinary(error);
+    native_error = support::exception_text(error.value());
   }
   try {
     py::object center = co_await self.attr("_get_element_center")(element, backend);
@@ -299,7 +299,7 @@ Coroutine click_ref_windows(py::object self, py::object ref, py::object elem_inf
                          "element"_a = element_label(elem_info), "coordinates"_a = center);
     }
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
+    support::rethrow_unless_ordinary(error);
   }
   co_return ref_failure(native_error, ref);
 }
@@ -316,8 +316,8 @@ Coroutine type_ref_windows(py::object self, py::object ref, py::object elem_info
                        "element"_a = element_label(elem_info), "text"_a = text,
                        "pressed_enter"_a = press_enter);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    native_error = py::str(error.value());
+    support::rethrow_unless_ordinary(error);
+    native_error = support::exception_text(error.value());
   }
   try {
     py::object center = co_await self.attr("_get_element_center")(element, backend);
@@ -341,36 +341,34 @@ Coroutine type_ref_windows(py::object self, py::object ref, py::object elem_info
                          "text"_a = text);
     }
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
+    support::rethrow_unless_ordinary(error);
   }
   co_return ref_failure(native_error, ref);
 }
 
 }  // namespace
 
-void register_actions(MethodTable& methods) {
+void register_actions(support::PlainClass& methods) {
   methods
-      .def(
+      .def_coroutine(
           "_click_ref_windows",
           [](py::object self, py::object ref, py::object elem_info, py::object double_click) {
-            return click_ref_windows(self, ref, elem_info, double_click)
-                .to_python("DesktopAccess._click_ref_windows");
+            return click_ref_windows(self, ref, elem_info, double_click);
           },
           py::arg("ref"), py::arg("elem_info"), py::arg("double_click"),
           py::doc("Click element on Windows using UIA."))
-      .def(
+      .def_coroutine(
           "_type_ref_windows",
           [](py::object self, py::object ref, py::object elem_info, py::object text, py::object clear_first,
              py::object press_enter) {
-            return type_ref_windows(self, ref, elem_info, text, clear_first, press_enter)
-                .to_python("DesktopAccess._type_ref_windows");
+            return type_ref_windows(self, ref, elem_info, text, clear_first, press_enter);
           },
           py::arg("ref"), py::arg("elem_info"), py::arg("text"), py::arg("clear_first"),
           py::arg("press_enter"), py::doc("Type text on Windows."))
-      .def(
+      .def_coroutine(
           "_get_element_center",
           [](py::object self, py::object element, py::object backend) {
-            return element_center(self, element, backend).to_python("DesktopAccess._get_element_center");
+            return element_center(self, element, backend);
           },
           py::arg("element"), py::arg("backend"),
           py::doc("Get the center coordinates of an element (Windows UIA)."))

@@ -47,7 +47,7 @@ bool attempted(Attempt&& attempt) {
   try {
     return std::forward<Attempt>(attempt)();
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
+    support::rethrow_unless_ordinary(error);
   } catch (py::builtin_exception&) {
   }
   return false;

@@ -81,36 +81,36 @@ Coroutine query_on_worker(py::object self, py::str required, py::str unavailable
   try {
     co_return co_await in_default_executor(self.attr(method), *arguments);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    co_return failure(py::str(error.value()));
+    support::rethrow_unless_ordinary(error);
+    co_return failure(support::exception_text(error.value()));
   }
 }
 
-py::object query(py::object self, const char* required, const char* unavailable, const char* method,
-                 py::tuple arguments, const char* qualname) {
-  return query_on_worker(self, py::str(required), py::str(unavailable), py::str(method), std::move(arguments))
-      .to_python(qualname);
+Coroutine query(py::object self, const char* required, const char* unavailable, const char* method,
+                py::tuple arguments) {
+  return query_on_worker(self, py::str(required), py::str(unavailable), py::str(method),
+                         std::move(arguments));
 }
 
 }  // namespace
 
-void register_window_queries(MethodTable& methods) {
+void register_window_queries(support::PlainClass& methods) {
   methods
-      .def("_get_focused_window_windows",
-           [](py::object self) {
-             return query(self, "_uia_available", "UIA not available", "_get_focused_window_sync",
-                          py::tuple(), "DesktopAccess._get_focused_window_windows");
-           })
-      .def("_list_windows_windows",
-           [](py::object self) {
-             return query(self, "_uia_available", "UIA not available", "_list_windows_sync", py::tuple(),
-                          "DesktopAccess._list_windows_windows");
-           })
-      .def(
+      .def_coroutine("_get_focused_window_windows",
+                     [](py::object self) {
+                       return query(self, "_uia_available", "UIA not available", "_get_focused_window_sync",
+                                    py::tuple());
+                     })
+      .def_coroutine("_list_windows_windows",
+                     [](py::object self) {
+                       return query(self, "_uia_available", "UIA not available", "_list_windows_sync",
+                                    py::tuple());
+                     })
+      .def_coroutine(
           "_focus_window_windows",
           [](py::object self, py::object title) {
             return query(self, "_pywinauto_available", "pywinauto not available", "_focus_window_sync",
-                         py::make_tuple(title), "DesktopAccess._focus_window_windows");
+                         py::make_tuple(title));
           },
           py::arg("title"))
       .def("_get_focused_window_sync", &focused_window_sync)

@@ -4,6 +4,7 @@
 #include "desktop_access/windows.hpp"
 #include "desktop_access/windows_common.hpp"
 #include "desktop_access/windows_lines.hpp"
+#include "support/keys.hpp"
 
 #include <limits>
 #include <string>
@@ -50,48 +51,34 @@ bool has_value_interface(std::string_view type) {
   return type == "Edit" || type == "ComboBox" || type == "Document";
 }
 
-py::str interned(const char* text) {
-  PyObject* name = PyUnicode_InternFromString(text);
-  if (name == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::str>(name);
-}
-
-// The attribute names and record keys of a walk, interned once per walk: lookups by an
-// interned name hit the runtime's attribute caches instead of making a string each time.
+// The attribute names and record keys of a walk, interned: lookups by an interned name
+// hit the runtime's attribute caches instead of making a string each time.
 struct Names {
-  py::str friendly_class_name = interned("friendly_class_name");
-  py::str window_text = interned("window_text");
-  py::str element_info = interned("element_info");
-  py::str automation_id = interned("automation_id");
-  py::str enabled = interned("enabled");
-  py::str iface_value = interned("iface_value");
-  py::str current_value = interned("CurrentValue");
-  py::str children = interned("children");
-  py::str control_type_name = interned("ControlTypeName");
-  py::str name_property = interned("Name");
-  py::str automation_id_property = interned("AutomationId");
-  py::str is_enabled = interned("IsEnabled");
-  py::str get_value_pattern = interned("GetValuePattern");
-  py::str value_property = interned("Value");
-  py::str get_children = interned("GetChildren");
-  py::str ref_counter = interned("_ref_counter");
-  py::str control_suffix = interned("Control");
+  support::Interned friendly_class_name{"friendly_class_name"};
+  support::Interned window_text{"window_text"};
+  support::Interned element_info{"element_info"};
+  support::Interned automation_id{"automation_id"};
+  support::Interned enabled{"enabled"};
+  support::Interned iface_value{"iface_value"};
+  support::Interned current_value{"CurrentValue"};
+  support::Interned children{"children"};
+  support::Interned control_type_name{"ControlTypeName"};
+  support::Interned name_property{"Name"};
+  support::Interned automation_id_property{"AutomationId"};
+  support::Interned is_enabled{"IsEnabled"};
+  support::Interned get_value_pattern{"GetValuePattern"};
+  support::Interned value_property{"Value"};
+  support::Interned get_children{"GetChildren"};
+  support::Interned ref_counter{"_ref_counter"};
+  support::Interned control_suffix{"Control"};
   // element record keys
-  py::str element = interned("element");
-  py::str control_type = interned("control_type");
-  py::str name = interned("name");
-  py::str auto_id = interned("auto_id");
-  py::str value = interned("value");
-  py::str backend = interned("backend");
+  support::Interned element{"element"};
+  support::Interned control_type{"control_type"};
+  support::Interned name{"name"};
+  support::Interned auto_id{"auto_id"};
+  support::Interned value{"value"};
+  support::Interned backend{"backend"};
 };
-
-void set_item(const py::dict& dict, const py::str& key, py::handle value) {
-  if (PyDict_SetItem(dict.ptr(), key.ptr(), value.ptr()) != 0) {
-    throw py::error_already_set();
-  }
-}
 
 py::str without(const py::str& text, const py::str& part) {
   PyObject* replaced = PyUnicode_Replace(text.ptr(), part.ptr(), py::str().ptr(), -1);
@@ -166,7 +153,7 @@ class TreeWalk {
       read.enabled = info.attr(names_.enabled);
       return true;
     });
-    if (has_value_interface(Utf8(read.type).view())) {
+    if (has_value_interface(support::Utf8(read.type).view())) {
       attempted([&] {
         py::object value_interface = element.attr(names_.iface_value);
         if (args::to_bool(value_interface)) {
@@ -201,8 +188,8 @@ class TreeWalk {
              depth);
       return true;
     } catch (py::error_already_set& error) {
-      rethrow_unless_exception(error);
-      log_skipped(py::str(error.value()));
+      support::rethrow_unless_ordinary(error);
+      log_skipped(support::exception_text(error.value()));
     } catch (py::builtin_exception& error) {
       log_skipped(py::str(error.what()));
     }
@@ -223,12 +210,14 @@ class TreeWalk {
       py::int_ key(ref);
       self_.attr(names_.ref_counter) = key;
       ref_map_[key] = record(element, read);
-      const std::string type = python_lower(Utf8(read.type).view());
-      const Utf8 name(read.name), value(read.value), auto_id(read.auto_id);
-      append(from_utf8(windows_ref_line(depth, ref, {type, name.view(), value.view(), auto_id.view()})));
+      const std::string type = python_lower(support::Utf8(read.type).view());
+      const support::Utf8 name(read.name), value(read.value), auto_id(read.auto_id);
+      append(support::from_utf8(
+          windows_ref_line(depth, ref, {type, name.view(), value.view(), auto_id.view()})));
     } else if (context && is_nonblank(read.name)) {
-      const Utf8 name(read.name);
-      append(from_utf8(windows_context_line(depth, python_lower(Utf8(read.type).view()), name.view())));
+      const support::Utf8 name(read.name);
+      append(support::from_utf8(
+          windows_context_line(depth, python_lower(support::Utf8(read.type).view()), name.view())));
     }
   }
 
@@ -249,11 +238,11 @@ class TreeWalk {
     if (!record) {
       throw py::error_already_set();
     }
-    set_item(record, names_.element, element);
-    set_item(record, names_.control_type, read.type);
-    set_item(record, names_.name, read.name);
-    set_item(record, names_.auto_id, read.auto_id);
-    set_item(record, names_.value, read.value);
+    support::set_item(record, names_.element, element);
+    support::set_item(record, names_.control_type, read.type);
+    support::set_item(record, names_.name, read.name);
+    support::set_item(record, names_.auto_id, read.auto_id);
+    support::set_item(record, names_.value, read.value);
     return record;
   }
 
@@ -261,13 +250,13 @@ class TreeWalk {
     py::dict record;
     for (const py::str* key :
          {&names_.element, &names_.control_type, &names_.name, &names_.auto_id, &names_.value}) {
-      set_item(record, *key, py::none());
+      support::set_item(record, *key, py::none());
     }
-    set_item(record, names_.backend, backend_);
+    support::set_item(record, names_.backend, backend_);
     return record;
   }
 
-  const Names names_;
+  const Names& names_ = support::interned<Names>();
   py::object self_;
   py::object lines_;
   py::object ref_map_;
@@ -362,8 +351,8 @@ Coroutine snapshot_windows(py::object self, py::object window_title, py::object 
   try {
     co_return co_await in_default_executor(self.attr("_snapshot_sync"), window_title, max_depth);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    py::str text(error.value());
+    support::rethrow_unless_ordinary(error);
+    py::str text = support::exception_text(error.value());
     kLog.error([&] { return py::str("Desktop snapshot failed: {}").format(text); });
     co_return failure(text);
   }
@@ -371,13 +360,12 @@ Coroutine snapshot_windows(py::object self, py::object window_title, py::object 
 
 }  // namespace
 
-void register_snapshot(MethodTable& methods) {
+void register_snapshot(support::PlainClass& methods) {
   methods
-      .def(
+      .def_coroutine(
           "_snapshot_windows",
           [](py::object self, py::object window_title, py::object max_depth) {
-            return snapshot_windows(self, window_title, max_depth)
-                .to_python("DesktopAccess._snapshot_windows");
+            return snapshot_windows(self, window_title, max_depth);
           },
           py::arg("window_title"), py::arg("max_depth"))
       .def("_snapshot_sync", &snapshot_sync, py::arg("window_title"), py::arg("max_depth"))
