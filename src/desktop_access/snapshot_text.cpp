@@ -45,8 +45,13 @@ std::string_view stripped(std::string_view text) {
 
 std::string_view one_line(std::string_view text, std::string& buffer) {
   text = stripped(text);
+  // Most names hold no byte that can start a line break: one pass finds out.
   std::size_t at = 0;
-  while (at < text.size() && line_break_at(text, at) == 0) {
+  while (at < text.size()) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    if ((c < 0x20 || c == 0xC2 || c == 0xE2) && line_break_at(text, at) != 0) {
+      break;
+    }
     ++at;
   }
   if (at == text.size()) {
