@@ -16,6 +16,10 @@ py::dict ref_failure(py::handle error, py::handle ref) {
 
 bool is_empty(py::handle text) { return py::len(text) == 0; }
 
+bool has_title(py::handle window_title) {
+  return !window_title.is_none() && support::args::to_bool(window_title);
+}
+
 std::string python_lower(std::string_view utf8) {
   bool ascii = true;
   for (char c : utf8) {

@@ -38,6 +38,9 @@ py::dict ref_failure(py::handle error, py::handle ref);
 // len(text) == 0
 bool is_empty(py::handle text);
 
+// Whether a window title was given: neither None nor empty (else the focused window is meant).
+bool has_title(py::handle window_title);
+
 // What str.lower() gives for UTF-8 text; ASCII text (every role and control type name)
 // is lowered without a round trip through Python.
 std::string python_lower(std::string_view utf8);

@@ -39,7 +39,8 @@ bool succeeded(py::handle data) { return args::to_bool(data.attr("get")("success
 
 // The walker's answer when it finds no window to walk.
 bool found_no_window(py::handle data) {
-  return PyDict_Check(data.ptr()) && data.attr("get")("error").equal(py::str("No window found"));
+  return PyDict_Check(data.ptr()) && !succeeded(data) &&
+         data.attr("get")("error").equal(py::str("No window found"));
 }
 
 // Runs the walker under the interpreter that probing found with the AT-SPI2 bindings
@@ -60,7 +61,7 @@ Coroutine run_walker(py::object self, py::object program) {
 // none or X cannot tell.
 Coroutine x_window(py::object window_title) {
   try {
-    if (!window_title.is_none() && !is_empty(window_title)) {
+    if (has_title(window_title)) {
       py::object windows = co_await client_windows(std::numeric_limits<Py_ssize_t>::max(), kXdotoolSeconds);
       py::object window = find_window(windows, window_title);
       co_return window ? window : py::none();
@@ -98,26 +99,21 @@ Coroutine window_pid(py::object window_id) {
 Coroutine snapshot_atspi(py::object self, py::object window_title, py::object max_depth) {
   try {
     py::object data = co_await run_walker(self, walker_program_for(max_depth, window_title));
-    if (!succeeded(data)) {
-      if (!found_no_window(data)) {
-        co_return data;
-      }
+    if (found_no_window(data)) {
       py::object window = co_await x_window(window_title);
+      py::object pid = py::none();
       if (!window.is_none()) {
-        py::object pid = co_await window_pid(window["id"]);
-        if (!pid.is_none()) {
-          py::object by_process = co_await run_walker(
-              self, walker_program_for(max_depth, window["title"], pid.cast<long long>()));
-          if (succeeded(by_process) || !found_no_window(by_process)) {
-            data = by_process;
-          }
+        pid = co_await window_pid(window["id"]);
+      }
+      if (!pid.is_none()) {
+        py::object by_process =
+            co_await run_walker(self, walker_program_for(max_depth, window["title"], pid.cast<long long>()));
+        if (!found_no_window(by_process)) {
+          data = by_process;
         }
       }
-      if (!succeeded(data)) {
-        if (!found_no_window(data)) {
-          co_return data;
-        }
-        if (!window_title.is_none() && !is_empty(window_title)) {
+      if (found_no_window(data)) {
+        if (has_title(window_title)) {
           co_return failure(py::str("No window found matching: {}").format(window_title));
         }
         if (!window.is_none()) {
@@ -126,6 +122,9 @@ Coroutine snapshot_atspi(py::object self, py::object window_title, py::object ma
         }
         co_return data;
       }
+    }
+    if (!succeeded(data)) {
+      co_return data;
     }
     co_return self.attr("_render_atspi_answer")(data);
   } catch (py::error_already_set& error) {
@@ -143,7 +142,7 @@ Coroutine snapshot_xdotool(py::object self, py::object window_title) {
   try {
     py::object window_id;
     py::object name;
-    if (!window_title.is_none() && !is_empty(window_title)) {
+    if (has_title(window_title)) {
       py::object windows = co_await client_windows(std::numeric_limits<Py_ssize_t>::max(), kXdotoolSeconds);
       py::object window = find_window(windows, window_title);
       if (window) {

@@ -80,7 +80,7 @@ Coroutine snapshot(py::object self, py::object window_title) {
     co_return failure("macOS accessibility not available (osascript not found).");
   }
   try {
-    const bool titled = !window_title.is_none() && !is_empty(window_title);
+    const bool titled = has_title(window_title);
     py::object app;
     if (titled) {
       app = co_await script_answer(

@@ -276,8 +276,6 @@ void walk(py::object self, py::object element, py::object lines, py::object dept
       .run(element, saturated_int(depth, "depth"));
 }
 
-bool is_given(py::handle window_title) { return !window_title.is_none() && args::to_bool(window_title); }
-
 // The header line and the empty line under it.
 py::list first_lines(py::str header) {
   py::list lines;
@@ -299,7 +297,7 @@ py::str name_or_unknown(py::handle name) {
 
 py::dict snapshot_pywinauto(py::object self, py::object window_title, py::object max_depth) {
   py::object desktop = pywinauto_desktop();
-  const bool titled = is_given(window_title);
+  const bool titled = has_title(window_title);
   py::object windows;
   if (titled) {
     windows =
@@ -326,7 +324,7 @@ py::dict snapshot_pywinauto(py::object self, py::object window_title, py::object
 
 py::dict snapshot_uiautomation(py::object self, py::object window_title, py::object max_depth) {
   py::module_ automation = support::import("uiautomation");
-  py::object window = is_given(window_title)
+  py::object window = has_title(window_title)
                           ? automation.attr("WindowControl")("searchDepth"_a = 1, "Name"_a = window_title)
                           : automation.attr("GetForegroundControl")();
   if (!args::to_bool(window) || !args::to_bool(window.attr("Exists")(0))) {
