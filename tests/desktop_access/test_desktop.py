@@ -114,6 +114,26 @@ class TestSnapshot:
         result = run(access.snapshot("Renamed on the X side"))
         assert result["success"] and result["snapshot"] == EDITOR_SNAPSHOT
 
+    @pytest.mark.parametrize("role", ["alert", "file chooser"])
+    def test_a_window_of_another_top_level_role(self, access, virtual_desktop, test_window, role):
+        window = virtual_desktop.open_test_window(f"Role {role}", accessible_role=role)
+        try:
+            focused = run(access.snapshot())
+            assert focused["window"] == f"Role {role}" and '[1] push button "Save"' in focused["snapshot"]
+        finally:
+            window.close()
+
+    def test_a_frame_without_an_accessible_name_is_found_by_its_x_title(self, access, virtual_desktop, test_window):
+        window = virtual_desktop.open_test_window("Unnamed Frame", accessible_name="")
+        try:
+            # By title the X title names it; focused, the walker's own "Unknown" does.
+            for title, name in (("Unnamed Frame", "Unnamed Frame"), (None, "Unknown")):
+                result = run(access.snapshot(title))
+                assert result["success"] and result["window"] == name, result
+                assert '[1] push button "Save"' in result["snapshot"]
+        finally:
+            window.close()
+
     def test_a_focused_window_without_accessibility_is_named_not_replaced(self, access, virtual_desktop,
                                                                           test_window):
         plain = virtual_desktop.open_test_window("Plain X", "xmessage")
