@@ -28,7 +28,7 @@ from nebrix.pc.desktop_access import DesktopAccess  # noqa: E402
 HINT = "Use ref numbers to interact: desktop_click_ref(1), desktop_type_ref(2, 'text'), etc."
 WALKER_BODY = (HERE.parent / "src" / "desktop_access" / "atspi_walker.py").read_text()
 HEADER = ('\nimport json, sys\nimport gi\ngi.require_version("Atspi", "2.0")\nfrom gi.repository import Atspi\n\n'
-          "max_depth = {depth}\ntarget_title = {title}")
+          "max_depth = {depth}\ntarget_title = {title}\ntarget_pid = None")
 
 # A walker that reads name, description, state set and value of every node it visits.
 EAGER_WALKER_BODY = '''

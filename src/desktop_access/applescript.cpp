@@ -1,4 +1,4 @@
-#include "applescript.hpp"
+#include "desktop_access/applescript.hpp"
 
 namespace desktop_access {
 

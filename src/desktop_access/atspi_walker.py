@@ -1,15 +1,16 @@
 # The AT-SPI2 walker, run as `python3 -c` by DesktopAccess._snapshot_linux_atspi. Its
-# text is prefixed with a header that imports json, sys and Atspi and sets max_depth
-# and target_title. It finds the target window, walks its accessible tree to max_depth
-# and prints one JSON object: the window, its application and the listed elements.
+# text is prefixed with a header that imports json, sys and Atspi and sets max_depth,
+# target_title and target_pid. It finds the target window, walks its accessible tree to
+# max_depth and prints one JSON object: the window, its application and the listed
+# elements. The target is the window of process target_pid when that is set (its active
+# or only window; target_title then only names it), else the first window whose name
+# holds target_title, else the active window. No other window ever stands in for it.
 
 INTERACTIVE_ROLES = {
     "push button", "check box", "combo box", "text", "link", "menu item", "menu bar", "radio button",
     "slider", "page tab", "tree item", "list item", "toggle button", "spin button", "entry", "password text",
 }
 CONTEXT_ROLES = {"label", "status bar", "panel", "frame", "filler", "heading", "section", "paragraph"}
-WINDOW_ROLES = ("frame", "window", "dialog")
-FALLBACK_WINDOW_ROLES = ("frame", "window")
 # Interactive roles without a Value interface whose text content is their value; the
 # text of a "password text" node is never read.
 TEXT_CONTENT_ROLES = ("text", "entry")
@@ -27,37 +28,55 @@ def has_state(node, state):
     return node.get_state_set().contains(state)
 
 
+def is_active(window):
+    try:
+        return has_state(window, Atspi.StateType.ACTIVE)
+    except Exception:
+        return False
+
+
+def process_id(app):
+    try:
+        return app.get_process_id()
+    except Exception:
+        return None
+
+
 def find_target():
-    """The (application, window) to walk, or None."""
-    seen = []
+    """The (application, window) to walk, or None.
+
+    Every child of an application is one of its top-level windows, whatever its role
+    (frame, dialog, file chooser, alert; Qt shows a filler). A window named exactly
+    target_title wins over one whose name only holds it.
+    """
     wanted = target_title.lower() if target_title else None
+    holding = None
     for app in children(Atspi.get_desktop(0)):
+        if target_pid is not None and process_id(app) != target_pid:
+            continue
         try:
             windows = list(children(app))
         except Exception:
             continue  # an application that does not answer is passed over
+        if target_pid is not None:
+            active = [window for window in windows if is_active(window)]
+            if active or len(windows) == 1:
+                return app, (active or windows)[0]
+            continue
         for window in windows:
+            if wanted is None:
+                if is_active(window):
+                    return app, window
+                continue
             try:
-                role = window.get_role_name() or ""
                 name = window.get_name() or ""
             except Exception:
                 continue
-            seen.append((app, window, role, name))
-            if role not in WINDOW_ROLES:
-                continue
-            if wanted is not None:
-                if wanted in name.lower():
-                    return app, window
-                continue
-            try:
-                if has_state(window, Atspi.StateType.ACTIVE):
-                    return app, window
-            except Exception:
-                pass
-    for app, window, role, name in seen:
-        if role in FALLBACK_WINDOW_ROLES and name:
-            return app, window
-    return None
+            if name == target_title:
+                return app, window
+            if holding is None and wanted in name.lower():
+                holding = app, window
+    return holding
 
 
 def display_name(node):
@@ -140,7 +159,7 @@ def main():
     elements, count = walk(window)
     print(json.dumps({
         "success": True,
-        "window": window.get_name() or "Unknown",
+        "window": window.get_name() or (target_pid is not None and target_title) or "Unknown",
         "app": app.get_name() or "",
         "elements": elements,
         "element_count": count,

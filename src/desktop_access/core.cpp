@@ -1,4 +1,4 @@
-#include "core.hpp"
+#include "desktop_access/core.hpp"
 
 #include "support/args.hpp"
 
@@ -6,6 +6,7 @@ namespace desktop_access {
 
 namespace {
 
+using namespace pybind11::literals;
 namespace args = support::args;
 using support::Coroutine;
 
@@ -17,30 +18,6 @@ void set_initial_state(py::handle self) {
         "_linux_atspi_available", "_linux_xdotool_available", "_initialized"}) {
     self.attr(name) = false;
   }
-}
-
-// __init__ as a method descriptor: pybind11 treats functions named __init__ as the
-// constructors of its own types, which DesktopAccess is not.
-PyObject* construct(PyObject* self, PyObject*) noexcept {
-  try {
-    set_initial_state(self);
-  } catch (...) {
-    support::set_error_from_current_exception();
-    return nullptr;
-  }
-  Py_RETURN_NONE;
-}
-
-PyMethodDef construct_method = {"__init__", construct, METH_NOARGS,
-                                "A controller with no refs; the platform is probed on first use."};
-
-void define_init(const py::object& cls) {
-  py::object init = py::reinterpret_steal<py::object>(
-      PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls.ptr()), &construct_method));
-  if (!init) {
-    throw py::error_already_set();
-  }
-  cls.attr("__init__") = init;
 }
 
 // --- probing ---------------------------------------------------------------------
@@ -63,18 +40,18 @@ void init_windows(py::object self) {
   if (imports("pywinauto", "Desktop")) {
     self.attr("_pywinauto_available") = true;
     self.attr("_uia_available") = true;
-    logger.info([] { return "pywinauto UIA backend available"; });
+    kLog.info([] { return "pywinauto UIA backend available"; });
   } else {
-    logger.warning([] { return "pywinauto not installed — run: pip install pywinauto"; });
+    kLog.warning([] { return "pywinauto not installed — run: pip install pywinauto"; });
   }
   if (flag(self, "_uia_available")) {
     return;
   }
   if (imports("uiautomation")) {
     self.attr("_uia_available") = true;
-    logger.info([] { return "uiautomation library available"; });
+    kLog.info([] { return "uiautomation library available"; });
   } else {
-    logger.warning([] { return "uiautomation not installed — run: pip install uiautomation"; });
+    kLog.warning([] { return "uiautomation not installed — run: pip install uiautomation"; });
   }
 }
 
@@ -83,39 +60,64 @@ bool on_path(const char* program) { return !support::import("shutil").attr("whic
 void init_macos(py::object self) {
   if (on_path("osascript")) {
     self.attr("_macos_available") = true;
-    logger.info([] { return "macOS AppleScript accessibility available"; });
+    kLog.info([] { return "macOS AppleScript accessibility available"; });
   } else {
-    logger.warning([] { return "osascript not found — macOS accessibility unavailable"; });
+    kLog.warning([] { return "osascript not found — macOS accessibility unavailable"; });
   }
 }
 
-// Whether an external python3 has working AT-SPI2 bindings. Blocks for up to 5 seconds.
-bool atspi_bindings_work() {
+// Whether `python` has working AT-SPI2 bindings. Blocks for up to 5 seconds.
+bool atspi_bindings_work(const char* python) {
   try {
     py::module_ subprocess = support::import("subprocess");
     py::object completed = subprocess.attr("run")(
-        py::make_tuple("python3", "-c",
+        py::make_tuple(python, "-c",
                        "import gi; gi.require_version('Atspi', '2.0'); from gi.repository import Atspi"),
         "capture_output"_a = true, "timeout"_a = 5);
     py::object returncode = completed.attr("returncode");
     return returncode.equal(py::int_(0));
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
+    support::rethrow_unless_ordinary(error);
     return false;
   }
+}
+
+// The same file as python3 on PATH: already tried.
+bool is_path_python(const char* python) {
+  py::module_ os_path = support::import("os.path");
+  py::object found = support::import("shutil").attr("which")("python3");
+  return !found.is_none() && os_path.attr("realpath")(found).equal(os_path.attr("realpath")(python));
+}
+
+// The interpreter the walker runs under, or None when none has the bindings: python3
+// on PATH first (so that a host's own choice wins), then the system's own interpreters
+// (the module's _SYSTEM_PYTHONS), which the distribution's bindings are built for, when
+// PATH's python3 is a virtual environment's, pyenv's or conda's.
+py::object atspi_python() {
+  if (atspi_bindings_work("python3")) {
+    return py::str("python3");
+  }
+  for (py::handle python : support::import(kModuleName).attr("_SYSTEM_PYTHONS")) {
+    const std::string path = py::str(python);
+    if (!is_path_python(path.c_str()) && atspi_bindings_work(path.c_str())) {
+      return py::reinterpret_borrow<py::object>(python);
+    }
+  }
+  return py::none();
 }
 
 void init_linux(py::object self) {
   if (on_path("xdotool")) {
     self.attr("_linux_xdotool_available") = true;
-    logger.info([] { return "xdotool available for Linux desktop control"; });
+    kLog.info([] { return "xdotool available for Linux desktop control"; });
   }
-  if (atspi_bindings_work()) {
+  if (py::object python = atspi_python(); !python.is_none()) {
+    self.attr("_linux_atspi_python") = python;
     self.attr("_linux_atspi_available") = true;
-    logger.info([] { return "AT-SPI2 accessibility available for Linux"; });
+    kLog.info([] { return "AT-SPI2 accessibility available for Linux"; });
   }
   if (!flag(self, "_linux_xdotool_available") && !flag(self, "_linux_atspi_available")) {
-    logger.warning([] {
+    kLog.warning([] {
       return "No Linux desktop control tools found. Install: sudo apt install xdotool (or: pip install "
              "pyatspi)";
     });
@@ -130,9 +132,10 @@ void probe_pyautogui(py::handle self) {
     support::import("pyautogui");
     self.attr("_pyautogui_available") = true;
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    logger.debug([&] {
-      return "pyautogui not available: " + support::type_name(error.value()) + ": " + error_text(error);
+    support::rethrow_unless_ordinary(error);
+    kLog.debug([&] {
+      return "pyautogui not available: " + support::type_name(error.value()) + ": " +
+             std::string(support::exception_text(error.value()));
     });
   }
 }
@@ -144,13 +147,13 @@ void ensure_init_impl(py::object self) {
   // Set first: a probe is never repeated, even after it fails.
   self.attr("_initialized") = true;
   switch (current_platform()) {
-    case Platform::windows:
+    case Platform::kWindows:
       self.attr("_init_windows")();
       break;
-    case Platform::macos:
+    case Platform::kMacos:
       self.attr("_init_macos")();
       break;
-    case Platform::linux:
+    case Platform::kLinux:
       self.attr("_init_linux")();
       break;
   }
@@ -161,11 +164,11 @@ void ensure_init_impl(py::object self) {
 
 const char* by_platform(const char* windows, const char* macos, const char* linux_name) {
   switch (current_platform()) {
-    case Platform::windows:
+    case Platform::kWindows:
       return windows;
-    case Platform::macos:
+    case Platform::kMacos:
       return macos;
-    case Platform::linux:
+    case Platform::kLinux:
       break;
   }
   return linux_name;
@@ -194,10 +197,6 @@ py::dict not_found(py::handle ref) {
 }
 
 py::dict not_found_short(py::handle ref) { return failure(py::str("Ref [{}] not found.").format(ref)); }
-
-py::dict ref_failure(py::handle error, py::handle ref) {
-  return py::dict("success"_a = false, "error"_a = error, "ref"_a = ref);
-}
 
 Coroutine snapshot(py::object self, py::object window_title, py::object max_depth) {
   ensure_init(self);
@@ -252,8 +251,8 @@ Coroutine select_ref(py::object self, py::object ref, py::object value) {
     co_return py::dict("success"_a = true, "action"_a = "select", "ref"_a = ref,
                        "element"_a = element_label(record), "value"_a = value);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    co_return ref_failure(py::str(error.value()), ref);
+    support::rethrow_unless_ordinary(error);
+    co_return ref_failure(support::exception_text(error.value()), ref);
   }
 }
 
@@ -273,8 +272,8 @@ Coroutine toggle_ref(py::object self, py::object ref) {
     co_return py::dict("success"_a = true, "action"_a = "toggle", "ref"_a = ref,
                        "element"_a = element_label(record));
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    co_return ref_failure(py::str(error.value()), ref);
+    support::rethrow_unless_ordinary(error);
+    co_return ref_failure(support::exception_text(error.value()), ref);
   }
 }
 
@@ -298,92 +297,88 @@ Coroutine focus_window(py::object self, py::object title) {
 
 // --- call boundary -----------------------------------------------------------------
 
-// A bound argument, or `fallback` when the caller left it out.
-py::object given_or(const py::object& bound, py::object fallback) {
-  return bound ? bound : std::move(fallback);
+// A bool argument, or `fallback` when the caller left it out.
+py::object bool_arg(const py::object& bound, bool fallback) {
+  return py::bool_(bound ? args::to_bool(bound) : fallback);
 }
 
-py::object int_arg(const py::object& bound, const char* name) { return args::to_int(bound, name); }
-
-py::object bool_arg(const py::object& bound) { return py::bool_(args::to_bool(bound)); }
-
-py::object snapshot_shim(py::object self, py::args a, py::kwargs k) {
+Coroutine snapshot_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.snapshot",
                                          {{"window_title", false}, {"max_depth", false}});
   std::vector<py::object> p = signature.bind(a, k);
-  py::object window_title = args::to_optional_str(given_or(p[0], py::none()), "window_title");
-  py::object max_depth = int_arg(given_or(p[1], py::int_(8)), "max_depth");
-  return snapshot(self, window_title, max_depth).to_python("DesktopAccess.snapshot");
+  py::object window_title = args::to_optional_str(p[0] ? p[0] : py::none(), "window_title");
+  py::object max_depth = args::to_int(p[1] ? p[1] : py::int_(8), "max_depth");
+  return snapshot(self, window_title, max_depth);
 }
 
-py::object click_ref_shim(py::object self, py::args a, py::kwargs k) {
+Coroutine click_ref_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.click_ref", {{"ref"}, {"double_click", false}});
   std::vector<py::object> p = signature.bind(a, k);
-  py::object ref = int_arg(p[0], "ref");
-  py::object double_click = bool_arg(given_or(p[1], py::bool_(false)));
-  return click_ref(self, ref, double_click).to_python("DesktopAccess.click_ref");
+  py::object ref = args::to_int(p[0], "ref");
+  py::object double_click = bool_arg(p[1], false);
+  return click_ref(self, ref, double_click);
 }
 
-py::object type_ref_shim(py::object self, py::args a, py::kwargs k) {
+Coroutine type_ref_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.type_ref",
                                          {{"ref"}, {"text"}, {"clear_first", false}, {"press_enter", false}});
   std::vector<py::object> p = signature.bind(a, k);
-  py::object ref = int_arg(p[0], "ref");
+  py::object ref = args::to_int(p[0], "ref");
   py::object text = args::to_str(p[1], "text");
-  py::object clear_first = bool_arg(given_or(p[2], py::bool_(true)));
-  py::object press_enter = bool_arg(given_or(p[3], py::bool_(false)));
-  return type_ref(self, ref, text, clear_first, press_enter).to_python("DesktopAccess.type_ref");
+  py::object clear_first = bool_arg(p[2], true);
+  py::object press_enter = bool_arg(p[3], false);
+  return type_ref(self, ref, text, clear_first, press_enter);
 }
 
-py::object select_ref_shim(py::object self, py::args a, py::kwargs k) {
+Coroutine select_ref_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.select_ref", {{"ref"}, {"value"}});
   std::vector<py::object> p = signature.bind(a, k);
-  py::object ref = int_arg(p[0], "ref");
+  py::object ref = args::to_int(p[0], "ref");
   py::object value = args::to_str(p[1], "value");
-  return select_ref(self, ref, value).to_python("DesktopAccess.select_ref");
+  return select_ref(self, ref, value);
 }
 
-py::object toggle_ref_shim(py::object self, py::args a, py::kwargs k) {
+Coroutine toggle_ref_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.toggle_ref", {{"ref"}});
-  py::object ref = int_arg(signature.bind(a, k)[0], "ref");
-  return toggle_ref(self, ref).to_python("DesktopAccess.toggle_ref");
+  py::object ref = args::to_int(signature.bind(a, k)[0], "ref");
+  return toggle_ref(self, ref);
 }
 
-py::object focus_window_shim(py::object self, py::args a, py::kwargs k) {
+Coroutine focus_window_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.focus_window", {{"title"}});
   py::object title = args::to_str(signature.bind(a, k)[0], "title");
-  return focus_window(self, title).to_python("DesktopAccess.focus_window");
+  return focus_window(self, title);
 }
 
 }  // namespace
 
 void ensure_init(py::handle self) { self.attr("_ensure_init")(); }
 
-void register_core(MethodTable& methods) {
-  define_init(methods.cls());
+void register_core(support::PlainClass& methods) {
+  methods.def_init("A controller with no refs; the platform is probed on first use.", &set_initial_state);
   methods.def("_ensure_init", &ensure_init_impl, py::doc("Lazy-initialize platform-specific libraries."))
       .def("_init_windows", &init_windows, py::doc("Initialize Windows UIA backends."))
       .def("_init_macos", &init_macos, py::doc("Initialize macOS accessibility via AppleScript."))
       .def("_init_linux", &init_linux, py::doc("Initialize Linux accessibility backends."))
-      .def(
+      .def_coroutine(
           "snapshot", &snapshot_shim,
           py::doc("Accessibility tree snapshot of the focused or the specified window, as a numbered list of "
                   "interactive elements."))
-      .def("click_ref", &click_ref_shim, py::doc("Click an element by its ref number from the snapshot."))
-      .def("type_ref", &type_ref_shim, py::doc("Type text into an element by its ref number."))
-      .def("select_ref", &select_ref_shim, py::doc("Select an option in a combo box or list by ref number."))
-      .def("toggle_ref", &toggle_ref_shim, py::doc("Toggle a checkbox or radio button by ref number."))
-      .def(
-          "get_focused_window",
-          [](py::object self) {
-            return get_focused_window(self).to_python("DesktopAccess.get_focused_window");
-          },
+      .def_coroutine("click_ref", &click_ref_shim,
+                     py::doc("Click an element by its ref number from the snapshot."))
+      .def_coroutine("type_ref", &type_ref_shim, py::doc("Type text into an element by its ref number."))
+      .def_coroutine("select_ref", &select_ref_shim,
+                     py::doc("Select an option in a combo box or list by ref number."))
+      .def_coroutine("toggle_ref", &toggle_ref_shim,
+                     py::doc("Toggle a checkbox or radio button by ref number."))
+      .def_coroutine(
+          "get_focused_window", [](py::object self) { return get_focused_window(self); },
           py::doc("Get info about the currently focused window."))
-      .def(
-          "list_windows",
-          [](py::object self) { return list_windows(self).to_python("DesktopAccess.list_windows"); },
+      .def_coroutine(
+          "list_windows", [](py::object self) { return list_windows(self); },
           py::doc("List all visible windows."))
-      .def("focus_window", &focus_window_shim, py::doc("Bring a window to the foreground by title."));
+      .def_coroutine("focus_window", &focus_window_shim,
+                     py::doc("Bring a window to the foreground by title."));
 }
 
 }  // namespace desktop_access

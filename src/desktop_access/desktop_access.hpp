@@ -1,6 +1,6 @@
-// Common ground of the parts of DesktopAccess (core, Linux, Windows, macOS, keys): the
-// method table each part registers its methods through, the module logger and the
-// pieces of result dictionaries that several parts share.
+// Common ground of the parts of DesktopAccess (core, keys and the three backends): the
+// module logger and the pieces of result dictionaries that several parts share. Each
+// part registers its own methods on the class.
 //
 // DesktopAccess is a plain Python class whose methods are implemented here. Its state
 // (`_ref_map`, `_ref_counter`, the availability flags) lives in the instance __dict__,
@@ -8,7 +8,10 @@
 // so the host's tests can read, set and patch each of them as on a Python object.
 #pragma once
 
+#include "support/classes.hpp"
+#include "support/compat.hpp"
 #include "support/coroutine.hpp"
+#include "support/errors.hpp"
 #include "support/log.hpp"
 #include "support/python.hpp"
 
@@ -18,61 +21,29 @@
 
 namespace desktop_access {
 
-using namespace pybind11::literals;
-
 inline constexpr const char* kModuleName = "nebrix.pc.desktop_access";
-inline constexpr support::Logger logger("nebrix.pc.desktop");
+inline constexpr support::Logger kLog("nebrix.pc.desktop");
 
 inline constexpr const char* kRefHint =
     "Use ref numbers to interact: desktop_click_ref(1), desktop_type_ref(2, 'text'), etc.";
 inline constexpr const char* kUpdatedStateHint = "Take a desktop_snapshot() to see the updated state.";
 
-// Adds methods to the DesktopAccess class, the way py::class_::def does for a bound type.
-class MethodTable {
- public:
-  explicit MethodTable(py::object cls) : cls_(std::move(cls)) {}
-
-  template <class Function, class... Extra>
-  MethodTable& def(const char* name, Function&& function, const Extra&... extra) {
-    cls_.attr(name) =
-        py::cpp_function(std::forward<Function>(function), py::name(name), py::is_method(cls_), extra...);
-    return *this;
-  }
-
-  const py::object& cls() const { return cls_; }
-
- private:
-  py::object cls_;
-};
-
-// The UTF-8 bytes of a str, valid while both live. Lone surrogates (which JSON text can
-// carry) pass through as "surrogatepass" writes them, so text from Python comes back
-// unchanged through from_utf8().
-class Utf8 {
- public:
-  explicit Utf8(py::handle text);
-  Utf8(const Utf8&) = delete;
-  Utf8& operator=(const Utf8&) = delete;
-
-  std::string_view view() const { return view_; }
-
- private:
-  py::object encoded_;  // only for text the runtime cannot cache as UTF-8
-  std::string_view view_;
-};
-
-py::str from_utf8(std::string_view text);
-
 // {"success": False, "error": error}
 py::dict failure(py::handle error);
 py::dict failure(const std::string& error);
 
-// The text of a Python exception, as str(exception) gives it.
-std::string error_text(const py::error_already_set& error);
+// {"success": False, "error": error, "ref": ref}
+py::dict ref_failure(py::handle error, py::handle ref);
 
-// Coroutines catch failures of the platform as `Exception` does in Python: anything
-// else (CancelledError, KeyboardInterrupt) must travel on. Call inside a catch block.
-void rethrow_unless_exception(const py::error_already_set& error);
+// len(text) == 0
+bool is_empty(py::handle text);
+
+// Whether a window title was given: neither None nor empty (else the focused window is meant).
+bool has_title(py::handle window_title);
+
+// What str.lower() gives for UTF-8 text; ASCII text (every role and control type name)
+// is lowered without a round trip through Python.
+std::string python_lower(std::string_view utf8);
 
 // The label of an element in action results: the record's control type, a space and
 // its name in double quotes (Button "OK").
@@ -91,7 +62,7 @@ bool flag(py::handle self, const char* name);
 // Replaces the ref map with `ref_map` and sets `_ref_counter` to `count`.
 void replace_ref_map(py::handle self, py::object ref_map, std::size_t count);
 
-enum class Platform { windows, macos, linux };
+enum class Platform { kWindows, kMacos, kLinux };
 
 // The platform named by the module attribute SYSTEM, read at each call so a host's
 // tests can switch platforms: "Windows", "Darwin", anything else counts as Linux.

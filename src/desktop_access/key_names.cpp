@@ -1,6 +1,6 @@
-#include "key_names.hpp"
+#include "desktop_access/key_names.hpp"
 
-#include "applescript.hpp"
+#include "desktop_access/applescript.hpp"
 
 #include <optional>
 #include <utility>
@@ -48,6 +48,44 @@ constexpr Table<int, 20> kMacosKeyCodes = {
     {"delete", 51}, {"escape", 53}, {"up", 126},  {"down", 125},   {"left", 123},
     {"right", 124}, {"home", 115},  {"end", 119}, {"pageup", 116}, {"pagedown", 121},
     {"f1", 122},    {"f2", 120},    {"f3", 99},   {"f4", 118},     {"f5", 96},
+};
+
+// X key names (lower-cased) whose pyautogui name differs, where the meaning is certain.
+constexpr Table<std::string_view, 34> kXKeyAliases = {
+    {"page_down", "pagedown"},
+    {"page_up", "pageup"},
+    {"next", "pagedown"},
+    {"prior", "pageup"},
+    {"control", "ctrl"},
+    {"control_l", "ctrlleft"},
+    {"control_r", "ctrlright"},
+    {"shift_l", "shiftleft"},
+    {"shift_r", "shiftright"},
+    {"alt_l", "altleft"},
+    {"alt_r", "altright"},
+    {"super", "win"},
+    {"super_l", "winleft"},
+    {"super_r", "winright"},
+    {"caps_lock", "capslock"},
+    {"num_lock", "numlock"},
+    {"scroll_lock", "scrolllock"},
+    {"menu", "apps"},
+    {"kp_enter", "enter"},
+    {"kp_add", "add"},
+    {"kp_subtract", "subtract"},
+    {"kp_multiply", "multiply"},
+    {"kp_divide", "divide"},
+    {"kp_decimal", "decimal"},
+    {"kp_0", "num0"},
+    {"kp_1", "num1"},
+    {"kp_2", "num2"},
+    {"kp_3", "num3"},
+    {"kp_4", "num4"},
+    {"kp_5", "num5"},
+    {"kp_6", "num6"},
+    {"kp_7", "num7"},
+    {"kp_8", "num8"},
+    {"kp_9", "num9"},
 };
 
 constexpr int kMacosReturnKeyCode = 36;
@@ -104,6 +142,10 @@ std::string macos_key_script(std::string_view lowered) {
     }
   }
   return script.append("keystroke \"").append(applescript_escape(lowered)).append("\"");
+}
+
+std::string_view pyautogui_key_name(std::string_view lowered) {
+  return lookup(kXKeyAliases, lowered).value_or(lowered);
 }
 
 int macos_keycode(std::string_view lowered) {

@@ -23,6 +23,10 @@ std::string windows_key_text(std::string_view key, std::string_view lowered);
 // combination, key code for the special keys (enter, tab, arrows, ...), keystroke else.
 std::string macos_key_script(std::string_view lowered);
 
+// pyautogui's name of a key given by its X name (page_down is pagedown, control_l is
+// ctrlleft, kp_1 is num1, ...); any other name unchanged.
+std::string_view pyautogui_key_name(std::string_view lowered);
+
 // The macOS virtual key code of a key name, 36 (return) for a name not in the table.
 int macos_keycode(std::string_view lowered);
 

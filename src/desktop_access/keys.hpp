@@ -2,12 +2,11 @@
 // the focus, through pywinauto on Windows, osascript on macOS, pyautogui elsewhere.
 #pragma once
 
-#include "desktop_access.hpp"
+#include "desktop_access/desktop_access.hpp"
 
 namespace desktop_access {
 
-// Registers press_key and scroll_window.
-void register_keys(MethodTable& methods);
+void register_keys(support::PlainClass& methods);
 
 // The module-level _macos_keycode(key).
 void register_key_functions(py::module_& module);

@@ -1,6 +1,6 @@
-#include "macos_scripts.hpp"
+#include "desktop_access/macos_scripts.hpp"
 
-#include "applescript.hpp"
+#include "desktop_access/applescript.hpp"
 
 namespace desktop_access::macos_scripts {
 

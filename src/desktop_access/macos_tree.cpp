@@ -1,6 +1,6 @@
-#include "macos_tree.hpp"
+#include "desktop_access/macos_tree.hpp"
 
-#include "snapshot_text.hpp"
+#include "desktop_access/snapshot_text.hpp"
 
 #include <array>
 #include <cstdint>

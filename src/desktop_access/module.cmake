@@ -1,7 +1,7 @@
 # The AT-SPI2 walker runs in a child python3; its program text is kept as a .py file
 # and compiled into the module as a string constant.
 set(desktop_access_walker_source ${CMAKE_CURRENT_LIST_DIR}/atspi_walker.py)
-set(desktop_access_walker_header ${PROJECT_BINARY_DIR}/generated/desktop_access/atspi_walker.hpp)
+set(desktop_access_walker_header ${PROJECT_BINARY_DIR}/generated/desktop_access/desktop_access/atspi_walker.hpp)
 add_custom_command(
   OUTPUT ${desktop_access_walker_header}
   COMMAND ${CMAKE_COMMAND} -DINPUT=${desktop_access_walker_source} -DOUTPUT=${desktop_access_walker_header}

@@ -1,12 +1,11 @@
 // The binding layer of nebrix.pc.desktop_access: the module values and the class
-// DesktopAccess, whose parts register their own methods (core.cpp, linux.cpp,
-// keys.cpp, windows.cpp, macos.cpp).
-#include "core.hpp"
-#include "desktop_access.hpp"
-#include "keys.hpp"
-#include "linux.hpp"
-#include "macos.hpp"
-#include "windows.hpp"
+// DesktopAccess, whose parts register their own methods.
+#include "desktop_access/core.hpp"
+#include "desktop_access/desktop_access.hpp"
+#include "desktop_access/keys.hpp"
+#include "desktop_access/linux.hpp"
+#include "desktop_access/macos.hpp"
+#include "desktop_access/windows.hpp"
 
 namespace {
 
@@ -18,22 +17,14 @@ py::set make_set(std::initializer_list<const char*> names) {
   return set;
 }
 
-// A plain Python class (instances have a __dict__, can be subclassed and patched).
-py::object make_class(const char* name, const char* doc) {
-  py::dict namespace_;
-  namespace_["__module__"] = desktop_access::kModuleName;
-  namespace_["__qualname__"] = name;
-  namespace_["__doc__"] = doc;
-  py::handle type(reinterpret_cast<PyObject*>(&PyType_Type));
-  return type(name, py::tuple(), namespace_);
-}
-
 }  // namespace
 
 PYBIND11_MODULE(desktop_access, m) {
   m.doc() = "Cross-platform accessibility controller: snapshots with numbered refs and ref-based actions.";
   m.attr("SYSTEM") = support::import("platform").attr("system")();
-  m.attr("logger") = support::import("logging").attr("getLogger")("nebrix.pc.desktop");
+  // Interpreters that may have the AT-SPI2 bindings when python3 on PATH has not.
+  m.attr("_SYSTEM_PYTHONS") = py::make_tuple("/usr/bin/python3");
+  m.attr("logger") = desktop_access::kLog.get();
   m.attr("INTERACTIVE_TYPES") =
       make_set({// Windows UI Automation control types
                 "Button", "CheckBox", "ComboBox", "Edit", "Hyperlink", "ListItem", "MenuItem", "MenuBar",
@@ -49,16 +40,21 @@ PYBIND11_MODULE(desktop_access, m) {
                                       "Window", "Pane", "AXStaticText", "AXGroup", "AXWindow", "AXScrollArea",
                                       "label", "status bar", "panel", "frame", "filler"});
 
-  py::object cls = make_class(
-      "DesktopAccess",
+  support::PlainClass methods(
+      m, "DesktopAccess",
       "Cross-platform accessibility controller: accessibility tree snapshots and ref-based interaction for "
       "native applications on Windows, macOS and Linux.");
-  desktop_access::MethodTable methods(cls);
   desktop_access::register_core(methods);
   desktop_access::register_keys(methods);
-  desktop_access::register_linux(methods);
-  desktop_access::register_windows(methods);
-  desktop_access::register_macos(methods);
-  m.attr("DesktopAccess") = cls;
+  desktop_access::register_linux_rendering(methods);
+  desktop_access::register_linux_snapshot(methods);
+  desktop_access::register_linux_actions(methods);
+  desktop_access::register_linux_queries(methods);
+  desktop_access::uia::register_snapshot(methods);
+  desktop_access::uia::register_actions(methods);
+  desktop_access::uia::register_window_queries(methods);
+  desktop_access::register_macos_snapshot(methods);
+  desktop_access::register_macos_actions(methods);
+  desktop_access::register_macos_queries(methods);
   desktop_access::register_key_functions(m);
 }

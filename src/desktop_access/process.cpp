@@ -1,12 +1,14 @@
-#include "process.hpp"
+#include "desktop_access/process.hpp"
 
-#include "desktop_access.hpp"
+#include "desktop_access/desktop_access.hpp"
 
 #include <optional>
 
 namespace desktop_access {
 
 namespace {
+
+using namespace pybind11::literals;
 
 void kill_if_running(const py::object& process) {
   if (!process.attr("returncode").is_none()) {
@@ -47,7 +49,5 @@ support::Coroutine run_captured(py::tuple argv, py::object seconds) {
   PyErr_SetObject(PyExc_TimeoutError, message.ptr());
   throw py::error_already_set();
 }
-
-bool is_timeout(const py::error_already_set& error) { return error.matches(PyExc_TimeoutError); }
 
 }  // namespace desktop_access

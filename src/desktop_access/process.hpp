@@ -12,7 +12,4 @@ namespace desktop_access {
 // program that cannot be started raises what asyncio raises (FileNotFoundError, ...).
 support::Coroutine run_captured(py::tuple argv, py::object seconds);
 
-// Whether a failure is the time limit of run_captured passing.
-bool is_timeout(const py::error_already_set& error);
-
 }  // namespace desktop_access

@@ -1,4 +1,4 @@
-#include "snapshot_text.hpp"
+#include "desktop_access/snapshot_text.hpp"
 
 #include <algorithm>
 
@@ -10,7 +10,65 @@ constexpr long long kMaxIndentLevels = 4;
 
 bool is_continuation_byte(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
 
+bool is_ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The length of the line break that starts at `at`, 0 if none does.
+std::size_t line_break_at(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0U; };
+  const unsigned char c = byte(at);
+  if (c == '\r') {
+    return byte(at + 1) == '\n' ? 2 : 1;
+  }
+  if (c == '\n' || c == '\v' || c == '\f' || (c >= 0x1C && c <= 0x1E)) {
+    return 1;
+  }
+  if (c == 0xC2 && byte(at + 1) == 0x85) {
+    return 2;  // U+0085
+  }
+  if (c == 0xE2 && byte(at + 1) == 0x80 && (byte(at + 2) == 0xA8 || byte(at + 2) == 0xA9)) {
+    return 3;  // U+2028, U+2029
+  }
+  return 0;
+}
+
+std::string_view stripped(std::string_view text) {
+  while (!text.empty() && is_ascii_space(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && is_ascii_space(text.back())) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
 }  // namespace
+
+std::string_view one_line(std::string_view text, std::string& buffer) {
+  text = stripped(text);
+  // Most names hold no byte that can start a line break: one pass finds out.
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    if ((c < 0x20 || c == 0xC2 || c == 0xE2) && line_break_at(text, at) != 0) {
+      break;
+    }
+    ++at;
+  }
+  if (at == text.size()) {
+    return text;
+  }
+  buffer.assign(text.substr(0, at));
+  while (at < text.size()) {
+    const std::size_t length = line_break_at(text, at);
+    if (length == 0) {
+      buffer.push_back(text[at++]);
+    } else {
+      buffer.push_back(' ');
+      at += length;
+    }
+  }
+  return stripped(buffer);
+}
 
 std::string_view first_chars(std::string_view utf8, std::size_t count) {
   if (utf8.size() <= count) {

@@ -12,6 +12,11 @@ namespace desktop_access {
 // The first `count` characters (code points) of UTF-8 text.
 std::string_view first_chars(std::string_view utf8, std::size_t count);
 
+// `text` on one line: each line break (\n, \r\n, \r, and the other separators
+// str.splitlines knows) becomes a single space, then white space is stripped from
+// both ends. Gives a view of `text` when nothing but the ends change, else of `buffer`.
+std::string_view one_line(std::string_view text, std::string& buffer);
+
 class SnapshotText {
  public:
   // Starts with "Window: {window}"; `blank_line` adds the empty line that the Windows

@@ -1,6 +1,6 @@
-#include "walker_program.hpp"
+#include "desktop_access/walker_program.hpp"
 
-#include "atspi_walker.hpp"
+#include "desktop_access/atspi_walker.hpp"
 
 #include <cstdio>
 
@@ -63,11 +63,14 @@ std::string ascii_string_literal(std::u32string_view text) {
   return out;
 }
 
-std::string walker_program(std::string_view max_depth, const std::optional<std::u32string>& target_title) {
+std::string walker_program(std::string_view max_depth, const std::optional<std::u32string>& target_title,
+                           std::optional<long long> target_pid) {
   std::string program(kHeader);
   program.append(max_depth);
   program.append("\ntarget_title = ");
   program.append(target_title ? ascii_string_literal(*target_title) : std::string("None"));
+  program.append("\ntarget_pid = ");
+  program.append(target_pid ? std::to_string(*target_pid) : std::string("None"));
   // The body begins with an empty line.
   program.append("\n\n");
   program.append(kAtspiWalkerBody);

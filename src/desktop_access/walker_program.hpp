@@ -15,6 +15,8 @@ namespace desktop_access {
 std::string ascii_string_literal(std::u32string_view text);
 
 // `max_depth` is the decimal text of an integer; no title means None (the focused window).
-std::string walker_program(std::string_view max_depth, const std::optional<std::u32string>& target_title);
+// A process id makes the walker take that process's window, the title only naming it.
+std::string walker_program(std::string_view max_depth, const std::optional<std::u32string>& target_title,
+                           std::optional<long long> target_pid = std::nullopt);
 
 }  // namespace desktop_access

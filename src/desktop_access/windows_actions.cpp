@@ -2,12 +2,14 @@
 // Value, SelectionItem, Toggle), then synthetic input through the UI Automation
 // package, and for click and type pyautogui at the element's centre last. The blocking
 // attempts run on a worker thread; the pyautogui fallback runs on the loop thread.
-#include "windows_common.hpp"
+#include "desktop_access/windows.hpp"
+#include "desktop_access/windows_common.hpp"
 
 namespace desktop_access::uia {
 
 namespace {
 
+using namespace pybind11::literals;
 using support::Coroutine;
 
 constexpr double kAfterClickSeconds = 0.1;
@@ -22,7 +24,7 @@ template <class GetPattern>
 bool through_pattern(GetPattern&& get_pattern, const char* action) {
   return attempted([&] {
     py::object pattern = get_pattern();
-    if (!truthy(pattern)) {
+    if (!args::to_bool(pattern)) {
       return false;
     }
     pattern.attr(action)();
@@ -31,7 +33,7 @@ bool through_pattern(GetPattern&& get_pattern, const char* action) {
 }
 
 void click_element_sync(py::object, py::object element, py::object backend, py::object double_click) {
-  const bool twice = truthy(double_click);
+  const bool twice = args::to_bool(double_click);
   if (is_uiautomation(backend)) {
     if (twice) {
       element.attr("DoubleClick")();
@@ -56,7 +58,7 @@ bool set_through_value_pattern(GetPattern&& get_pattern, py::handle text, bool c
                                SendEnter&& send_enter, bool& value_set) {
   return attempted([&] {
     py::object pattern = get_pattern();
-    if (!truthy(pattern)) {
+    if (!args::to_bool(pattern)) {
       return false;
     }
     if (clear_first) {
@@ -143,8 +145,8 @@ void type_pywinauto(py::handle wrapper, py::handle text, bool clear_first, bool 
 // itself instead of appearing twice.
 void type_element_sync(py::object, py::object element, py::object backend, py::object text,
                        py::object clear_first, py::object press_enter) {
-  const bool clear = truthy(clear_first);
-  const bool enter = truthy(press_enter);
+  const bool clear = args::to_bool(clear_first);
+  const bool enter = args::to_bool(press_enter);
   if (is_uiautomation(backend)) {
     type_uiautomation(element, text, clear, enter);
   } else {
@@ -165,7 +167,7 @@ bool select_uiautomation(py::handle control, py::handle value) {
     control.attr("GetSelectionPattern")();
     attempted([&] {
       py::object expander = control.attr("GetExpandCollapsePattern")();
-      if (truthy(expander)) {
+      if (args::to_bool(expander)) {
         expander.attr("Expand")();
         sleep_on_worker(kAfterExpandSeconds);
       }
@@ -174,19 +176,19 @@ bool select_uiautomation(py::handle control, py::handle value) {
     py::object wanted = value.attr("lower")();
     for (py::handle item : control.attr("GetChildren")()) {
       py::object name = item.attr("Name");
-      if (!truthy(name) || !contains(name.attr("lower")(), wanted)) {
+      if (!args::to_bool(name) || !contains(name.attr("lower")(), wanted)) {
         continue;
       }
       bool pattern_failed = false;
       bool selected = false;
       try {
         py::object selection_item = item.attr("GetSelectionItemPattern")();
-        if (truthy(selection_item)) {
+        if (args::to_bool(selection_item)) {
           selection_item.attr("Select")();
           selected = true;
         }
       } catch (py::error_already_set& error) {
-        rethrow_unless_exception(error);
+        support::rethrow_unless_ordinary(error);
         pattern_failed = true;
       }
       if (pattern_failed) {
@@ -263,17 +265,13 @@ py::object record_element(py::handle record) { return record.attr("get")("elemen
 
 py::object record_backend(py::handle record) { return record.attr("get")("backend", "pywinauto"); }
 
-py::dict ref_failure(py::handle error, py::handle ref) {
-  return py::dict("success"_a = false, "error"_a = error, "ref"_a = ref);
-}
-
 py::object async_sleep(double seconds) { return support::import("asyncio").attr("sleep")(seconds); }
 
 Coroutine element_center(py::object, py::object element, py::object backend) {
   try {
     co_return co_await in_default_executor(py::cpp_function(&element_center_sync), element, backend);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
+    support::rethrow_unless_ordinary(error);
     co_return py::none();
   }
 }
@@ -284,23 +282,24 @@ Coroutine click_ref_windows(py::object self, py::object ref, py::object elem_inf
   py::object native_error;
   try {
     co_await in_default_executor(self.attr("_click_element_sync"), element, backend, double_click);
-    co_return py::dict("success"_a = true, "action"_a = truthy(double_click) ? "double_click" : "click",
-                       "ref"_a = ref, "element"_a = element_label(elem_info), "hint"_a = kUpdatedStateHint);
+    co_return py::dict("success"_a = true,
+                       "action"_a = args::to_bool(double_click) ? "double_click" : "click", "ref"_a = ref,
+                       "element"_a = element_label(elem_info), "hint"_a = kUpdatedStateHint);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    native_error = py::str(error.value());
+    support::rethrow_unless_ordinary(error);
+    native_error = support::exception_text(error.value());
   }
   try {
     py::object center = co_await self.attr("_get_element_center")(element, backend);
     if (!center.is_none() && flag(self, "_pyautogui_available")) {
       py::object pyautogui = support::import("pyautogui");
-      pyautogui.attr(truthy(double_click) ? "doubleClick" : "click")(center[py::int_(0)],
-                                                                     center[py::int_(1)]);
+      pyautogui.attr(args::to_bool(double_click) ? "doubleClick" : "click")(center[py::int_(0)],
+                                                                            center[py::int_(1)]);
       co_return py::dict("success"_a = true, "action"_a = "click (coordinate fallback)", "ref"_a = ref,
                          "element"_a = element_label(elem_info), "coordinates"_a = center);
     }
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
+    support::rethrow_unless_ordinary(error);
   }
   co_return ref_failure(native_error, ref);
 }
@@ -317,8 +316,8 @@ Coroutine type_ref_windows(py::object self, py::object ref, py::object elem_info
                        "element"_a = element_label(elem_info), "text"_a = text,
                        "pressed_enter"_a = press_enter);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    native_error = py::str(error.value());
+    support::rethrow_unless_ordinary(error);
+    native_error = support::exception_text(error.value());
   }
   try {
     py::object center = co_await self.attr("_get_element_center")(element, backend);
@@ -326,52 +325,50 @@ Coroutine type_ref_windows(py::object self, py::object ref, py::object elem_info
       py::object pyautogui = support::import("pyautogui");
       pyautogui.attr("click")(center[py::int_(0)], center[py::int_(1)]);
       co_await async_sleep(kAfterClickSeconds);
-      if (truthy(clear_first)) {
+      if (args::to_bool(clear_first)) {
         pyautogui.attr("hotkey")("ctrl", "a");
         co_await async_sleep(kAfterSelectAllSeconds);
       }
-      if (truthy(text.attr("isascii")())) {
+      if (args::to_bool(text.attr("isascii")())) {
         pyautogui.attr("typewrite")(text, "interval"_a = kKeyIntervalSeconds);
       } else {
         pyautogui.attr("write")(text);
       }
-      if (truthy(press_enter)) {
+      if (args::to_bool(press_enter)) {
         pyautogui.attr("press")("enter");
       }
       co_return py::dict("success"_a = true, "action"_a = "type (keyboard fallback)", "ref"_a = ref,
                          "text"_a = text);
     }
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
+    support::rethrow_unless_ordinary(error);
   }
   co_return ref_failure(native_error, ref);
 }
 
 }  // namespace
 
-void register_actions(MethodTable& methods) {
+void register_actions(support::PlainClass& methods) {
   methods
-      .def(
+      .def_coroutine(
           "_click_ref_windows",
           [](py::object self, py::object ref, py::object elem_info, py::object double_click) {
-            return click_ref_windows(self, ref, elem_info, double_click)
-                .to_python("DesktopAccess._click_ref_windows");
+            return click_ref_windows(self, ref, elem_info, double_click);
           },
           py::arg("ref"), py::arg("elem_info"), py::arg("double_click"),
           py::doc("Click element on Windows using UIA."))
-      .def(
+      .def_coroutine(
           "_type_ref_windows",
           [](py::object self, py::object ref, py::object elem_info, py::object text, py::object clear_first,
              py::object press_enter) {
-            return type_ref_windows(self, ref, elem_info, text, clear_first, press_enter)
-                .to_python("DesktopAccess._type_ref_windows");
+            return type_ref_windows(self, ref, elem_info, text, clear_first, press_enter);
           },
           py::arg("ref"), py::arg("elem_info"), py::arg("text"), py::arg("clear_first"),
           py::arg("press_enter"), py::doc("Type text on Windows."))
-      .def(
+      .def_coroutine(
           "_get_element_center",
           [](py::object self, py::object element, py::object backend) {
-            return element_center(self, element, backend).to_python("DesktopAccess._get_element_center");
+            return element_center(self, element, backend);
           },
           py::arg("element"), py::arg("backend"),
           py::doc("Get the center coordinates of an element (Windows UIA)."))

@@ -1,8 +1,8 @@
-#include "windows_common.hpp"
-
-#include "support/args.hpp"
+#include "desktop_access/windows_common.hpp"
 
 namespace desktop_access::uia {
+
+using namespace pybind11::literals;
 
 py::object pywinauto_desktop() { return support::import("pywinauto").attr("Desktop")("backend"_a = "uia"); }
 
@@ -11,7 +11,7 @@ py::object foreground_window() {
 }
 
 py::str text_or_empty(py::handle value) {
-  if (!truthy(value)) {
+  if (!args::to_bool(value)) {
     return py::str();
   }
   if (PyUnicode_Check(value.ptr())) {
@@ -24,7 +24,7 @@ py::str containing_pattern(py::handle text) { return py::str(".*{}.*").format(te
 
 bool is_nonblank(py::handle text) {
   if (!PyUnicode_Check(text.ptr())) {
-    return truthy(text) && truthy(text.attr("strip")());
+    return args::to_bool(text) && args::to_bool(text.attr("strip")());
   }
   const Py_ssize_t length = PyUnicode_GET_LENGTH(text.ptr());
   const int kind = PyUnicode_KIND(text.ptr());
@@ -44,8 +44,6 @@ py::object call_method(py::handle object, const py::str& name) {
   }
   return py::reinterpret_steal<py::object>(result);
 }
-
-bool truthy(py::handle value) { return support::args::to_bool(value); }
 
 bool contains(py::handle container, py::handle item) {
   const int found = PySequence_Contains(container.ptr(), item.ptr());

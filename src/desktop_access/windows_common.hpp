@@ -3,16 +3,14 @@
 // conversions and guards that the UI Automation calls need.
 #pragma once
 
-#include "desktop_access.hpp"
+#include "desktop_access/desktop_access.hpp"
+#include "support/args.hpp"
 
 #include <utility>
 
 namespace desktop_access::uia {
 
-// Each part registers its own methods on DesktopAccess.
-void register_snapshot(MethodTable& methods);
-void register_actions(MethodTable& methods);
-void register_window_queries(MethodTable& methods);
+namespace args = support::args;
 
 // pywinauto's Desktop(backend="uia"), imported at the moment of use.
 py::object pywinauto_desktop();
@@ -33,8 +31,6 @@ bool is_nonblank(py::handle text);
 // object.name() by an (interned) name, without building an argument tuple.
 py::object call_method(py::handle object, const py::str& name);
 
-bool truthy(py::handle value);
-
 // `item in container`
 bool contains(py::handle container, py::handle item);
 
@@ -51,7 +47,7 @@ bool attempted(Attempt&& attempt) {
   try {
     return std::forward<Attempt>(attempt)();
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
+    support::rethrow_unless_ordinary(error);
   } catch (py::builtin_exception&) {
   }
   return false;

@@ -1,6 +1,6 @@
-#include "windows_lines.hpp"
+#include "desktop_access/windows_lines.hpp"
 
-#include "snapshot_text.hpp"
+#include "desktop_access/snapshot_text.hpp"
 
 #include <algorithm>
 

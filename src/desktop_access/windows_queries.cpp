@@ -1,11 +1,13 @@
 // The Windows window queries: the focused window, the visible windows and focusing a
 // window by title, each a blocking query run in the loop's default executor.
-#include "windows_common.hpp"
+#include "desktop_access/windows.hpp"
+#include "desktop_access/windows_common.hpp"
 
 namespace desktop_access::uia {
 
 namespace {
 
+using namespace pybind11::literals;
 using support::Coroutine;
 
 constexpr const char* kFocusedHint = "Window focused. Use desktop_snapshot() to see its contents.";
@@ -20,11 +22,11 @@ py::dict rectangle_dict(py::handle rectangle) {
 py::dict focused_window_sync(py::object self) {
   if (flag(self, "_pywinauto_available")) {
     py::object handle = foreground_window();
-    if (!truthy(handle)) {
+    if (!args::to_bool(handle)) {
       return failure("No foreground window");
     }
     py::object windows = pywinauto_desktop().attr("windows")("handle"_a = handle);
-    if (truthy(windows)) {
+    if (args::to_bool(windows)) {
       py::object window = first_wrapper(windows);
       py::object title = window.attr("window_text")();
       py::object class_name = window.attr("friendly_class_name")();
@@ -60,7 +62,7 @@ py::dict list_windows_sync(py::object self) {
 py::dict focus_window_sync(py::object, py::object title) {
   py::object windows =
       pywinauto_desktop().attr("windows")("title_re"_a = containing_pattern(title), "visible_only"_a = true);
-  if (!truthy(windows)) {
+  if (!args::to_bool(windows)) {
     return failure(py::str("No window matching: {}").format(title));
   }
   py::object window = first_wrapper(windows);
@@ -79,36 +81,36 @@ Coroutine query_on_worker(py::object self, py::str required, py::str unavailable
   try {
     co_return co_await in_default_executor(self.attr(method), *arguments);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    co_return failure(py::str(error.value()));
+    support::rethrow_unless_ordinary(error);
+    co_return failure(support::exception_text(error.value()));
   }
 }
 
-py::object query(py::object self, const char* required, const char* unavailable, const char* method,
-                 py::tuple arguments, const char* qualname) {
-  return query_on_worker(self, py::str(required), py::str(unavailable), py::str(method), std::move(arguments))
-      .to_python(qualname);
+Coroutine query(py::object self, const char* required, const char* unavailable, const char* method,
+                py::tuple arguments) {
+  return query_on_worker(self, py::str(required), py::str(unavailable), py::str(method),
+                         std::move(arguments));
 }
 
 }  // namespace
 
-void register_window_queries(MethodTable& methods) {
+void register_window_queries(support::PlainClass& methods) {
   methods
-      .def("_get_focused_window_windows",
-           [](py::object self) {
-             return query(self, "_uia_available", "UIA not available", "_get_focused_window_sync",
-                          py::tuple(), "DesktopAccess._get_focused_window_windows");
-           })
-      .def("_list_windows_windows",
-           [](py::object self) {
-             return query(self, "_uia_available", "UIA not available", "_list_windows_sync", py::tuple(),
-                          "DesktopAccess._list_windows_windows");
-           })
-      .def(
+      .def_coroutine("_get_focused_window_windows",
+                     [](py::object self) {
+                       return query(self, "_uia_available", "UIA not available", "_get_focused_window_sync",
+                                    py::tuple());
+                     })
+      .def_coroutine("_list_windows_windows",
+                     [](py::object self) {
+                       return query(self, "_uia_available", "UIA not available", "_list_windows_sync",
+                                    py::tuple());
+                     })
+      .def_coroutine(
           "_focus_window_windows",
           [](py::object self, py::object title) {
             return query(self, "_pywinauto_available", "pywinauto not available", "_focus_window_sync",
-                         py::make_tuple(title), "DesktopAccess._focus_window_windows");
+                         py::make_tuple(title));
           },
           py::arg("title"))
       .def("_get_focused_window_sync", &focused_window_sync)

@@ -1,9 +1,10 @@
 // The Windows snapshot: the window chosen by title or by the foreground handle, its
 // UI Automation tree walked to the depth limit on a worker thread, one line per listed
 // element and a ref for every enabled interactive one.
-#include "support/args.hpp"
-#include "windows_common.hpp"
-#include "windows_lines.hpp"
+#include "desktop_access/windows.hpp"
+#include "desktop_access/windows_common.hpp"
+#include "desktop_access/windows_lines.hpp"
+#include "support/keys.hpp"
 
 #include <limits>
 #include <string>
@@ -13,14 +14,14 @@ namespace desktop_access::uia {
 
 namespace {
 
-namespace args = support::args;
+using namespace pybind11::literals;
 using support::Coroutine;
 
 constexpr const char* kNoPackage =
     "Windows UI Automation not available. Install pywinauto: pip install pywinauto";
 constexpr const char* kNoPackageHint = "This feature requires pywinauto installed.";
 
-enum class Package { pywinauto, uiautomation };
+enum class Package { kPywinauto, kUiautomation };
 
 // An integer argument as a C++ integer, saturated at the ends of the range (a depth
 // limit of 10**30 means no limit).
@@ -50,49 +51,34 @@ bool has_value_interface(std::string_view type) {
   return type == "Edit" || type == "ComboBox" || type == "Document";
 }
 
-py::str interned(const char* text) {
-  PyObject* name = PyUnicode_InternFromString(text);
-  if (name == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::str>(name);
-}
-
-// The attribute names and record keys of a walk, interned once per walk: lookups by an
-// interned name hit the runtime's attribute caches instead of making a string each time.
+// The attribute names and record keys of a walk, interned: lookups by an interned name
+// hit the runtime's attribute caches instead of making a string each time.
 struct Names {
-  py::str friendly_class_name = interned("friendly_class_name");
-  py::str window_text = interned("window_text");
-  py::str element_info = interned("element_info");
-  py::str automation_id = interned("automation_id");
-  py::str enabled = interned("enabled");
-  py::str iface_value = interned("iface_value");
-  py::str current_value = interned("CurrentValue");
-  py::str children = interned("children");
-  py::str control_type_name = interned("ControlTypeName");
-  py::str name_property = interned("Name");
-  py::str automation_id_property = interned("AutomationId");
-  py::str is_enabled = interned("IsEnabled");
-  py::str get_value_pattern = interned("GetValuePattern");
-  py::str value_property = interned("Value");
-  py::str get_children = interned("GetChildren");
-  py::str ref_counter = interned("_ref_counter");
-  py::str control_suffix = interned("Control");
-  py::str lower = interned("lower");
+  support::Interned friendly_class_name{"friendly_class_name"};
+  support::Interned window_text{"window_text"};
+  support::Interned element_info{"element_info"};
+  support::Interned automation_id{"automation_id"};
+  support::Interned enabled{"enabled"};
+  support::Interned iface_value{"iface_value"};
+  support::Interned current_value{"CurrentValue"};
+  support::Interned children{"children"};
+  support::Interned control_type_name{"ControlTypeName"};
+  support::Interned name_property{"Name"};
+  support::Interned automation_id_property{"AutomationId"};
+  support::Interned is_enabled{"IsEnabled"};
+  support::Interned get_value_pattern{"GetValuePattern"};
+  support::Interned value_property{"Value"};
+  support::Interned get_children{"GetChildren"};
+  support::Interned ref_counter{"_ref_counter"};
+  support::Interned control_suffix{"Control"};
   // element record keys
-  py::str element = interned("element");
-  py::str control_type = interned("control_type");
-  py::str name = interned("name");
-  py::str auto_id = interned("auto_id");
-  py::str value = interned("value");
-  py::str backend = interned("backend");
+  support::Interned element{"element"};
+  support::Interned control_type{"control_type"};
+  support::Interned name{"name"};
+  support::Interned auto_id{"auto_id"};
+  support::Interned value{"value"};
+  support::Interned backend{"backend"};
 };
-
-void set_item(const py::dict& dict, const py::str& key, py::handle value) {
-  if (PyDict_SetItem(dict.ptr(), key.ptr(), value.ptr()) != 0) {
-    throw py::error_already_set();
-  }
-}
 
 py::str without(const py::str& text, const py::str& part) {
   PyObject* replaced = PyUnicode_Replace(text.ptr(), part.ptr(), py::str().ptr(), -1);
@@ -100,21 +86,6 @@ py::str without(const py::str& text, const py::str& part) {
     throw py::error_already_set();
   }
   return py::reinterpret_steal<py::str>(replaced);
-}
-
-// The type in lower case, as str.lower() gives it (in C++ for the usual ASCII names).
-std::string lowered(const py::str& type, const py::str& lower_method) {
-  if (!PyUnicode_IS_ASCII(type.ptr())) {
-    const py::object lower = call_method(type, lower_method);
-    return std::string(Utf8(lower).view());
-  }
-  std::string lower(Utf8(type).view());
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return lower;
 }
 
 // One walk of an element's subtree, depth first in UI Automation order, without
@@ -129,7 +100,7 @@ class TreeWalk {
         counter_(args::to_long(self_.attr("_ref_counter"), "_ref_counter")),
         interactive_types_(support::import(kModuleName).attr("INTERACTIVE_TYPES")),
         context_types_(support::import(kModuleName).attr("CONTEXT_TYPES")),
-        backend_(package == Package::pywinauto ? "pywinauto" : "uiautomation"),
+        backend_(package == Package::kPywinauto ? "pywinauto" : "uiautomation"),
         max_depth_(max_depth),
         package_(package),
         record_template_(make_record_template()) {}
@@ -164,7 +135,7 @@ class TreeWalk {
     py::list children;
     const bool listed = attempted([&] {
       children = py::list(
-          call_method(element, package_ == Package::pywinauto ? names_.children : names_.get_children));
+          call_method(element, package_ == Package::kPywinauto ? names_.children : names_.get_children));
       return true;
     });
     if (listed && !children.empty()) {
@@ -182,10 +153,10 @@ class TreeWalk {
       read.enabled = info.attr(names_.enabled);
       return true;
     });
-    if (has_value_interface(Utf8(read.type).view())) {
+    if (has_value_interface(support::Utf8(read.type).view())) {
       attempted([&] {
         py::object value_interface = element.attr(names_.iface_value);
-        if (truthy(value_interface)) {
+        if (args::to_bool(value_interface)) {
           read.value = text_or_empty(value_interface.attr(names_.current_value));
         }
         return true;
@@ -202,7 +173,7 @@ class TreeWalk {
     read.enabled = element.attr(names_.is_enabled);
     attempted([&] {
       py::object pattern = call_method(element, names_.get_value_pattern);
-      if (truthy(pattern)) {
+      if (args::to_bool(pattern)) {
         read.value = text_or_empty(pattern.attr(names_.value_property));
       }
       return true;
@@ -213,12 +184,12 @@ class TreeWalk {
   // The element's line and ref; false when it failed (its subtree is then skipped).
   bool visit(py::handle element, long long depth) {
     try {
-      render(package_ == Package::pywinauto ? read_pywinauto(element) : read_uiautomation(element), element,
+      render(package_ == Package::kPywinauto ? read_pywinauto(element) : read_uiautomation(element), element,
              depth);
       return true;
     } catch (py::error_already_set& error) {
-      rethrow_unless_exception(error);
-      log_skipped(py::str(error.value()));
+      support::rethrow_unless_ordinary(error);
+      log_skipped(support::exception_text(error.value()));
     } catch (py::builtin_exception& error) {
       log_skipped(py::str(error.what()));
     }
@@ -226,25 +197,27 @@ class TreeWalk {
   }
 
   void log_skipped(const py::str& error) const {
-    if (package_ == Package::pywinauto) {
-      logger.debug([&] { return py::str("Error processing element: {}").format(error); });
+    if (package_ == Package::kPywinauto) {
+      kLog.debug([&] { return py::str("Error processing element: {}").format(error); });
     }
   }
 
   void render(const ElementProperties& read, py::handle element, long long depth) {
     const bool interactive = contains(interactive_types_, read.type);
     const bool context = contains(context_types_, read.type);
-    if (interactive && truthy(read.enabled)) {
+    if (interactive && args::to_bool(read.enabled)) {
       const long long ref = ++counter_;
       py::int_ key(ref);
       self_.attr(names_.ref_counter) = key;
       ref_map_[key] = record(element, read);
-      const std::string type = lowered(read.type, names_.lower);
-      const Utf8 name(read.name), value(read.value), auto_id(read.auto_id);
-      append(from_utf8(windows_ref_line(depth, ref, {type, name.view(), value.view(), auto_id.view()})));
+      const std::string type = python_lower(support::Utf8(read.type).view());
+      const support::Utf8 name(read.name), value(read.value), auto_id(read.auto_id);
+      append(support::from_utf8(
+          windows_ref_line(depth, ref, {type, name.view(), value.view(), auto_id.view()})));
     } else if (context && is_nonblank(read.name)) {
-      const Utf8 name(read.name);
-      append(from_utf8(windows_context_line(depth, lowered(read.type, names_.lower), name.view())));
+      const support::Utf8 name(read.name);
+      append(support::from_utf8(
+          windows_context_line(depth, python_lower(support::Utf8(read.type).view()), name.view())));
     }
   }
 
@@ -265,11 +238,11 @@ class TreeWalk {
     if (!record) {
       throw py::error_already_set();
     }
-    set_item(record, names_.element, element);
-    set_item(record, names_.control_type, read.type);
-    set_item(record, names_.name, read.name);
-    set_item(record, names_.auto_id, read.auto_id);
-    set_item(record, names_.value, read.value);
+    support::set_item(record, names_.element, element);
+    support::set_item(record, names_.control_type, read.type);
+    support::set_item(record, names_.name, read.name);
+    support::set_item(record, names_.auto_id, read.auto_id);
+    support::set_item(record, names_.value, read.value);
     return record;
   }
 
@@ -277,13 +250,13 @@ class TreeWalk {
     py::dict record;
     for (const py::str* key :
          {&names_.element, &names_.control_type, &names_.name, &names_.auto_id, &names_.value}) {
-      set_item(record, *key, py::none());
+      support::set_item(record, *key, py::none());
     }
-    set_item(record, names_.backend, backend_);
+    support::set_item(record, names_.backend, backend_);
     return record;
   }
 
-  const Names names_;
+  const Names& names_ = support::interned<Names>();
   py::object self_;
   py::object lines_;
   py::object ref_map_;
@@ -302,8 +275,6 @@ void walk(py::object self, py::object element, py::object lines, py::object dept
   TreeWalk(std::move(self), lines, saturated_int(max_depth, "max_depth"), package)
       .run(element, saturated_int(depth, "depth"));
 }
-
-bool is_given(py::handle window_title) { return !window_title.is_none() && truthy(window_title); }
 
 // The header line and the empty line under it.
 py::list first_lines(py::str header) {
@@ -326,19 +297,19 @@ py::str name_or_unknown(py::handle name) {
 
 py::dict snapshot_pywinauto(py::object self, py::object window_title, py::object max_depth) {
   py::object desktop = pywinauto_desktop();
-  const bool titled = is_given(window_title);
+  const bool titled = has_title(window_title);
   py::object windows;
   if (titled) {
     windows =
         desktop.attr("windows")("title_re"_a = containing_pattern(window_title), "visible_only"_a = true);
   } else {
     py::object handle = foreground_window();
-    if (!truthy(handle)) {
+    if (!args::to_bool(handle)) {
       return failure("No foreground window found");
     }
     windows = desktop.attr("windows")("handle"_a = handle);
   }
-  if (!truthy(windows)) {
+  if (!args::to_bool(windows)) {
     return failure(titled ? py::str("No window found matching: {}").format(window_title)
                           : py::str("No window found"));
   }
@@ -353,10 +324,10 @@ py::dict snapshot_pywinauto(py::object self, py::object window_title, py::object
 
 py::dict snapshot_uiautomation(py::object self, py::object window_title, py::object max_depth) {
   py::module_ automation = support::import("uiautomation");
-  py::object window = is_given(window_title)
+  py::object window = has_title(window_title)
                           ? automation.attr("WindowControl")("searchDepth"_a = 1, "Name"_a = window_title)
                           : automation.attr("GetForegroundControl")();
-  if (!truthy(window) || !truthy(window.attr("Exists")(0))) {
+  if (!args::to_bool(window) || !args::to_bool(window.attr("Exists")(0))) {
     return failure("No window found");
   }
   replace_ref_map(self, py::dict(), 0);  // the window is found: numbering starts over
@@ -378,22 +349,21 @@ Coroutine snapshot_windows(py::object self, py::object window_title, py::object 
   try {
     co_return co_await in_default_executor(self.attr("_snapshot_sync"), window_title, max_depth);
   } catch (py::error_already_set& error) {
-    rethrow_unless_exception(error);
-    py::str text(error.value());
-    logger.error([&] { return py::str("Desktop snapshot failed: {}").format(text); });
+    support::rethrow_unless_ordinary(error);
+    py::str text = support::exception_text(error.value());
+    kLog.error([&] { return py::str("Desktop snapshot failed: {}").format(text); });
     co_return failure(text);
   }
 }
 
 }  // namespace
 
-void register_snapshot(MethodTable& methods) {
+void register_snapshot(support::PlainClass& methods) {
   methods
-      .def(
+      .def_coroutine(
           "_snapshot_windows",
           [](py::object self, py::object window_title, py::object max_depth) {
-            return snapshot_windows(self, window_title, max_depth)
-                .to_python("DesktopAccess._snapshot_windows");
+            return snapshot_windows(self, window_title, max_depth);
           },
           py::arg("window_title"), py::arg("max_depth"))
       .def("_snapshot_sync", &snapshot_sync, py::arg("window_title"), py::arg("max_depth"))
@@ -402,13 +372,13 @@ void register_snapshot(MethodTable& methods) {
       .def(
           "_walk_element_pywinauto",
           [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth) {
-            walk(self, element, lines, depth, max_depth, Package::pywinauto);
+            walk(self, element, lines, depth, max_depth, Package::kPywinauto);
           },
           py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"))
       .def(
           "_walk_element_uiautomation",
           [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth) {
-            walk(self, element, lines, depth, max_depth, Package::uiautomation);
+            walk(self, element, lines, depth, max_depth, Package::kUiautomation);
           },
           py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"));
 }

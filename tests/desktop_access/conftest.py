@@ -64,6 +64,8 @@ class FakePrograms:
 
 @pytest.fixture
 def programs(tmp_path, monkeypatch):
+    """Fake programs alone on PATH, and no system interpreter to fall back on."""
+    monkeypatch.setattr(desktop_access, "_SYSTEM_PYTHONS", ())
     return FakePrograms(tmp_path, monkeypatch)
 
 

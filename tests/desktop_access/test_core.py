@@ -113,6 +113,23 @@ class TestProbing:
         assert not access._linux_atspi_available and access._linux_xdotool_available
         assert all("AT-SPI2" not in r.getMessage() for r in caplog.records)
 
+    def test_linux_probe_falls_back_to_a_system_interpreter_with_the_bindings(self, linux, programs, monkeypatch):
+        programs.printing("python3", stderr="ModuleNotFoundError: No module named 'gi'", status=1)
+        system = programs.printing("system-python3")
+        monkeypatch.setattr("nebrix.pc.desktop_access._SYSTEM_PYTHONS", ("/nonexistent/python3", str(system)))
+        access = DesktopAccess()
+        access._ensure_init()
+        assert access._linux_atspi_available and access._linux_atspi_python == str(system)
+        assert len(programs.calls("python3")) == 1 and len(programs.calls("system-python3")) == 1
+
+    def test_linux_probe_keeps_path_python3_first(self, linux, programs, monkeypatch):
+        programs.printing("python3")
+        system = programs.printing("system-python3")
+        monkeypatch.setattr("nebrix.pc.desktop_access._SYSTEM_PYTHONS", (str(system),))
+        access = DesktopAccess()
+        access._ensure_init()
+        assert access._linux_atspi_python == "python3" and programs.calls("system-python3") == []
+
     def test_an_error_in_a_probe_propagates_and_is_not_repeated(self, linux):
         access = DesktopAccess()
         calls = []

@@ -41,7 +41,7 @@ def macos(access, monkeypatch, programs):
 def fake_pyautogui(access, monkeypatch):
     calls = []
     module = types.ModuleType("pyautogui")
-    for name in ("press", "hotkey", "scroll"):
+    for name in ("press", "hotkey", "scroll", "hscroll"):
         setattr(module, name, lambda *args, _name=name: calls.append((_name, args)))
     monkeypatch.setitem(sys.modules, "pyautogui", module)
     access._pyautogui_available = True
@@ -127,18 +127,53 @@ class TestPyautogui:
         assert run(access.press_key(key)) == {"success": True, "action": "key_press", "key": key}
         assert calls == [call]
 
+    @pytest.mark.parametrize("key, call", [
+        ("Page_Down", ("press", ("pagedown",))), ("ctrl+Page_Up", ("hotkey", ("ctrl", "pageup"))),
+        ("Control_L+KP_1", ("hotkey", ("ctrlleft", "num1"))), ("Return", ("press", ("return",))),
+        ("BackSpace", ("press", ("backspace",))), ("Escape", ("press", ("escape",))), ("a", ("press", ("a",))),
+    ])
+    def test_linux_x_key_names_against_the_key_list(self, fake_pyautogui, linux, key, call):
+        access, calls = fake_pyautogui
+        sys.modules["pyautogui"].KEYBOARD_KEYS = ["pagedown", "pageup", "ctrl", "ctrlleft", "num1", "return",
+                                                  "backspace", "escape", "a", "+"]
+        assert run(access.press_key(key)) == {"success": True, "action": "key_press", "key": key}
+        assert calls == [call]
+
+    @pytest.mark.parametrize("key, unknown", [("Page_Dwn", "Page_Dwn"), ("ctrl+Hyper_Q", "Hyper_Q"), ("+", "")])
+    def test_linux_refuses_a_key_pyautogui_does_not_know(self, fake_pyautogui, linux, key, unknown):
+        access, calls = fake_pyautogui
+        sys.modules["pyautogui"].KEYBOARD_KEYS = ["ctrl", "+"]
+        assert run(access.press_key(key)) == {"success": False, "error": f'Unknown key: "{unknown}"'}
+        assert calls == []
+
+    def test_other_platforms_pass_unknown_keys_on(self, fake_pyautogui, monkeypatch):
+        access, calls = fake_pyautogui
+        sys.modules["pyautogui"].KEYBOARD_KEYS = []
+        monkeypatch.setattr("nebrix.pc.desktop_access.SYSTEM", "Darwin")
+        assert run(access.press_key("Page_Down"))["success"]
+        assert calls == [("press", ("page_down",))]
+
     def test_no_input_method(self, access, linux):
         assert run(access.press_key("a")) == {"success": False, "error": "No keyboard input method available"}
 
-    @pytest.mark.parametrize("args, clicks", [((), -3), (("up", 5), 5), (("down", 2.9), -2), (("left",), -3),
-                                              (("up", -4), -4), (("sideways", -1), 1)])
-    def test_scroll(self, fake_pyautogui, linux, args, clicks):
+    @pytest.mark.parametrize("args, call", [
+        ((), ("scroll", -3)), (("up", 5), ("scroll", 5)), (("down", 2.9), ("scroll", -2)), (("left",), ("hscroll", -3)),
+        (("right", 2), ("hscroll", 2)), (("up", -4), ("scroll", -4)), (("sideways", -1), ("scroll", 1))])
+    def test_scroll(self, fake_pyautogui, linux, args, call):
         access, calls = fake_pyautogui
         result = run(access.scroll_window(*args))
         direction, amount = (list(args) + ["down", 3][len(args):])[:2]
         assert result == {"success": True, "action": "scroll", "direction": direction, "amount": int(amount),
                           "hint": "Take a desktop_snapshot() to see the updated state."}
-        assert calls == [("scroll", (clicks,))]
+        assert calls == [(call[0], (call[1],))]
+
+    @pytest.mark.parametrize("system", ["Windows", "Darwin"])
+    def test_other_platforms_scroll_left_and_right_down(self, fake_pyautogui, monkeypatch, system):
+        access, calls = fake_pyautogui
+        monkeypatch.setattr("nebrix.pc.desktop_access.SYSTEM", system)
+        run(access.scroll_window("left"))
+        run(access.scroll_window("right", 1))
+        assert calls == [("scroll", (-3,)), ("scroll", (-1,))]
 
     def test_errors_of_pyautogui_are_reported(self, fake_pyautogui, linux):
         access, _ = fake_pyautogui

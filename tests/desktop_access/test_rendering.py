@@ -51,10 +51,26 @@ def test_values_names_and_indentation(access, walker_answer):
     assert lines[6] == "panel: p"
 
 
-def test_texts_are_printed_unchanged(access, walker_answer):
+def test_texts_are_printed_unchanged_but_on_one_line(access, walker_answer):
     result = render(access, walker_answer((1, "entry", 'say "hi"\nnow', "\ud800 odd", 0), window="Ünïcode 😀"))
-    assert result["snapshot"] == 'Window: Ünïcode 😀\n\n[1] entry "say "hi"\nnow" value="\ud800 odd"'
-    assert access._ref_map[1]["value"] == "\ud800 odd"
+    assert result["snapshot"] == 'Window: Ünïcode 😀\n\n[1] entry "say "hi" now" value="\ud800 odd"'
+    assert access._ref_map[1] == {"role": "entry", "name": 'say "hi"\nnow', "value": "\ud800 odd",
+                                  "backend": "linux_atspi"}
+
+
+def test_line_breaks_and_blanks(access, walker_answer):
+    result = render(access, walker_answer(
+        (1, "text", "Notes", "first line\nsecond\r\nthird\rfourth\u2028fifth\n\n", 0),
+        (0, "label", "  Two-line\ntooltip  ", "", 0),
+        (0, "label", " \n\t ", "", 0),             # blanks only: no name, no line
+        (1, "push button", "\n ", "", 0),           # listed, without a name
+        (1, "slider", " 5 ", "5", 0),                # equal once stripped
+        (0, "label", "[9] push button \"Fake\"\nlabel: injected", "", 0),
+        window="Doc\nTitle"))
+    assert result["snapshot"].split("\n") == [
+        "Window: Doc Title", "", '[1] text "Notes" value="first line second third fourth fifth"',
+        "label: Two-line tooltip", "[2] push button", '[3] slider "5"',
+        'label: [9] push button "Fake" label: injected']
 
 
 @pytest.mark.parametrize("answer, snapshot", [

@@ -20,8 +20,8 @@ def frame(name, *children, **details):
     return node("frame", name, children, **details)
 
 
-def app(name, *windows):
-    return node("application", name, windows)
+def app(name, *windows, pid=None):
+    return node("application", name, windows, **({} if pid is None else {"pid": pid}))
 
 
 @pytest.fixture
@@ -39,6 +39,21 @@ def walk(access, linux, programs, tmp_path, monkeypatch):
     return snapshot
 
 
+def fake_x(programs, windows, active=""):
+    """xprop and xdotool for X windows given as {decimal id: (title, pid)}."""
+    listed = ", ".join(hex(int(window_id)) for window_id in windows)
+    programs.printing("xprop", f"_NET_CLIENT_LIST(WINDOW): window id # {listed}\n")
+    names = "".join(f'  "{i}") printf %s {shlex.quote(title)} ;;\n' for i, (title, _) in windows.items())
+    pids = "".join(f'  "{i}") echo {pid} ;;\n' for i, (_, pid) in windows.items())
+    programs.add("xdotool", f"""case "$1" in
+  getactivewindow) echo {active} ;;
+  getwindowname) case "$2" in
+{names}  esac ;;
+  getwindowpid) case "$2" in
+{pids}  esac ;;
+esac""")
+
+
 def lines(result):
     assert result["success"], result
     return result["snapshot"].split("\n")[2:]
@@ -46,7 +61,7 @@ def lines(result):
 
 class TestWindowChoice:
     TREE = [
-        app("panel", node("panel", "Top bar", states=["active"])),
+        app("panel", node("panel", "Top bar")),
         app("mail", frame("Inbox - Mail", node("label", "inbox")),
             node("dialog", "Save changes?", [node("label", "dialog")], states=["active"])),
         app("editor", None, frame("Editor", node("label", "editor"), states=["active"])),
@@ -56,13 +71,46 @@ class TestWindowChoice:
         result = walk(self.TREE)
         assert result["window"] == "Save changes?" and lines(result) == ["  label: dialog"]
 
+    @pytest.mark.parametrize("role", ["file chooser", "alert", "window", "filler"])
+    def test_every_top_level_window_role_counts(self, walk, role):
+        tree = [app("a", frame("Main"), node(role, "Open File", [node("label", "pick")], states=["active"]))]
+        assert walk(tree)["window"] == "Open File"
+
     def test_a_title_matches_case_insensitively_as_a_substring(self, walk):
         assert walk(self.TREE, "EDIT")["window"] == "Editor"
 
-    def test_no_match_falls_back_to_the_first_named_frame(self, walk):
-        assert walk(self.TREE, "nothing")["window"] == "Inbox - Mail"
+    def test_an_exact_title_wins_over_a_longer_one_holding_it(self, walk):
+        tree = [app("a", frame("Editor Test")), app("b", frame("Editor"))]
+        assert walk(tree, "Editor")["window"] == "Editor"
+        assert walk(tree, "editor")["window"] == "Editor Test"
+
+    def test_no_other_window_stands_in(self, walk):
+        assert walk(self.TREE, "nothing") == {"success": False, "error": "No window found matching: nothing"}
         inactive = [app("a", node("dialog", "Dialog"), frame(""), node("window", "Plain window"))]
-        assert walk(inactive)["window"] == "Plain window"
+        assert walk(inactive) == {"success": False, "error": "No window found"}
+
+    def test_the_window_of_a_process(self, walk, programs):
+        """With X naming another title (or no accessible window active), the application
+        of the X window's process gives its active or only window."""
+        windows = {"7": ("Notes - X title", 4242)}
+        fake_x(programs, windows, active="7")
+        tree = [app("other", frame("Other", states=["active"]), pid=1),
+                app("notes", frame("", node("label", "body")), pid=4242)]
+        result = walk(tree, "Notes - X title")
+        assert result["window"] == "Notes - X title" and lines(result) == ["  label: body"]
+        assert walk(tree, "Notes")["window"] == "Notes - X title"
+        idle = [app("notes", frame("one"), frame("two", states=["active"]), pid=4242)]
+        assert walk(idle)["window"] == "two"
+        several = [app("notes", frame("one"), frame("two"), pid=4242)]
+        assert walk(several) == {"success": False,
+                                 "error": "The focused window exposes no accessibility tree: Notes - X title"}
+        assert walk(several, "Notes - X") == {"success": False, "error": "No window found matching: Notes - X"}
+
+    def test_a_focused_window_without_accessibility_is_named(self, walk, programs):
+        fake_x(programs, {"9": ("xmessage", 777)}, active="9")
+        tree = [app("editor", frame("Editor"), pid=1)]
+        assert walk(tree) == {"success": False, "error": "The focused window exposes no accessibility tree: xmessage"}
+        assert walk(tree, "xmess") == {"success": False, "error": "No window found matching: xmess"}
 
     def test_no_window_at_all(self, walk, access):
         access._ref_map = {1: {"backend": "linux_atspi"}}

@@ -7,6 +7,8 @@ SYSTEM: str
 logger: logging.Logger
 INTERACTIVE_TYPES: set[str]
 CONTEXT_TYPES: set[str]
+# Interpreters tried for the AT-SPI2 walker when python3 on PATH lacks the bindings.
+_SYSTEM_PYTHONS: tuple[str, ...]
 
 def _macos_keycode(key: str) -> int: ...
 
@@ -22,6 +24,8 @@ class DesktopAccess:
     _macos_available: bool
     _linux_atspi_available: bool
     _linux_xdotool_available: bool
+    # The interpreter found with the AT-SPI2 bindings (set by probing; "python3" when unset).
+    _linux_atspi_python: str
     _initialized: bool
 
     def __init__(self) -> None: ...

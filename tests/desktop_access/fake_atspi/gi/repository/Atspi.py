@@ -1,7 +1,7 @@
 """Accessible objects built from the JSON tree in $FAKE_ATSPI_TREE.
 
 A node is {"role", "name", "description", "states": [...], "value": number,
-"text": str, "legacy_value": bool, "fail": [what], "children": [...]}; "fail" names the
+"text": str, "legacy_value": bool, "pid": int, "fail": [what], "children": [...]}; "fail" names the
 calls that raise ("name", "role", "states", "children", "child").
 """
 
@@ -70,6 +70,9 @@ class Accessible:
     def get_state_set(self):
         self._check("states")
         return StateSet(self._node.get("states", ["sensitive", "enabled"]))
+
+    def get_process_id(self):
+        return self._node.get("pid", 0)
 
     def get_child_count(self):
         self._check("children")
