@@ -7,6 +7,8 @@
 
 #include "support/python.hpp"
 
+#include <functional>
+
 namespace scheduler {
 
 // Adds JobType, JobState, ScheduledJob, JobExecution and JobFireCallback to `m`.
@@ -19,6 +21,12 @@ py::str format_timestamp(py::handle ts);
 // ScheduledJob.to_dict and JobExecution.to_dict.
 py::dict job_to_dict(py::handle job);
 py::dict execution_to_dict(py::handle execution);
+
+// Calls `entry(key, value)` for each entry of the dictionary form of a ScheduledJob (`job`)
+// or JobExecution, in order, without building the dictionary. False, calling nothing,
+// when the record's class has a to_dict other than this module's (a host replaced it).
+using FormEntry = std::function<void(py::handle key, py::handle value)>;
+bool visit_own_form(py::handle record, bool job, const FormEntry& entry);
 
 // The value a job field takes when a host gives `value` for field `name`: a string for
 // "job_type" or "state" becomes the enumeration member with that value (ValueError if

@@ -5,6 +5,9 @@
 #include "scheduler/state_text.hpp"
 #include "support/errors.hpp"
 #include "support/json.hpp"
+#include "support/keys.hpp"
+
+#include <optional>
 
 namespace scheduler {
 
@@ -75,6 +78,95 @@ py::dict state_of(py::handle scheduler) {
   return state;
 }
 
+// A job's record in the state: its dictionary form with the whole prompt, so that a
+// long prompt survives a restart. Written straight from its fields while its to_dict is
+// this module's own; false when it holds something left to the json module.
+bool write_job(IndentedJson& text, py::handle job, int depth) {
+  const py::str prompt = support::intern("prompt");
+  bool first = true;
+  bool written = true;
+  const bool own = visit_own_form(job, true, [&](py::handle key, py::handle value) {
+    if (first) {
+      text.open('{');
+    }
+    text.entry(depth, first, key);
+    first = false;
+    written =
+        written &&
+        text.value(key.is(prompt) ? job.attr(prompt) : py::reinterpret_borrow<py::object>(value), depth + 1);
+  });
+  if (!own) {
+    py::dict record = job.attr("to_dict")();
+    record[prompt] = job.attr(prompt);
+    return text.value(record, depth);
+  }
+  text.close('}', depth);
+  return written;
+}
+
+bool write_execution(IndentedJson& text, py::handle execution, int depth) {
+  bool first = true;
+  bool written = true;
+  const bool own = visit_own_form(execution, false, [&](py::handle key, py::handle value) {
+    if (first) {
+      text.open('{');
+    }
+    text.entry(depth, first, key);
+    first = false;
+    written = written && text.value(value, depth + 1);
+  });
+  if (!own) {
+    return text.value(execution.attr("to_dict")(), depth);
+  }
+  text.close('}', depth);
+  return written;
+}
+
+// The text of state_of(scheduler) as json.dumps(indent=2) writes it, without building
+// the state; none when something in it is left to the json module.
+std::optional<std::string> state_text(py::handle scheduler) {
+  IndentedJson text;
+  text.open('{');
+  text.entry(0, true, support::intern("jobs"));
+  const py::dict jobs(scheduler.attr("_jobs"));
+  bool first = true;
+  for (auto [key, job] : jobs) {
+    if (!PyUnicode_Check(key.ptr())) {
+      return std::nullopt;
+    }
+    if (first) {
+      text.open('{');
+    }
+    text.entry(1, first, key);
+    first = false;
+    if (!write_job(text, job, 2)) {
+      return std::nullopt;
+    }
+  }
+  if (first) {
+    text.value(py::dict(), 1);
+  } else {
+    text.close('}', 1);
+  }
+  text.entry(0, false, support::intern("executions"));
+  const py::list executions =
+      scheduler.attr("_executions")[py::slice(py::int_(-kExecutionsSaved), py::none(), py::none())];
+  if (executions.empty()) {
+    text.value(executions, 1);
+  } else {
+    text.open('[');
+    for (std::size_t index = 0; index < executions.size(); ++index) {
+      text.entry(1, index == 0);
+      if (!write_execution(text, executions[index], 2)) {
+        return std::nullopt;
+      }
+    }
+    text.close(']', 1);
+  }
+  text.close('}', 0);
+  return text.take();
+}
+
 // Removes the temporary files of saves that never finished (the process was killed
 // while writing): those write_atomically names ".{name}.XXXXXXXX.tmp".
 void remove_stale_temporaries(const py::object& path) {
@@ -115,11 +207,11 @@ void keep_copy(const py::object& path) {
 
 void save_state(py::handle scheduler) {
   try {
-    const py::dict state = state_of(scheduler);
-    std::optional<std::string> text = indented_json(state);
+    const std::optional<std::string> text = state_text(scheduler);
     write_atomically(
         scheduler.attr("_storage_path"),
-        text ? py::bytes(*text) : py::bytes(support::json::dumps_indented(state, 2).attr("encode")("ascii")));
+        text ? py::bytes(*text)
+             : py::bytes(support::json::dumps_indented(state_of(scheduler), 2).attr("encode")("ascii")));
     scheduler.attr("_unsaved") = false;
     scheduler.attr("_save_failure") = py::none();
   } catch (py::error_already_set& error) {
