@@ -180,13 +180,14 @@ def bench_save() -> None:
 def save_through_to_dict(scheduler: Scheduler) -> None:
     """The save as it was before the records were written straight into the text: each
     record's to_dict built first (forced here by wrapping to_dict, as a host may)."""
-    job_to_dict, execution_to_dict = ScheduledJob.to_dict, JobExecution.to_dict
-    ScheduledJob.to_dict = lambda self: job_to_dict(self)
-    JobExecution.to_dict = lambda self: execution_to_dict(self)
+    own = [(cls, vars(cls)["to_dict"]) for cls in (ScheduledJob, JobExecution)]
+    for cls, to_dict in own:
+        cls.to_dict = lambda self, to_dict=cls.to_dict: to_dict(self)
     try:
         scheduler._save()
     finally:
-        ScheduledJob.to_dict, JobExecution.to_dict = job_to_dict, execution_to_dict
+        for cls, to_dict in own:
+            cls.to_dict = to_dict
 
 
 def run_passes(scheduler: Scheduler, settled) -> tuple[float, float, int]:

@@ -16,6 +16,9 @@ namespace {
 using namespace pybind11::literals;
 
 constexpr int kExecutionsSaved = 100;
+// Room reserved for each record of the state text, enough for most: growing the text
+// copies it.
+constexpr std::size_t kRecordSizeGuess = 1024;
 
 void remove_quietly(const py::object& path) {
   try {
@@ -125,10 +128,10 @@ bool write_execution(IndentedJson& text, py::handle execution, int depth) {
 // The text of state_of(scheduler) as json.dumps(indent=2) writes it, without building
 // the state; none when something in it is left to the json module.
 std::optional<std::string> state_text(py::handle scheduler) {
-  IndentedJson text;
+  const py::dict jobs(scheduler.attr("_jobs"));
+  IndentedJson text(kRecordSizeGuess * (jobs.size() + kExecutionsSaved));
   text.open('{');
   text.entry(0, true, support::intern("jobs"));
-  const py::dict jobs(scheduler.attr("_jobs"));
   bool first = true;
   for (auto [key, job] : jobs) {
     if (!PyUnicode_Check(key.ptr())) {

@@ -9,6 +9,9 @@ namespace {
 constexpr int kIndent = 2;
 constexpr int kMaxDepth = 16;
 
+// A character written as itself: printable ASCII other than the quote and the backslash.
+constexpr bool is_plain(Py_UCS4 c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; }
+
 }  // namespace
 
 bool IndentedJson::value(py::handle handle, int depth) {
@@ -107,44 +110,68 @@ void IndentedJson::escape(Py_UCS4 unit) {
   }
 }
 
+void IndentedJson::escaped(Py_UCS4 c) {
+  switch (c) {
+    case '"':
+      text_ += "\\\"";
+      break;
+    case '\\':
+      text_ += "\\\\";
+      break;
+    case '\n':
+      text_ += "\\n";
+      break;
+    case '\r':
+      text_ += "\\r";
+      break;
+    case '\t':
+      text_ += "\\t";
+      break;
+    case '\b':
+      text_ += "\\b";
+      break;
+    case '\f':
+      text_ += "\\f";
+      break;
+    default:
+      if (c >= 0x10000) {
+        escape(0xD800 + ((c - 0x10000) >> 10));
+        escape(0xDC00 + ((c - 0x10000) & 0x3FF));
+      } else {
+        escape(c);
+      }
+  }
+}
+
 void IndentedJson::string(PyObject* item) {
   const int kind = PyUnicode_KIND(item);
   const void* data = PyUnicode_DATA(item);
   const Py_ssize_t length = PyUnicode_GET_LENGTH(item);
   text_ += '"';
-  for (Py_ssize_t index = 0; index < length; ++index) {
-    const Py_UCS4 c = PyUnicode_READ(kind, data, index);
-    switch (c) {
-      case '"':
-        text_ += "\\\"";
-        break;
-      case '\\':
-        text_ += "\\\\";
-        break;
-      case '\n':
-        text_ += "\\n";
-        break;
-      case '\r':
-        text_ += "\\r";
-        break;
-      case '\t':
-        text_ += "\\t";
-        break;
-      case '\b':
-        text_ += "\\b";
-        break;
-      case '\f':
-        text_ += "\\f";
-        break;
-      default:
-        if (c >= 0x20 && c < 0x7F) {
-          text_ += static_cast<char>(c);
-        } else if (c >= 0x10000) {
-          escape(0xD800 + ((c - 0x10000) >> 10));
-          escape(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-          escape(c);
-        }
+  if (kind == PyUnicode_1BYTE_KIND) {
+    // Runs of plain characters appended whole: most of a state is such text.
+    const char* bytes = static_cast<const char*>(data);
+    Py_ssize_t index = 0;
+    while (index < length) {
+      Py_ssize_t end = index;
+      while (end < length && is_plain(static_cast<unsigned char>(bytes[end]))) {
+        ++end;
+      }
+      text_.append(bytes + index, static_cast<std::size_t>(end - index));
+      if (end < length) {
+        escaped(static_cast<unsigned char>(bytes[end]));
+        ++end;
+      }
+      index = end;
+    }
+  } else {
+    for (Py_ssize_t index = 0; index < length; ++index) {
+      const Py_UCS4 c = PyUnicode_READ(kind, data, index);
+      if (is_plain(c)) {
+        text_ += static_cast<char>(c);
+      } else {
+        escaped(c);
+      }
     }
   }
   text_ += '"';

@@ -13,6 +13,8 @@ namespace scheduler {
 // building them as dictionaries. Every `depth` is the nesting of what is written.
 class IndentedJson {
  public:
+  explicit IndentedJson(std::size_t expected_size = 0) { text_.reserve(expected_size); }
+
   // Appends `item`; false when it holds something this writer leaves to the json module.
   bool value(py::handle item, int depth);
   // "{" or "[" of a container with at least one entry.
@@ -30,6 +32,7 @@ class IndentedJson {
   bool dict(PyObject* item, int depth);
   bool sequence(PyObject* item, int depth);
   void escape(Py_UCS4 unit);
+  void escaped(Py_UCS4 c);
   void string(PyObject* item);
   bool integer(PyObject* item);
   void real(double number);

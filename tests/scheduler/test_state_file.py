@@ -144,7 +144,7 @@ def test_the_state_text_is_what_json_writes(state_file):
     odd = ScheduledJob(id="odd", name='q"\\\n\t\x01\x7f\u2028é\ud800\U0001f600', job_type=JobType.INTERVAL,
                        interval_seconds=2 ** 70, next_run=math.nan, last_run=-math.inf, created_at=1e-7,
                        run_count=-3, max_runs=-2 ** 64, spawn_worker=[1, (2,), {"k": [None, 1e16]}], model_key="m",
-                       prompt="\x00\udfff" + "ü" * 300)
+                       description='a"b\\c\x7f\xe9\x1f\n/', prompt="\x00\udfff" + "ü" * 300)
     scheduler._jobs["odd"] = odd
     scheduler._jobs["plain"] = ScheduledJob(id="plain", created_at=1.5)
     scheduler._executions.extend(
