@@ -543,14 +543,13 @@ py::dict job_to_dict(py::handle job) { return to_dict(job, kJob); }
 
 py::dict execution_to_dict(py::handle execution) { return to_dict(execution, kExecution); }
 
-bool visit_own_form(py::handle record, bool job, const FormEntry& entry) {
-  const Record& kind = job ? kJob : kExecution;
-  const py::object method = py::type::handle_of(record).attr("to_dict");
-  if (!method.is(kind.own_to_dict->get_stored())) {
-    return false;
-  }
-  each_entry(record, kind, entry);
-  return true;
+bool has_own_to_dict(py::handle cls, bool job) {
+  const py::object method = cls.attr("to_dict");
+  return method.is((job ? kJob : kExecution).own_to_dict->get_stored());
+}
+
+void visit_form(py::handle record, bool job, const FormEntry& entry) {
+  each_entry(record, job ? kJob : kExecution, entry);
 }
 
 void define_records(py::module_& m) {

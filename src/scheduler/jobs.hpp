@@ -22,11 +22,13 @@ py::str format_timestamp(py::handle ts);
 py::dict job_to_dict(py::handle job);
 py::dict execution_to_dict(py::handle execution);
 
-// Calls `entry(key, value)` for each entry of the dictionary form of a ScheduledJob (`job`)
-// or JobExecution, in order, without building the dictionary. False, calling nothing,
-// when the record's class has a to_dict other than this module's (a host replaced it).
+// Whether instances of `cls` take their dictionary form from this module's own to_dict
+// for a ScheduledJob (`job`) or JobExecution: a host may replace it, a subclass override it.
+bool has_own_to_dict(py::handle cls, bool job);
+// Calls `entry(key, value)` for each entry of the dictionary form that the module's own
+// to_dict gives `record`, in order, without building the dictionary.
 using FormEntry = std::function<void(py::handle key, py::handle value)>;
-bool visit_own_form(py::handle record, bool job, const FormEntry& entry);
+void visit_form(py::handle record, bool job, const FormEntry& entry);
 
 // The value a job field takes when a host gives `value` for field `name`: a string for
 // "job_type" or "state" becomes the enumeration member with that value (ValueError if

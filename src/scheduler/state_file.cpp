@@ -81,49 +81,75 @@ py::dict state_of(py::handle scheduler) {
   return state;
 }
 
-// A job's record in the state: its dictionary form with the whole prompt, so that a
-// long prompt survives a restart. Written straight from its fields while its to_dict is
-// this module's own; false when it holds something left to the json module.
-bool write_job(IndentedJson& text, py::handle job, int depth) {
-  const py::str prompt = support::intern("prompt");
-  bool first = true;
-  bool written = true;
-  const bool own = visit_own_form(job, true, [&](py::handle key, py::handle value) {
-    if (first) {
-      text.open('{');
-    }
-    text.entry(depth, first, key);
-    first = false;
-    written =
-        written &&
-        text.value(key.is(prompt) ? job.attr(prompt) : py::reinterpret_borrow<py::object>(value), depth + 1);
-  });
-  if (!own) {
-    py::dict record = job.attr("to_dict")();
-    record[prompt] = job.attr(prompt);
-    return text.value(record, depth);
-  }
-  text.close('}', depth);
-  return written;
-}
+struct Keys {
+  support::Interned jobs{"jobs"};
+  support::Interned executions{"executions"};
+  support::Interned prompt{"prompt"};
+};
+const Keys& keys() { return support::interned<Keys>(); }
 
-bool write_execution(IndentedJson& text, py::handle execution, int depth) {
-  bool first = true;
-  bool written = true;
-  const bool own = visit_own_form(execution, false, [&](py::handle key, py::handle value) {
-    if (first) {
-      text.open('{');
+// Writes the records of a save, each straight from its fields while its class has this
+// module's own to_dict (asked once per class: the records of a save share one or two).
+class RecordWriter {
+ public:
+  explicit RecordWriter(IndentedJson& text) : text_(text) {}
+
+  // A job's dictionary form with the whole prompt, so that a long prompt survives a
+  // restart; false when it holds something left to the json module.
+  bool job(py::handle job, int depth) {
+    if (!own(job, true)) {
+      py::dict record = job.attr("to_dict")();
+      record[keys().prompt] = job.attr(keys().prompt);
+      return text_.value(record, depth);
     }
-    text.entry(depth, first, key);
-    first = false;
-    written = written && text.value(value, depth + 1);
-  });
-  if (!own) {
-    return text.value(execution.attr("to_dict")(), depth);
+    return form(job, true, depth, [&](py::handle key, py::handle value) {
+      return key.is(keys().prompt) ? job.attr(keys().prompt) : py::reinterpret_borrow<py::object>(value);
+    });
   }
-  text.close('}', depth);
-  return written;
-}
+
+  bool execution(py::handle execution, int depth) {
+    if (!own(execution, false)) {
+      return text_.value(execution.attr("to_dict")(), depth);
+    }
+    return form(execution, false, depth,
+                [](py::handle, py::handle value) { return py::reinterpret_borrow<py::object>(value); });
+  }
+
+ private:
+  bool own(py::handle record, bool job) {
+    Checked& checked = job ? job_class_ : execution_class_;
+    if (checked.cls != Py_TYPE(record.ptr())) {
+      checked.cls = Py_TYPE(record.ptr());
+      checked.own = has_own_to_dict(py::type::handle_of(record), job);
+    }
+    return checked.own;
+  }
+
+  template <class Shown>
+  bool form(py::handle record, bool job, int depth, Shown shown) {
+    bool first = true;
+    bool written = true;
+    visit_form(record, job, [&](py::handle key, py::handle value) {
+      if (first) {
+        text_.open('{');
+      }
+      text_.entry(depth, first, key);
+      first = false;
+      written = written && text_.value(shown(key, value), depth + 1);
+    });
+    text_.close('}', depth);
+    return written;
+  }
+
+  struct Checked {
+    PyTypeObject* cls = nullptr;
+    bool own = false;
+  };
+
+  IndentedJson& text_;
+  Checked job_class_;
+  Checked execution_class_;
+};
 
 // The text of state_of(scheduler) as json.dumps(indent=2) writes it, without building
 // the state; none when something in it is left to the json module.
@@ -131,7 +157,8 @@ std::optional<std::string> state_text(py::handle scheduler) {
   const py::dict jobs(scheduler.attr("_jobs"));
   IndentedJson text(kRecordSizeGuess * (jobs.size() + kExecutionsSaved));
   text.open('{');
-  text.entry(0, true, support::intern("jobs"));
+  RecordWriter records(text);
+  text.entry(0, true, keys().jobs);
   bool first = true;
   for (auto [key, job] : jobs) {
     if (!PyUnicode_Check(key.ptr())) {
@@ -142,7 +169,7 @@ std::optional<std::string> state_text(py::handle scheduler) {
     }
     text.entry(1, first, key);
     first = false;
-    if (!write_job(text, job, 2)) {
+    if (!records.job(job, 2)) {
       return std::nullopt;
     }
   }
@@ -151,7 +178,7 @@ std::optional<std::string> state_text(py::handle scheduler) {
   } else {
     text.close('}', 1);
   }
-  text.entry(0, false, support::intern("executions"));
+  text.entry(0, false, keys().executions);
   const py::list executions =
       scheduler.attr("_executions")[py::slice(py::int_(-kExecutionsSaved), py::none(), py::none())];
   if (executions.empty()) {
@@ -160,7 +187,7 @@ std::optional<std::string> state_text(py::handle scheduler) {
     text.open('[');
     for (std::size_t index = 0; index < executions.size(); ++index) {
       text.entry(1, index == 0);
-      if (!write_execution(text, executions[index], 2)) {
+      if (!records.execution(executions[index], 2)) {
         return std::nullopt;
       }
     }
