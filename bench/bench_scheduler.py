@@ -2,8 +2,9 @@
 pure-Python scheduler does and against croniter and cronsim (on expressions where their
 dialects agree with ours: at most one of the two day fields restricted); and the
 dictionary forms of the records against the same code written in Python; and, at scale
-(10,000 jobs, a ~7.5 MB state file), the save against the same save written in Python, and
-the event loop's longest stall while due jobs fire, through a virtual clock.
+(10,000 jobs, a ~7.5 MB state file), the save against the same save written in Python and
+against our save taking each record's to_dict first (as it did before), and the event
+loop's longest stall while due jobs fire, through a virtual clock.
 
     PYTHONPATH=build/scheduler-313 python bench/bench_scheduler.py
 """
