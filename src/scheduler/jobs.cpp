@@ -188,11 +188,16 @@ const py::tuple& keys_of() {
   return keys.call_once_and_store_result([] { return interned(Columns); }).get_stored();
 }
 
-// A record kind: its columns, their names and its class in this module.
+// The to_dict functions this module gives its classes, kept to tell them from a host's.
+PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<py::object> job_to_dict_function;
+PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<py::object> execution_to_dict_function;
+
+// A record kind: its columns, their names, its class in this module and its to_dict.
 struct Record {
   std::span<const Column> columns;
   const py::tuple& (*keys)();
   const char* class_name;
+  py::gil_safe_call_once_and_store<py::object>* own_to_dict;
 
   std::size_t index_of(std::string_view name) const {
     std::size_t index = 0;
@@ -203,8 +208,9 @@ struct Record {
   }
 };
 
-constexpr Record kJob{kJobColumns, &keys_of<kJobColumns>, "ScheduledJob"};
-constexpr Record kExecution{kExecutionColumns, &keys_of<kExecutionColumns>, "JobExecution"};
+constexpr Record kJob{kJobColumns, &keys_of<kJobColumns>, "ScheduledJob", &job_to_dict_function};
+constexpr Record kExecution{kExecutionColumns, &keys_of<kExecutionColumns>, "JobExecution",
+                            &execution_to_dict_function};
 
 // Reads the fields of a record: from its instance dictionary when it is of the module's
 // own class (whose fields live there), otherwise through getattr, which honours
@@ -237,10 +243,11 @@ class RecordReader {
   py::object fields_;
 };
 
-py::dict to_dict(py::handle record, const Record& kind) {
+// Calls `entry(key, value)` for each entry of the dictionary form of `record`, in order.
+template <class Entry>
+void each_entry(py::handle record, const Record& kind, Entry&& entry) {
   const py::tuple& keys = kind.keys();
   const RecordReader fields(record, kind.class_name);
-  py::dict form;
   for (std::size_t index = 0; index < kind.columns.size(); ++index) {
     const Column& column = kind.columns[index];
     if (column.shown == Shown::kHidden) {
@@ -249,7 +256,7 @@ py::dict to_dict(py::handle record, const Record& kind) {
     if (column.shown == Shown::kTimeText) {
       const py::object time = fields[keys[kind.index_of(column.source)]];
       const bool formatted = column.unset == nullptr || support::args::to_bool(time);
-      support::set_item(form, keys[index], formatted ? format_timestamp(time) : py::str(column.unset));
+      entry(keys[index], formatted ? format_timestamp(time) : py::str(column.unset));
       continue;
     }
     py::object value = fields[keys[index]];
@@ -269,8 +276,14 @@ py::dict to_dict(py::handle record, const Record& kind) {
       default:
         break;
     }
-    support::set_item(form, keys[index], value);
+    entry(keys[index], value);
   }
+}
+
+py::dict to_dict(py::handle record, const Record& kind) {
+  py::dict form;
+  each_entry(record, kind,
+             [&](py::handle key, const py::object& value) { support::set_item(form, key, value); });
   return form;
 }
 
@@ -367,6 +380,7 @@ py::object make_dataclass(const Record& kind, const char* doc, py::dict (*to_dic
           .attr("make_dataclass")(kind.class_name, fields, "namespace"_a = py::dict("__doc__"_a = doc));
   cls.attr("__module__") = kModuleName;
   support::PlainClass(cls).def("to_dict", to_dict);
+  kind.own_to_dict->call_once_and_store_result([&] { return cls.attr("to_dict"); });
   return cls;
 }
 
@@ -528,6 +542,15 @@ py::str format_timestamp(py::handle ts) {
 py::dict job_to_dict(py::handle job) { return to_dict(job, kJob); }
 
 py::dict execution_to_dict(py::handle execution) { return to_dict(execution, kExecution); }
+
+bool has_own_to_dict(py::handle cls, bool job) {
+  const py::object method = cls.attr("to_dict");
+  return method.is((job ? kJob : kExecution).own_to_dict->get_stored());
+}
+
+void visit_form(py::handle record, bool job, const FormEntry& entry) {
+  each_entry(record, job ? kJob : kExecution, entry);
+}
 
 void define_records(py::module_& m) {
   const Enumerations enumerations{

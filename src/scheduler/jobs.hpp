@@ -7,6 +7,8 @@
 
 #include "support/python.hpp"
 
+#include <functional>
+
 namespace scheduler {
 
 // Adds JobType, JobState, ScheduledJob, JobExecution and JobFireCallback to `m`.
@@ -19,6 +21,14 @@ py::str format_timestamp(py::handle ts);
 // ScheduledJob.to_dict and JobExecution.to_dict.
 py::dict job_to_dict(py::handle job);
 py::dict execution_to_dict(py::handle execution);
+
+// Whether instances of `cls` take their dictionary form from this module's own to_dict
+// for a ScheduledJob (`job`) or JobExecution: a host may replace it, a subclass override it.
+bool has_own_to_dict(py::handle cls, bool job);
+// Calls `entry(key, value)` for each entry of the dictionary form that the module's own
+// to_dict gives `record`, in order, without building the dictionary.
+using FormEntry = std::function<void(py::handle key, py::handle value)>;
+void visit_form(py::handle record, bool job, const FormEntry& entry);
 
 // The value a job field takes when a host gives `value` for field `name`: a string for
 // "job_type" or "state" becomes the enumeration member with that value (ValueError if

@@ -5,6 +5,9 @@
 #include "scheduler/state_text.hpp"
 #include "support/errors.hpp"
 #include "support/json.hpp"
+#include "support/keys.hpp"
+
+#include <optional>
 
 namespace scheduler {
 
@@ -13,6 +16,9 @@ namespace {
 using namespace pybind11::literals;
 
 constexpr int kExecutionsSaved = 100;
+// Room reserved for each record of the state text, enough for most: growing the text
+// copies it.
+constexpr std::size_t kRecordSizeGuess = 1024;
 
 void remove_quietly(const py::object& path) {
   try {
@@ -75,6 +81,122 @@ py::dict state_of(py::handle scheduler) {
   return state;
 }
 
+struct Keys {
+  support::Interned jobs{"jobs"};
+  support::Interned executions{"executions"};
+  support::Interned prompt{"prompt"};
+};
+const Keys& keys() { return support::interned<Keys>(); }
+
+// Writes the records of a save, each straight from its fields while its class has this
+// module's own to_dict (asked once per class: the records of a save share one or two).
+class RecordWriter {
+ public:
+  explicit RecordWriter(IndentedJson& text) : text_(text) {}
+
+  // A job's dictionary form with the whole prompt, so that a long prompt survives a
+  // restart; false when it holds something left to the json module.
+  bool job(py::handle job, int depth) {
+    if (!own(job, true)) {
+      py::dict record = job.attr("to_dict")();
+      record[keys().prompt] = job.attr(keys().prompt);
+      return text_.value(record, depth);
+    }
+    return form(job, true, depth, [&](py::handle key, py::handle value) {
+      return key.is(keys().prompt) ? job.attr(keys().prompt) : py::reinterpret_borrow<py::object>(value);
+    });
+  }
+
+  bool execution(py::handle execution, int depth) {
+    if (!own(execution, false)) {
+      return text_.value(execution.attr("to_dict")(), depth);
+    }
+    return form(execution, false, depth,
+                [](py::handle, py::handle value) { return py::reinterpret_borrow<py::object>(value); });
+  }
+
+ private:
+  bool own(py::handle record, bool job) {
+    Checked& checked = job ? job_class_ : execution_class_;
+    if (checked.cls != Py_TYPE(record.ptr())) {
+      checked.cls = Py_TYPE(record.ptr());
+      checked.own = has_own_to_dict(py::type::handle_of(record), job);
+    }
+    return checked.own;
+  }
+
+  template <class Shown>
+  bool form(py::handle record, bool job, int depth, Shown shown) {
+    bool first = true;
+    bool written = true;
+    visit_form(record, job, [&](py::handle key, py::handle value) {
+      if (first) {
+        text_.open('{');
+      }
+      text_.entry(depth, first, key);
+      first = false;
+      written = written && text_.value(shown(key, value), depth + 1);
+    });
+    text_.close('}', depth);
+    return written;
+  }
+
+  struct Checked {
+    PyTypeObject* cls = nullptr;
+    bool own = false;
+  };
+
+  IndentedJson& text_;
+  Checked job_class_;
+  Checked execution_class_;
+};
+
+// The text of state_of(scheduler) as json.dumps(indent=2) writes it, without building
+// the state; none when something in it is left to the json module.
+std::optional<std::string> state_text(py::handle scheduler) {
+  const py::dict jobs(scheduler.attr("_jobs"));
+  IndentedJson text(kRecordSizeGuess * (jobs.size() + kExecutionsSaved));
+  text.open('{');
+  RecordWriter records(text);
+  text.entry(0, true, keys().jobs);
+  bool first = true;
+  for (auto [key, job] : jobs) {
+    if (!PyUnicode_Check(key.ptr())) {
+      return std::nullopt;
+    }
+    if (first) {
+      text.open('{');
+    }
+    text.entry(1, first, key);
+    first = false;
+    if (!records.job(job, 2)) {
+      return std::nullopt;
+    }
+  }
+  if (first) {
+    text.value(py::dict(), 1);
+  } else {
+    text.close('}', 1);
+  }
+  text.entry(0, false, keys().executions);
+  const py::list executions =
+      scheduler.attr("_executions")[py::slice(py::int_(-kExecutionsSaved), py::none(), py::none())];
+  if (executions.empty()) {
+    text.value(executions, 1);
+  } else {
+    text.open('[');
+    for (std::size_t index = 0; index < executions.size(); ++index) {
+      text.entry(1, index == 0);
+      if (!records.execution(executions[index], 2)) {
+        return std::nullopt;
+      }
+    }
+    text.close(']', 1);
+  }
+  text.close('}', 0);
+  return text.take();
+}
+
 // Removes the temporary files of saves that never finished (the process was killed
 // while writing): those write_atomically names ".{name}.XXXXXXXX.tmp".
 void remove_stale_temporaries(const py::object& path) {
@@ -115,11 +237,11 @@ void keep_copy(const py::object& path) {
 
 void save_state(py::handle scheduler) {
   try {
-    const py::dict state = state_of(scheduler);
-    std::optional<std::string> text = indented_json(state);
+    const std::optional<std::string> text = state_text(scheduler);
     write_atomically(
         scheduler.attr("_storage_path"),
-        text ? py::bytes(*text) : py::bytes(support::json::dumps_indented(state, 2).attr("encode")("ascii")));
+        text ? py::bytes(*text)
+             : py::bytes(support::json::dumps_indented(state_of(scheduler), 2).attr("encode")("ascii")));
     scheduler.attr("_unsaved") = false;
     scheduler.attr("_save_failure") = py::none();
   } catch (py::error_already_set& error) {

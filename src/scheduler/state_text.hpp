@@ -5,14 +5,39 @@
 
 #include "support/python.hpp"
 
-#include <optional>
 #include <string>
 
 namespace scheduler {
 
-// The text of `value`, or none when it holds something this writer leaves to the json
-// module (a type other than dict, list, tuple, str, int, float, bool and None, a key
-// that is not a str, or nesting deeper than a state has).
-std::optional<std::string> indented_json(py::handle value);
+// Builds that text piece by piece, so that a caller can write records without first
+// building them as dictionaries. Every `depth` is the nesting of what is written.
+class IndentedJson {
+ public:
+  explicit IndentedJson(std::size_t expected_size = 0) { text_.reserve(expected_size); }
+
+  // Appends `item`; false when it holds something this writer leaves to the json module.
+  bool value(py::handle item, int depth);
+  // "{" or "[" of a container with at least one entry.
+  void open(char bracket) { text_ += bracket; }
+  // The separator and indent before an entry of a container at `depth`; with `key`
+  // (a str), also the key and ": ".
+  void entry(int depth, bool first, py::handle key = {});
+  // "}" or "]" of a container at `depth` with at least one entry.
+  void close(char bracket, int depth);
+
+  std::string take() { return std::move(text_); }
+
+ private:
+  void newline(int depth);
+  bool dict(PyObject* item, int depth);
+  bool sequence(PyObject* item, int depth);
+  void escape(Py_UCS4 unit);
+  void escaped(Py_UCS4 c);
+  void string(PyObject* item);
+  bool integer(PyObject* item);
+  void real(double number);
+
+  std::string text_;
+};
 
 }  // namespace scheduler

@@ -13,7 +13,7 @@ import time
 
 import pytest
 
-from nebrix.core.scheduler import JobType, ScheduledJob, Scheduler
+from nebrix.core.scheduler import JobExecution, JobType, ScheduledJob, Scheduler
 
 LOGGER = "nebrix.scheduler"
 
@@ -132,17 +132,46 @@ def test_killed_saves_leave_the_old_or_the_new_file(tmp_path):
     assert [path.name for path in tmp_path.iterdir()] == ["scheduler.json"]
 
 
+def saved_state(scheduler):
+    return {"jobs": {key: {**job.to_dict(), "prompt": job.prompt} for key, job in scheduler._jobs.items()},
+            "executions": [execution.to_dict() for execution in scheduler._executions[-100:]]}
+
+
 def test_the_state_text_is_what_json_writes(state_file):
     scheduler = Scheduler(storage_path=state_file)
-    odd = ScheduledJob(id="odd", name='q"\\\n\t\x01é\U0001f600', job_type=JobType.INTERVAL, interval_seconds=2 ** 70,
-                       next_run=math.nan, last_run=-math.inf, created_at=1e-7, run_count=-3, spawn_worker=[1, (2,)],
-                       model_key="m")
+    scheduler._save()
+    assert state_file.read_text() == json.dumps({"jobs": {}, "executions": []}, indent=2)
+    odd = ScheduledJob(id="odd", name='q"\\\n\t\x01\x7f\u2028é\ud800\U0001f600', job_type=JobType.INTERVAL,
+                       interval_seconds=2 ** 70, next_run=math.nan, last_run=-math.inf, created_at=1e-7,
+                       run_count=-3, max_runs=-2 ** 64, spawn_worker=[1, (2,), {"k": [None, 1e16]}], model_key="m",
+                       description='a"b\\c\x7f\xe9\x1f\n/', prompt="\x00\udfff" + "ü" * 300)
     scheduler._jobs["odd"] = odd
     scheduler._jobs["plain"] = ScheduledJob(id="plain", created_at=1.5)
+    scheduler._executions.extend(
+        JobExecution(f"job{number}", "ß\ud834", 1e16 + number, completed_at=float(number), duration=1 / 3,
+                     success=number % 2 == 0, result={"nested": [number, {"x": math.inf}]}, error="\x1f")
+        for number in range(103))
     scheduler._save()
-    state = {"jobs": {key: {**job.to_dict(), "prompt": job.prompt} for key, job in scheduler._jobs.items()},
-             "executions": []}
-    assert state_file.read_text() == json.dumps(state, indent=2)
+    assert state_file.read_text() == json.dumps(saved_state(scheduler), indent=2)
     odd.spawn_worker = {1: "a non-text key"}  # left to the json module
     scheduler._save()
     assert json.loads(state_file.read_text())["jobs"]["odd"]["spawn_worker"] == {"1": "a non-text key"}
+
+
+def test_the_save_honours_a_replaced_to_dict(state_file, monkeypatch):
+    class Noted(ScheduledJob):
+        def to_dict(self):
+            return {"noted": True, **super().to_dict()}
+
+    scheduler = Scheduler(storage_path=state_file)
+    scheduler._jobs["own"] = ScheduledJob(id="own", created_at=1.5)
+    scheduler._jobs["noted"] = Noted(id="noted", created_at=2.5, prompt="p" * 300)
+    scheduler._executions.append(JobExecution("own", "own", 3.5))
+    monkeypatch.setattr(JobExecution, "to_dict", lambda self: {"job_id": self.job_id, "extra": [1, 2]})
+    scheduler._save()
+    state = saved_state(scheduler)
+    assert state["jobs"]["noted"]["noted"] and state["executions"] == [{"job_id": "own", "extra": [1, 2]}]
+    assert state_file.read_text() == json.dumps(state, indent=2)
+    monkeypatch.setattr(ScheduledJob, "to_dict", lambda self: {"id": self.id})
+    scheduler._save()
+    assert json.loads(state_file.read_text())["jobs"]["own"] == {"id": "own", "prompt": ""}
