@@ -319,9 +319,9 @@ class VirtualDesktop:
 
     def open_test_window(self, title: str = "Editor Test", toolkit: str = "gtk3", *, full: bool = False,
                          helper_first: bool = False, accessible_name: str | None = None,
-                         accessible_role: str | None = None, timeout: float = 15) -> DesktopWindow:
+                         accessible_role: str | None = None, nodes: int = 0, timeout: float = 15) -> DesktopWindow:
         """Opens one window and returns it ready and focused (see open_windows)."""
-        return self.open_windows([WindowSpec(title, toolkit, accessible_name, accessible_role)], full=full,
+        return self.open_windows([WindowSpec(title, toolkit, accessible_name, accessible_role, nodes)], full=full,
                                  helper_first=helper_first, timeout=timeout)[0]
 
     def open_windows(self, windows, *, full: bool = False, helper_first: bool = False,
@@ -361,12 +361,14 @@ class WindowSpec(NamedTuple):
     """A window to open. toolkit: "gtk3", "gtk4", "qt5" or "xmessage" (plain X, no
     accessibility). accessible_name: the frame's name when not the title ("" for none; Qt
     falls back to the title then). accessible_role: the frame's role when not "frame", as
-    AT-SPI names it ("alert", "file chooser", ...; GTK 3 only)."""
+    AT-SPI names it ("alert", "file chooser", ...; GTK 3 only). nodes: adds a generated
+    block of about that many accessible nodes (a big window)."""
 
     title: str
     toolkit: str = "gtk3"
     accessible_name: str | None = None
     accessible_role: str | None = None
+    nodes: int = 0
 
 
 class DesktopWindow:
@@ -458,6 +460,8 @@ class TestWindow(DesktopWindow):
         argv = [SYSTEM_PYTHON, str(TEST_WINDOW_SCRIPTS[self.toolkit]), "--title", title, "--state",
                 str(self._state_path)]
         argv += ["--full"] * full + ["--helper-first"] * helper_first
+        if spec.nodes:
+            argv += ["--nodes", str(spec.nodes)]
         for option, value in (("--accessible-name", spec.accessible_name), ("--accessible-role", spec.accessible_role)):
             if value is not None:
                 argv += [option, value]
