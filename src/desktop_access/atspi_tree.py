@@ -1,0 +1,333 @@
+# Fast reads of an application's accessible tree, for the AT-SPI2 walker (run by the
+# system python3, which has the GObject bindings). Per-node reads through the Atspi
+# bindings cost one D-Bus round trip per node and property; here the tree comes from
+# the application's cache in one call (org.a11y.atspi.Cache.GetItems: GTK 3 through
+# atk-bridge and GTK 4 answer it, Qt 5 answers an empty list), and what the cache leaves
+# out is read with the few calls a snapshot line needs, all calls of one tree level in
+# flight at once. Plain functions, so the walker program can take them in as they are.
+
+import gi
+
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi, Gio, GLib  # noqa: E402
+
+NULL_PATH = "/org/a11y/atspi/null"
+CACHE_PATH = "/org/a11y/atspi/cache"
+ACCESSIBLE = "org.a11y.atspi.Accessible"
+PROPERTIES = "org.freedesktop.DBus.Properties"
+APPLICATION = "org.a11y.atspi.Application"
+APPLICATION_ROOT = "/org/a11y/atspi/accessible/root"
+ACCESSIBLE_PROPERTIES = ("Name", "Description", "ChildCount")
+# Toolkits (lower case) that answer Properties.GetAll on their accessibles.
+GET_ALL_TOOLKITS = ("gtk",)
+VALUE = "org.a11y.atspi.Value"
+TEXT = "org.a11y.atspi.Text"
+CALL_TIMEOUT_MS = 10000
+# Calls in flight at once: enough to hide the round trips, few enough for the bus's
+# limit on pending replies per connection.
+CALLS_IN_FLIGHT = 64
+# Roles the bindings name themselves; others (extended, or newer than the bindings)
+# are asked for by name, as Atspi.Accessible.get_role_name does.
+KNOWN_ROLE_COUNT = int(Atspi.Role.LAST_DEFINED)
+
+
+class Node:
+    """One accessible: what a snapshot line shows of it, its place in the tree and, once
+    read_values has run, its value. `states` is the state set as a bit mask indexed by
+    Atspi.StateType; `index_path` the child indexes from the application down to it."""
+
+    __slots__ = ("bus_name", "path", "index_path", "role", "role_name", "name", "description", "states",
+                 "interfaces", "child_count", "children", "value", "answered")
+
+    def __init__(self, bus_name, path, index_path):
+        self.bus_name = bus_name
+        self.path = path
+        self.index_path = index_path
+        self.role = 0
+        self.role_name = ""
+        self.name = ""
+        self.description = ""
+        self.states = 0
+        self.interfaces = None  # unknown until read
+        self.child_count = 0
+        self.children = []
+        self.value = ""
+        self.answered = False
+
+    def has_state(self, state):
+        return bool(self.states >> int(state) & 1)
+
+    def display_name(self):
+        return self.name or self.description or ""
+
+
+def accessibility_bus():
+    """A connection to the AT-SPI bus, found as the bindings find it: AT_SPI_BUS_ADDRESS,
+    else the session bus's org.a11y.Bus."""
+    import os
+
+    address = os.environ.get("AT_SPI_BUS_ADDRESS")
+    if not address:
+        session = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+        reply = session.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", None, None,
+                                  Gio.DBusCallFlags.NONE, CALL_TIMEOUT_MS, None)
+        address = reply.unpack()[0]
+    return Gio.DBusConnection.new_for_address_sync(
+        address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION,
+        None, None)
+
+
+def reference(accessible):
+    """The (bus name, object path) of an Atspi.Accessible."""
+    return accessible.app.bus_name, accessible.path
+
+
+def call_all(connection, calls):
+    """Sends the calls, (bus name, path, interface, method, parameters or None), with up to
+    CALLS_IN_FLIGHT at once; returns their unpacked replies in order, None for a call
+    that failed."""
+    results = [None] * len(calls)
+    state = {"pending": 0}
+    context = GLib.MainContext.default()
+
+    def finished(source, outcome, index):
+        state["pending"] -= 1
+        try:
+            results[index] = source.call_finish(outcome).unpack()
+        except GLib.Error:
+            results[index] = None
+
+    sent = 0
+    while sent < len(calls) or state["pending"]:
+        while sent < len(calls) and state["pending"] < CALLS_IN_FLIGHT:
+            bus_name, path, interface, method, parameters = calls[sent]
+            connection.call(bus_name, path, interface, method, parameters, None, Gio.DBusCallFlags.NONE,
+                            CALL_TIMEOUT_MS, None, finished, sent)
+            state["pending"] += 1
+            sent += 1
+        context.iteration(True)
+    return results
+
+
+def state_mask(words):
+    mask = 0
+    for index, word in enumerate(words):
+        mask |= (word & 0xFFFFFFFF) << (32 * index)
+    return mask
+
+
+def role_name_of(role):
+    """The role's name as the bindings give it, or None when the application must be asked."""
+    if 0 <= role < KNOWN_ROLE_COUNT and role != int(Atspi.Role.EXTENDED):
+        return Atspi.role_get_name(Atspi.Role(role))
+    return None
+
+
+def cached_items(connection, bus_name):
+    """The application's cache as {path: item} with each item (parent path, index in the
+    parent or None, child count, interfaces, name, role, description, states), and the
+    children each item lists when the cache gives them instead of indexes. Empty when
+    the application keeps no cache or does not answer."""
+    try:
+        reply = connection.call_sync(bus_name, CACHE_PATH, "org.a11y.atspi.Cache", "GetItems", None, None,
+                                     Gio.DBusCallFlags.NONE, CALL_TIMEOUT_MS, None)
+    except GLib.Error:
+        return {}, {}
+    items, listed_children = {}, {}
+    # Current registries give each item's index in its parent and its child count;
+    # older ones list its children instead.
+    indexed = reply.get_type_string() == "(a((so)(so)(so)iiassusau))"
+    for item in reply.unpack()[0]:
+        (own_bus, path), _application, (_parent_bus, parent_path) = item[0], item[1], item[2]
+        if own_bus != bus_name:
+            continue
+        if indexed:
+            index, child_count, interfaces, name, role, description, states = item[3:]
+        else:
+            children, interfaces, name, role, description, states = item[3:]
+            index, child_count = None, len(children)
+            listed_children[path] = [tuple(child) for child in children]
+        items[path] = (parent_path, index, child_count, interfaces, name, role, description, states)
+    return items, listed_children
+
+
+def children_from_cache(items, listed_children):
+    """{parent path: [(bus name or None, child path), ...] in order} for every parent whose
+    children the cache accounts for completely; the others must be asked."""
+    by_parent = {}
+    for path, (parent_path, index, *_rest) in items.items():
+        if index is not None:
+            by_parent.setdefault(parent_path, []).append((index, path))
+    complete = {}
+    for parent_path, indexed in by_parent.items():
+        indexed.sort()
+        parent = items.get(parent_path)
+        if parent is not None and [index for index, _ in indexed] == list(range(parent[2])):
+            complete[parent_path] = [(None, path) for _, path in indexed]
+    for parent_path, children in listed_children.items():
+        if all(path in items for _, path in children):
+            complete[parent_path] = children
+    return complete
+
+
+def fill_from_item(node, item):
+    _parent, _index, child_count, interfaces, name, role, description, states = item
+    node.role = role
+    node.name, node.description = name, description
+    node.states = state_mask(states)
+    node.interfaces = list(interfaces)
+    node.child_count = child_count
+
+
+def read_nodes(connection, nodes, one_by_one):
+    """Reads role, name, description, states and child count of nodes the cache lacks;
+    returns the nodes that answered. one_by_one: the application answers
+    Properties.Get but not GetAll (Qt), so each property is asked for alone."""
+    properties = ACCESSIBLE_PROPERTIES if one_by_one else (None,)
+    calls = []
+    for node in nodes:
+        calls += [(node.bus_name, node.path, ACCESSIBLE, "GetRole", None),
+                  (node.bus_name, node.path, ACCESSIBLE, "GetState", None)]
+        calls += [(node.bus_name, node.path, PROPERTIES, "GetAll", GLib.Variant("(s)", (ACCESSIBLE,)))
+                  if name is None else
+                  (node.bus_name, node.path, PROPERTIES, "Get", GLib.Variant("(ss)", (ACCESSIBLE, name)))
+                  for name in properties]
+    replies = call_all(connection, calls)
+    stride = 2 + len(properties)
+    answered = []
+    for number, node in enumerate(nodes):
+        answers = replies[stride * number:stride * (number + 1)]
+        if None in answers:
+            continue
+        role, states, *values = (answer[0] for answer in answers)
+        found = dict(zip(properties, values)) if one_by_one else values[0]
+        node.role = role
+        node.states = state_mask(states)
+        node.name = found.get("Name", "")
+        node.description = found.get("Description", "")
+        node.child_count = found.get("ChildCount", 0)
+        answered.append(node)
+    return answered
+
+
+def answers_get_all(connection, bus_name):
+    """Whether the application is known to answer Properties.GetAll: a Qt 5 application
+    drops off the bus when asked, so only the toolkits that answer it get it."""
+    try:
+        reply = connection.call_sync(bus_name, APPLICATION_ROOT, PROPERTIES, "Get",
+                                     GLib.Variant("(ss)", (APPLICATION, "ToolkitName")), None,
+                                     Gio.DBusCallFlags.NONE, CALL_TIMEOUT_MS, None)
+    except GLib.Error:
+        return False
+    return reply.unpack()[0].lower() in GET_ALL_TOOLKITS
+
+
+def name_roles(connection, nodes):
+    """Sets role_name; roles the bindings do not know are asked for by name."""
+    unnamed = []
+    for node in nodes:
+        name = role_name_of(node.role)
+        if name is None:
+            unnamed.append(node)
+        else:
+            node.role_name = name
+    replies = call_all(connection, [(node.bus_name, node.path, ACCESSIBLE, "GetRoleName", None) for node in unnamed])
+    for node, reply in zip(unnamed, replies):
+        node.role_name = reply[0] if reply is not None else ""
+
+
+def read_tree(connection, bus_name, path, index_path=(), max_depth=None, use_cache=True):
+    """The tree under the accessible (bus_name, path), down to max_depth levels below it
+    (all levels when None), as a Node whose children are in the application's order, or
+    None when the accessible does not answer. index_path is the accessible's own path
+    of child indexes from the application. A node that does not answer is left out with
+    its subtree. use_cache=False reads every node on its own (for applications whose
+    cache cannot be trusted, and to compare)."""
+    items, listed_children = cached_items(connection, bus_name) if use_cache else ({}, {})
+    known_children = children_from_cache(items, listed_children)
+    one_by_one = not answers_get_all(connection, bus_name)
+    root = Node(bus_name, path, tuple(index_path))
+    level = [root]
+    depth = 0
+    while level:
+        # The root is read on its own: an application's cache may miscount its own children.
+        from_cache = [node for node in level if node is not root and node.bus_name == bus_name and node.path in items]
+        for node in from_cache:
+            fill_from_item(node, items[node.path])
+            node.answered = True
+        for node in read_nodes(connection, [node for node in level if not node.answered], one_by_one):
+            node.answered = True
+        name_roles(connection, [node for node in level if node.answered])
+        if not root.answered:
+            return None
+        # A node managing its descendants gives -1 as its child count in the cache.
+        parents = [node for node in level if node.answered and node.child_count != 0]
+        if max_depth is not None and depth >= max_depth:
+            parents = []
+        unknown = [node for node in parents if node is root or node.bus_name != bus_name
+                   or node.path not in known_children]
+        replies = call_all(connection, [(node.bus_name, node.path, ACCESSIBLE, "GetChildren", None)
+                                        for node in unknown])
+        listed = {id(node): reply[0] if reply is not None else [] for node, reply in zip(unknown, replies)}
+        next_level = []
+        for node in parents:
+            references = listed.get(id(node))
+            if references is None:
+                references = [(child_bus or node.bus_name, child_path) for child_bus, child_path in
+                              known_children[node.path]]
+            for index, (child_bus, child_path) in enumerate(references):
+                if child_path == NULL_PATH or not child_bus:
+                    continue
+                child = Node(child_bus, child_path, node.index_path + (index,))
+                node.children.append(child)
+                next_level.append(child)
+        level = next_level
+        depth += 1
+    prune(root)
+    return root
+
+
+def prune(root):
+    """Drops the nodes that did not answer, with their subtrees."""
+    stack = [root]
+    while stack:
+        node = stack.pop()
+        node.children = [child for child in node.children if child.answered]
+        stack.extend(node.children)
+
+
+def depth_first(root):
+    """(node, depth) for the tree in the order a depth-first walk meets them."""
+    stack = [(root, 0)]
+    while stack:
+        node, depth = stack.pop()
+        yield node, depth
+        stack.extend((child, depth + 1) for child in reversed(node.children))
+
+
+def read_values(connection, nodes, text_roles=("text", "entry"), limit=1000):
+    """Sets each node's value as the walker shows it: the Value interface's current value
+    as text, else for the text_roles the first `limit` characters of its text, else ""."""
+    unknown = [node for node in nodes if node.interfaces is None]
+    replies = call_all(connection, [(node.bus_name, node.path, ACCESSIBLE, "GetInterfaces", None) for node in unknown])
+    for node, reply in zip(unknown, replies):
+        node.interfaces = list(reply[0]) if reply is not None else []
+    valued = [node for node in nodes if VALUE in node.interfaces]
+    replies = call_all(connection, [(node.bus_name, node.path, PROPERTIES, "Get",
+                                      GLib.Variant("(ss)", (VALUE, "CurrentValue"))) for node in valued])
+    texts = []
+    for node, reply in zip(valued, replies):
+        if reply is not None:
+            node.value = str(reply[0])
+        elif node.role_name in text_roles:
+            texts.append(node)
+    texts += [node for node in nodes if VALUE not in node.interfaces and node.role_name in text_roles
+              and TEXT in node.interfaces]
+    replies = call_all(connection, [(node.bus_name, node.path, PROPERTIES, "Get",
+                                      GLib.Variant("(ss)", (TEXT, "CharacterCount"))) for node in texts])
+    counted = [(node, min(reply[0], limit)) for node, reply in zip(texts, replies) if reply is not None]
+    replies = call_all(connection, [(node.bus_name, node.path, TEXT, "GetText", GLib.Variant("(ii)", (0, count)))
+                                    for node, count in counted])
+    for (node, _count), reply in zip(counted, replies):
+        if reply is not None:
+            node.value = reply[0] or ""
