@@ -25,7 +25,7 @@ TEXT = "org.a11y.atspi.Text"
 CALL_TIMEOUT_MS = 10000
 # Calls in flight at once: enough to hide the round trips, few enough for the bus's
 # limit on pending replies per connection.
-CALLS_IN_FLIGHT = 64
+CALLS_IN_FLIGHT = 512
 # Roles the bindings name themselves; others (extended, or newer than the bindings)
 # are asked for by name, as Atspi.Accessible.get_role_name does.
 KNOWN_ROLE_COUNT = int(Atspi.Role.LAST_DEFINED)
@@ -83,9 +83,9 @@ def reference(accessible):
 
 
 def call_all(connection, calls):
-    """Sends the calls, (bus name, path, interface, method, parameters or None), with up to
-    CALLS_IN_FLIGHT at once; returns their unpacked replies in order, None for a call
-    that failed."""
+    """Sends the calls, (bus name, path, interface, method, parameters or None, decode),
+    with up to CALLS_IN_FLIGHT at once; returns decode(reply) for each in order, None for
+    a call that failed or whose reply does not decode."""
     results = [None] * len(calls)
     state = {"pending": 0}
     context = GLib.MainContext.default()
@@ -93,14 +93,14 @@ def call_all(connection, calls):
     def finished(source, outcome, index):
         state["pending"] -= 1
         try:
-            results[index] = source.call_finish(outcome).unpack()
-        except GLib.Error:
+            results[index] = calls[index][5](source.call_finish(outcome))
+        except (GLib.Error, TypeError, ValueError):
             results[index] = None
 
     sent = 0
     while sent < len(calls) or state["pending"]:
         while sent < len(calls) and state["pending"] < CALLS_IN_FLIGHT:
-            bus_name, path, interface, method, parameters = calls[sent]
+            bus_name, path, interface, method, parameters, _decode = calls[sent]
             connection.call(bus_name, path, interface, method, parameters, None, Gio.DBusCallFlags.NONE,
                             CALL_TIMEOUT_MS, None, finished, sent)
             state["pending"] += 1
@@ -109,10 +109,54 @@ def call_all(connection, calls):
     return results
 
 
+# Decoders of replies. GLib.Variant.unpack walks every value in Python and costs more
+# than the calls themselves on big trees; these read only what is needed.
+
+def reply_uint(reply):
+    return reply.get_child_value(0).get_uint32()
+
+
+def reply_string(reply):
+    return reply.get_child_value(0).get_string()
+
+
+def reply_strings(reply):
+    return reply.get_child_value(0).get_strv()
+
+
+def reply_property(reply):
+    """The value of a Properties.Get reply, unpacked (a plain value)."""
+    return reply.get_child_value(0).get_variant().unpack()
+
+
+def reply_states(reply):
+    return state_mask(reply.get_child_value(0))
+
+
+def reply_references(reply):
+    listed = reply.get_child_value(0)
+    return [reference_of(listed.get_child_value(index)) for index in range(listed.n_children())]
+
+
+def reference_of(pair):
+    return pair.get_child_value(0).get_string(), pair.get_child_value(1).get_string()
+
+
+def reply_accessible_properties(reply):
+    """Name, Description and ChildCount from a Properties.GetAll reply."""
+    found = reply.get_child_value(0)
+    values = []
+    for name in ACCESSIBLE_PROPERTIES:
+        value = found.lookup_value(name, None)
+        values.append(value.unpack() if value is not None else None)
+    return values
+
+
 def state_mask(words):
+    """The state set as one bit mask, from its au of 32-bit words."""
     mask = 0
-    for index, word in enumerate(words):
-        mask |= (word & 0xFFFFFFFF) << (32 * index)
+    for index in range(words.n_children()):
+        mask |= words.get_child_value(index).get_uint32() << (32 * index)
     return mask
 
 
@@ -137,17 +181,24 @@ def cached_items(connection, bus_name):
     # Current registries give each item's index in its parent and its child count;
     # older ones list its children instead.
     indexed = reply.get_type_string() == "(a((so)(so)(so)iiassusau))"
-    for item in reply.unpack()[0]:
-        (own_bus, path), _application, (_parent_bus, parent_path) = item[0], item[1], item[2]
+    listed = reply.get_child_value(0)
+    for number in range(listed.n_children()):
+        item = listed.get_child_value(number)
+        own_bus, path = reference_of(item.get_child_value(0))
         if own_bus != bus_name:
             continue
+        parent_path = item.get_child_value(2).get_child_value(1).get_string()
         if indexed:
-            index, child_count, interfaces, name, role, description, states = item[3:]
+            index, child_count = item.get_child_value(3).get_int32(), item.get_child_value(4).get_int32()
+            rest = 5
         else:
-            children, interfaces, name, role, description, states = item[3:]
-            index, child_count = None, len(children)
-            listed_children[path] = [tuple(child) for child in children]
-        items[path] = (parent_path, index, child_count, interfaces, name, role, description, states)
+            children = item.get_child_value(3)
+            index, child_count = None, children.n_children()
+            listed_children[path] = [reference_of(children.get_child_value(child)) for child in range(child_count)]
+            rest = 4
+        interfaces, name, role, description, states = (item.get_child_value(rest + offset) for offset in range(5))
+        items[path] = (parent_path, index, child_count, interfaces.get_strv(), name.get_string(), role.get_uint32(),
+                       description.get_string(), state_mask(states))
     return items, listed_children
 
 
@@ -174,8 +225,8 @@ def fill_from_item(node, item):
     _parent, _index, child_count, interfaces, name, role, description, states = item
     node.role = role
     node.name, node.description = name, description
-    node.states = state_mask(states)
-    node.interfaces = list(interfaces)
+    node.states = states
+    node.interfaces = interfaces
     node.child_count = child_count
 
 
@@ -183,29 +234,26 @@ def read_nodes(connection, nodes, one_by_one):
     """Reads role, name, description, states and child count of nodes the cache lacks;
     returns the nodes that answered. one_by_one: the application answers
     Properties.Get but not GetAll (Qt), so each property is asked for alone."""
-    properties = ACCESSIBLE_PROPERTIES if one_by_one else (None,)
     calls = []
     for node in nodes:
-        calls += [(node.bus_name, node.path, ACCESSIBLE, "GetRole", None),
-                  (node.bus_name, node.path, ACCESSIBLE, "GetState", None)]
-        calls += [(node.bus_name, node.path, PROPERTIES, "GetAll", GLib.Variant("(s)", (ACCESSIBLE,)))
-                  if name is None else
-                  (node.bus_name, node.path, PROPERTIES, "Get", GLib.Variant("(ss)", (ACCESSIBLE, name)))
-                  for name in properties]
+        calls += [(node.bus_name, node.path, ACCESSIBLE, "GetRole", None, reply_uint),
+                  (node.bus_name, node.path, ACCESSIBLE, "GetState", None, reply_states)]
+        if one_by_one:
+            calls += [(node.bus_name, node.path, PROPERTIES, "Get", GLib.Variant("(ss)", (ACCESSIBLE, name)),
+                       reply_property) for name in ACCESSIBLE_PROPERTIES]
+        else:
+            calls.append((node.bus_name, node.path, PROPERTIES, "GetAll", GLib.Variant("(s)", (ACCESSIBLE,)),
+                          reply_accessible_properties))
     replies = call_all(connection, calls)
-    stride = 2 + len(properties)
+    stride = 2 + (len(ACCESSIBLE_PROPERTIES) if one_by_one else 1)
     answered = []
     for number, node in enumerate(nodes):
         answers = replies[stride * number:stride * (number + 1)]
         if None in answers:
             continue
-        role, states, *values = (answer[0] for answer in answers)
-        found = dict(zip(properties, values)) if one_by_one else values[0]
-        node.role = role
-        node.states = state_mask(states)
-        node.name = found.get("Name", "")
-        node.description = found.get("Description", "")
-        node.child_count = found.get("ChildCount", 0)
+        node.role, node.states, *values = answers
+        name, description, child_count = values if one_by_one else values[0]
+        node.name, node.description, node.child_count = name or "", description or "", child_count or 0
         answered.append(node)
     return answered
 
@@ -231,9 +279,10 @@ def name_roles(connection, nodes):
             unnamed.append(node)
         else:
             node.role_name = name
-    replies = call_all(connection, [(node.bus_name, node.path, ACCESSIBLE, "GetRoleName", None) for node in unnamed])
+    replies = call_all(connection, [(node.bus_name, node.path, ACCESSIBLE, "GetRoleName", None, reply_string)
+                                    for node in unnamed])
     for node, reply in zip(unnamed, replies):
-        node.role_name = reply[0] if reply is not None else ""
+        node.role_name = reply or ""
 
 
 def read_tree(connection, bus_name, path, index_path=(), max_depth=None, use_cache=True):
@@ -266,9 +315,9 @@ def read_tree(connection, bus_name, path, index_path=(), max_depth=None, use_cac
             parents = []
         unknown = [node for node in parents if node is root or node.bus_name != bus_name
                    or node.path not in known_children]
-        replies = call_all(connection, [(node.bus_name, node.path, ACCESSIBLE, "GetChildren", None)
+        replies = call_all(connection, [(node.bus_name, node.path, ACCESSIBLE, "GetChildren", None, reply_references)
                                         for node in unknown])
-        listed = {id(node): reply[0] if reply is not None else [] for node, reply in zip(unknown, replies)}
+        listed = {id(node): reply or [] for node, reply in zip(unknown, replies)}
         next_level = []
         for node in parents:
             references = listed.get(id(node))
@@ -309,25 +358,28 @@ def read_values(connection, nodes, text_roles=("text", "entry"), limit=1000):
     """Sets each node's value as the walker shows it: the Value interface's current value
     as text, else for the text_roles the first `limit` characters of its text, else ""."""
     unknown = [node for node in nodes if node.interfaces is None]
-    replies = call_all(connection, [(node.bus_name, node.path, ACCESSIBLE, "GetInterfaces", None) for node in unknown])
+    replies = call_all(connection, [(node.bus_name, node.path, ACCESSIBLE, "GetInterfaces", None, reply_strings)
+                                    for node in unknown])
     for node, reply in zip(unknown, replies):
-        node.interfaces = list(reply[0]) if reply is not None else []
+        node.interfaces = reply or []
     valued = [node for node in nodes if VALUE in node.interfaces]
     replies = call_all(connection, [(node.bus_name, node.path, PROPERTIES, "Get",
-                                      GLib.Variant("(ss)", (VALUE, "CurrentValue"))) for node in valued])
+                                      GLib.Variant("(ss)", (VALUE, "CurrentValue")), reply_property)
+                                     for node in valued])
     texts = []
     for node, reply in zip(valued, replies):
         if reply is not None:
-            node.value = str(reply[0])
+            node.value = str(reply)
         elif node.role_name in text_roles:
             texts.append(node)
     texts += [node for node in nodes if VALUE not in node.interfaces and node.role_name in text_roles
               and TEXT in node.interfaces]
     replies = call_all(connection, [(node.bus_name, node.path, PROPERTIES, "Get",
-                                      GLib.Variant("(ss)", (TEXT, "CharacterCount"))) for node in texts])
-    counted = [(node, min(reply[0], limit)) for node, reply in zip(texts, replies) if reply is not None]
-    replies = call_all(connection, [(node.bus_name, node.path, TEXT, "GetText", GLib.Variant("(ii)", (0, count)))
-                                    for node, count in counted])
+                                      GLib.Variant("(ss)", (TEXT, "CharacterCount")), reply_property)
+                                     for node in texts])
+    counted = [(node, min(reply, limit)) for node, reply in zip(texts, replies) if reply is not None]
+    replies = call_all(connection, [(node.bus_name, node.path, TEXT, "GetText", GLib.Variant("(ii)", (0, count)),
+                                      reply_string) for node, count in counted])
     for (node, _count), reply in zip(counted, replies):
         if reply is not None:
-            node.value = reply[0] or ""
+            node.value = reply
