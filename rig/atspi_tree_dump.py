@@ -1,15 +1,15 @@
 """Reads the accessible tree of the application with a given process id and prints it
 as JSON, timed, for the tree reader's tests and benchmark. Run by the system python3:
 
-    python3 atspi_tree_dump.py PID --reader fast|uncached|atspi [--repeat N]
+    python3 atspi_tree_dump.py PID --reader fast|uncached|atspi [--max-depth D] [--repeat N]
 
-fast: atspi_tree.read_tree with the application's cache; uncached: the same reader
-without the cache; atspi: a straightforward per-node walk through the Atspi bindings
-(get_role_name, get_name, get_description, get_state_set, get_child_count and
-get_child_at_index on each node), the reference the others must match. Prints
-{"seconds": [...], "nodes": [[index path, role name, name, description, states], ...]}
-in depth-first order, the seconds of each of the N reads (the last read's nodes), with
-values filled in for the interactive nodes of the fast readers.
+fast: atspi_tree.read_tree with the application's cache, then read_values; uncached:
+the same without the cache; atspi: a straightforward per-node walk through the Atspi
+bindings (role name, name, description, state set and children of each node, the value
+of each interactive one as the snapshot walker reads it), the reference the others
+must match. Prints {"seconds": [...], "nodes": [[index path, role name, name,
+description, states, value], ...]}: the time of each of the N reads, and the last
+read's nodes in depth-first order.
 """
 
 import argparse
@@ -22,6 +22,14 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "src" / "desktop
 
 import atspi_tree  # noqa: E402
 from atspi_tree import Atspi  # noqa: E402
+
+# The roles whose value a snapshot line shows.
+INTERACTIVE_ROLES = {
+    "push button", "check box", "combo box", "text", "link", "menu item", "menu bar", "radio button",
+    "slider", "page tab", "tree item", "list item", "toggle button", "spin button", "entry", "password text",
+}
+TEXT_CONTENT_ROLES = ("text", "entry")
+TEXT_CONTENT_LIMIT = 1000
 
 
 def application_of(pid: int):
@@ -40,13 +48,35 @@ def state_mask(accessible) -> int:
     return mask
 
 
-def read_with_atspi(application) -> list:
+def value_with_atspi(accessible, role: str) -> str:
+    """The value as the snapshot walker reads it through the bindings."""
+    try:
+        value = accessible.get_value_iface()
+        if value is not None:
+            return str(value.get_current_value())
+    except Exception:
+        pass
+    if role in TEXT_CONTENT_ROLES:
+        try:
+            text = accessible.get_text_iface()
+            if text is not None:
+                return text.get_text(0, min(text.get_character_count(), TEXT_CONTENT_LIMIT)) or ""
+        except Exception:
+            pass
+    return ""
+
+
+def read_with_atspi(application, max_depth) -> list:
     nodes = []
     stack = [(application, ())]
     while stack:
         accessible, index_path = stack.pop()
-        nodes.append([list(index_path), accessible.get_role_name() or "", accessible.get_name() or "",
-                      accessible.get_description() or "", state_mask(accessible)])
+        role = accessible.get_role_name() or ""
+        value = value_with_atspi(accessible, role) if role in INTERACTIVE_ROLES else ""
+        nodes.append([list(index_path), role, accessible.get_name() or "", accessible.get_description() or "",
+                      state_mask(accessible), value])
+        if max_depth is not None and len(index_path) >= max_depth:
+            continue
         children = []
         for index in range(accessible.get_child_count()):
             child = accessible.get_child_at_index(index)
@@ -56,26 +86,32 @@ def read_with_atspi(application) -> list:
     return nodes
 
 
-def read_fast(application, use_cache: bool) -> list:
+def read_fast(application, max_depth, use_cache: bool) -> list:
     connection = atspi_tree.accessibility_bus()
     bus_name, path = atspi_tree.reference(application)
-    root = atspi_tree.read_tree(connection, bus_name, path, use_cache=use_cache)
-    return [[list(node.index_path), node.role_name, node.name, node.description, node.states]
-            for node, _depth in atspi_tree.depth_first(root)]
+    root = atspi_tree.read_tree(connection, bus_name, path, max_depth=max_depth, use_cache=use_cache)
+    nodes = list(atspi_tree.depth_first(root))
+    atspi_tree.read_values(connection, [node for node, _depth in nodes if node.role_name in INTERACTIVE_ROLES],
+                           TEXT_CONTENT_ROLES, TEXT_CONTENT_LIMIT)
+    return [[list(node.index_path), node.role_name, node.name, node.description, node.states, node.value]
+            for node, _depth in nodes]
 
 
 def main() -> None:
     parser = argparse.ArgumentParser()
     parser.add_argument("pid", type=int)
     parser.add_argument("--reader", choices=("fast", "uncached", "atspi"), required=True)
+    parser.add_argument("--max-depth", type=int)
     parser.add_argument("--repeat", type=int, default=1)
     options = parser.parse_args()
     application = application_of(options.pid)
     seconds = []
     for _ in range(options.repeat):
         start = time.perf_counter()
-        nodes = read_with_atspi(application) if options.reader == "atspi" else read_fast(
-            application, options.reader == "fast")
+        if options.reader == "atspi":
+            nodes = read_with_atspi(application, options.max_depth)
+        else:
+            nodes = read_fast(application, options.max_depth, options.reader == "fast")
         seconds.append(time.perf_counter() - start)
     print(json.dumps({"seconds": seconds, "nodes": nodes}))
 

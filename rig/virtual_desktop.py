@@ -39,6 +39,7 @@ AT_SPI_BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
 AT_SPI_REGISTRY = "/usr/libexec/at-spi2-registryd"
 REQUIRED_PROGRAMS = ("Xvfb", "openbox", "dbus-daemon", "dbus-send", "xprop", "xdotool", "scrot", "xclip",
                      "xmessage")
+TREE_DUMP_SCRIPT = Path(__file__).with_name("atspi_tree_dump.py")
 TEST_WINDOW_SCRIPTS = {toolkit: Path(__file__).with_name(name) for toolkit, name in (
     ("gtk3", "gtk_test_window.py"), ("gtk4", "gtk4_test_window.py"), ("qt5", "qt_test_window.py"))}
 BINDINGS_PROBE = """
@@ -302,6 +303,19 @@ class VirtualDesktop:
                 return [self._accessible_name(frame_bus, frame_path)
                         for frame_bus, frame_path in ACCESSIBLE_REFERENCE.findall(frames)]
         return None
+
+    def accessible_tree(self, pid: int, reader: str = "atspi", *, max_depth: int | None = None, repeat: int = 1,
+                        timeout: float = 300) -> dict:
+        """The accessible tree of process `pid` as atspi_tree_dump prints it ({"seconds": [...],
+        "nodes": [...]}), read `repeat` times by the reader named ("atspi", "fast", "uncached")."""
+        argv = ["python3", str(TREE_DUMP_SCRIPT), str(pid), "--reader", reader, "--repeat", str(repeat)]
+        if max_depth is not None:
+            argv += ["--max-depth", str(max_depth)]
+        # "python3" on the desktop's PATH is the interpreter with the AT-SPI bindings.
+        result = subprocess.run(argv, env=self.service_env, capture_output=True, text=True, timeout=timeout)
+        if result.returncode != 0:
+            raise RuntimeError(f"reading the tree of {pid} failed: {result.stderr.strip()[-2000:]}")
+        return json.loads(result.stdout)
 
     def _bus_pid(self, name: str) -> int:
         if name not in self._bus_pids:
