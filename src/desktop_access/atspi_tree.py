@@ -23,12 +23,17 @@ GET_ALL_TOOLKITS = ("gtk",)
 VALUE = "org.a11y.atspi.Value"
 TEXT = "org.a11y.atspi.Text"
 CALL_TIMEOUT_MS = 10000
-# Calls in flight at once: enough to hide the round trips, few enough for the bus's
-# limit on pending replies per connection.
+# Calls in flight at once: enough to hide the round trips, well under the AT-SPI bus's
+# limit on pending replies per connection (50,000).
 CALLS_IN_FLIGHT = 512
 # Roles the bindings name themselves; others (extended, or newer than the bindings)
 # are asked for by name, as Atspi.Accessible.get_role_name does.
 KNOWN_ROLE_COUNT = int(Atspi.Role.LAST_DEFINED)
+# Parameters shared by many calls, built once (building a GLib.Variant runs Python code).
+GET_ALL_ACCESSIBLE = GLib.Variant("(s)", (ACCESSIBLE,))
+GET_ACCESSIBLE_PROPERTIES = [GLib.Variant("(ss)", (ACCESSIBLE, name)) for name in ACCESSIBLE_PROPERTIES]
+GET_CURRENT_VALUE = GLib.Variant("(ss)", (VALUE, "CurrentValue"))
+GET_CHARACTER_COUNT = GLib.Variant("(ss)", (TEXT, "CharacterCount"))
 
 
 class Node:
@@ -239,10 +244,10 @@ def read_nodes(connection, nodes, one_by_one):
         calls += [(node.bus_name, node.path, ACCESSIBLE, "GetRole", None, reply_uint),
                   (node.bus_name, node.path, ACCESSIBLE, "GetState", None, reply_states)]
         if one_by_one:
-            calls += [(node.bus_name, node.path, PROPERTIES, "Get", GLib.Variant("(ss)", (ACCESSIBLE, name)),
-                       reply_property) for name in ACCESSIBLE_PROPERTIES]
+            calls += [(node.bus_name, node.path, PROPERTIES, "Get", parameters, reply_property)
+                      for parameters in GET_ACCESSIBLE_PROPERTIES]
         else:
-            calls.append((node.bus_name, node.path, PROPERTIES, "GetAll", GLib.Variant("(s)", (ACCESSIBLE,)),
+            calls.append((node.bus_name, node.path, PROPERTIES, "GetAll", GET_ALL_ACCESSIBLE,
                           reply_accessible_properties))
     replies = call_all(connection, calls)
     stride = 2 + (len(ACCESSIBLE_PROPERTIES) if one_by_one else 1)
@@ -364,7 +369,7 @@ def read_values(connection, nodes, text_roles=("text", "entry"), limit=1000):
         node.interfaces = reply or []
     valued = [node for node in nodes if VALUE in node.interfaces]
     replies = call_all(connection, [(node.bus_name, node.path, PROPERTIES, "Get",
-                                      GLib.Variant("(ss)", (VALUE, "CurrentValue")), reply_property)
+                                      GET_CURRENT_VALUE, reply_property)
                                      for node in valued])
     texts = []
     for node, reply in zip(valued, replies):
@@ -375,7 +380,7 @@ def read_values(connection, nodes, text_roles=("text", "entry"), limit=1000):
     texts += [node for node in nodes if VALUE not in node.interfaces and node.role_name in text_roles
               and TEXT in node.interfaces]
     replies = call_all(connection, [(node.bus_name, node.path, PROPERTIES, "Get",
-                                      GLib.Variant("(ss)", (TEXT, "CharacterCount")), reply_property)
+                                      GET_CHARACTER_COUNT, reply_property)
                                      for node in texts])
     counted = [(node, min(reply, limit)) for node, reply in zip(texts, replies) if reply is not None]
     replies = call_all(connection, [(node.bus_name, node.path, TEXT, "GetText", GLib.Variant("(ii)", (0, count)),
