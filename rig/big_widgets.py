@@ -7,6 +7,8 @@ its widgets, so callers count the tree rather than trust N.
 Imported by the window programs under the system python3.
 """
 
+import gtk_widgets
+
 # Accessible nodes per box in GTK: outer box, heading, inner box, label, entry, check
 # box, button. A GTK list row is a list item holding a label; a Qt list row is one item.
 GTK_NODES_PER_GROUP = 7
@@ -28,15 +30,7 @@ def row_text(index: int) -> str:
 
 def gtk_block(Gtk, nodes: int):
     """A scrolled window holding the generated widgets, for GTK 3 or GTK 4."""
-    gtk4 = Gtk.get_major_version() == 4
-
-    def add(container, widget) -> None:
-        if gtk4:
-            container.append(widget)
-        elif isinstance(container, Gtk.Box):
-            container.pack_start(widget, False, False, 0)
-        else:
-            container.add(widget)
+    add = gtk_widgets.adder(Gtk)
 
     content = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=4)
     for index in range(group_count(nodes)):
@@ -58,7 +52,7 @@ def gtk_block(Gtk, nodes: int):
     add(content, rows)
     scrolled = Gtk.ScrolledWindow()
     scrolled.set_vexpand(True)
-    if gtk4:
+    if Gtk.get_major_version() == 4:
         scrolled.set_child(content)
     else:
         scrolled.add(content)
