@@ -6,8 +6,8 @@ as JSON, timed, for the tree reader's tests and benchmark. Run by the system pyt
 fast: atspi_tree.read_tree with the application's cache, then read_values; uncached:
 the same without the cache; atspi: a straightforward per-node walk through the Atspi
 bindings (role name, name, description, state set and children of each node, the value
-of each interactive one as the snapshot walker reads it), the reference the others
-must match. Prints {"seconds": [...], "nodes": [[index path, role name, name,
+of each interactive one through the snapshot walker's own value_of), the reference the
+others must match. Prints {"seconds": [...], "nodes": [[index path, role name, name,
 description, states, value], ...]}: the time of each of the N reads, and the last
 read's nodes in depth-first order.
 """
@@ -18,18 +18,28 @@ import sys
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "src" / "desktop_access"))
+SOURCES = Path(__file__).resolve().parent.parent / "src" / "desktop_access"
+sys.path.insert(0, str(SOURCES))
 
 import atspi_tree  # noqa: E402
 from atspi_tree import Atspi  # noqa: E402
 
-# The roles whose value a snapshot line shows.
-INTERACTIVE_ROLES = {
-    "push button", "check box", "combo box", "text", "link", "menu item", "menu bar", "radio button",
-    "slider", "page tab", "tree item", "list item", "toggle button", "spin button", "entry", "password text",
-}
-TEXT_CONTENT_ROLES = ("text", "entry")
-TEXT_CONTENT_LIMIT = 1000
+WALKER = SOURCES / "atspi_walker.py"
+
+
+def walker_definitions() -> dict:
+    """The snapshot walker's definitions (its role sets, value_of, ...), taken from its
+    program without running it, so the per-node walk reads values as the walker does."""
+    body, call = WALKER.read_text().rstrip().rsplit("\n", 1)
+    if call != "main()":
+        raise SystemExit(f"{WALKER} no longer ends with its main() call")
+    definitions = {"json": json, "sys": sys, "Atspi": Atspi, "max_depth": 0, "target_title": None}
+    exec(compile(body, str(WALKER), "exec"), definitions)
+    return definitions
+
+
+WALKER_DEFINITIONS = walker_definitions()
+INTERACTIVE_ROLES = WALKER_DEFINITIONS["INTERACTIVE_ROLES"]
 
 
 def application_of(pid: int):
@@ -48,31 +58,13 @@ def state_mask(accessible) -> int:
     return mask
 
 
-def value_with_atspi(accessible, role: str) -> str:
-    """The value as the snapshot walker reads it through the bindings."""
-    try:
-        value = accessible.get_value_iface()
-        if value is not None:
-            return str(value.get_current_value())
-    except Exception:
-        pass
-    if role in TEXT_CONTENT_ROLES:
-        try:
-            text = accessible.get_text_iface()
-            if text is not None:
-                return text.get_text(0, min(text.get_character_count(), TEXT_CONTENT_LIMIT)) or ""
-        except Exception:
-            pass
-    return ""
-
-
 def read_with_atspi(application, max_depth) -> list:
     nodes = []
     stack = [(application, ())]
     while stack:
         accessible, index_path = stack.pop()
         role = accessible.get_role_name() or ""
-        value = value_with_atspi(accessible, role) if role in INTERACTIVE_ROLES else ""
+        value = WALKER_DEFINITIONS["value_of"](accessible, role) if role in INTERACTIVE_ROLES else ""
         nodes.append([list(index_path), role, accessible.get_name() or "", accessible.get_description() or "",
                       state_mask(accessible), value])
         if max_depth is not None and len(index_path) >= max_depth:
@@ -92,7 +84,7 @@ def read_fast(application, max_depth, use_cache: bool) -> list:
     root = atspi_tree.read_tree(connection, bus_name, path, max_depth=max_depth, use_cache=use_cache)
     nodes = list(atspi_tree.depth_first(root))
     atspi_tree.read_values(connection, [node for node, _depth in nodes if node.role_name in INTERACTIVE_ROLES],
-                           TEXT_CONTENT_ROLES, TEXT_CONTENT_LIMIT)
+                           WALKER_DEFINITIONS["TEXT_CONTENT_ROLES"], WALKER_DEFINITIONS["TEXT_CONTENT_LIMIT"])
     return [[list(node.index_path), node.role_name, node.name, node.description, node.states, node.value]
             for node, _depth in nodes]
 
