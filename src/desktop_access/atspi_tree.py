@@ -6,6 +6,8 @@
 # out is read with the few calls a snapshot line needs, all calls of one tree level in
 # flight at once. Plain functions, so the walker program can take them in as they are.
 
+import struct
+
 import gi
 
 gi.require_version("Atspi", "2.0")
@@ -172,38 +174,104 @@ def role_name_of(role):
     return None
 
 
+class WireReader:
+    """Reads values of a D-Bus message body in the wire format, for the cache's reply:
+    thousands of items that GLib.Variant would hand over one Python call per field."""
+
+    def __init__(self, blob):
+        self.blob = blob
+        self.order = "<" if blob[0:1] == b"l" else ">"
+        header_fields = self.unpack("I", 12)
+        self.position = 16 + header_fields
+        self.align(8)
+
+    def unpack(self, code, position):
+        return struct.unpack_from(self.order + code, self.blob, position)[0]
+
+    def align(self, boundary):
+        self.position += -self.position % boundary
+
+    def uint(self):
+        self.align(4)
+        value = self.unpack("I", self.position)
+        self.position += 4
+        return value
+
+    def int(self):
+        self.align(4)
+        value = self.unpack("i", self.position)
+        self.position += 4
+        return value
+
+    def string(self):
+        length = self.uint()
+        start = self.position
+        self.position += length + 1
+        return self.blob[start:start + length].decode("utf-8", "replace")
+
+    def reference(self):
+        self.align(8)
+        return self.string(), self.string()
+
+    def array_end(self, element_alignment):
+        length = self.uint()
+        self.align(element_alignment)
+        return self.position + length
+
+    def strings(self):
+        end = self.array_end(4)
+        found = []
+        while self.position < end:
+            found.append(self.string())
+        return found
+
+    def state_mask(self):
+        end = self.array_end(4)
+        mask, shift = 0, 0
+        while self.position < end:
+            mask |= self.uint() << shift
+            shift += 32
+        return mask
+
+
 def cached_items(connection, bus_name):
     """The application's cache as {path: item} with each item (parent path, index in the
     parent or None, child count, interfaces, name, role, description, states), and the
     children each item lists when the cache gives them instead of indexes. Empty when
     the application keeps no cache or does not answer."""
+    message = Gio.DBusMessage.new_method_call(bus_name, CACHE_PATH, "org.a11y.atspi.Cache", "GetItems")
     try:
-        reply = connection.call_sync(bus_name, CACHE_PATH, "org.a11y.atspi.Cache", "GetItems", None, None,
-                                     Gio.DBusCallFlags.NONE, CALL_TIMEOUT_MS, None)
+        reply, _serial = connection.send_message_with_reply_sync(message, Gio.DBusSendMessageFlags.NONE,
+                                                                 CALL_TIMEOUT_MS, None)
     except GLib.Error:
         return {}, {}
-    items, listed_children = {}, {}
     # Current registries give each item's index in its parent and its child count;
     # older ones list its children instead.
-    indexed = reply.get_type_string() == "(a((so)(so)(so)iiassusau))"
-    listed = reply.get_child_value(0)
-    for number in range(listed.n_children()):
-        item = listed.get_child_value(number)
-        own_bus, path = reference_of(item.get_child_value(0))
-        if own_bus != bus_name:
-            continue
-        parent_path = item.get_child_value(2).get_child_value(1).get_string()
+    indexed = reply.get_signature() == "a((so)(so)(so)iiassusau)"
+    if reply.get_message_type() != Gio.DBusMessageType.METHOD_RETURN or not (
+            indexed or reply.get_signature() == "a((so)(so)(so)a(so)assusau)"):
+        return {}, {}
+    items, listed_children = {}, {}
+    reader = WireReader(reply.to_blob(Gio.DBusCapabilityFlags.NONE))
+    end = reader.array_end(8)
+    while reader.position < end:
+        own_bus, path = reader.reference()
+        reader.reference()  # the application
+        parent_path = reader.reference()[1]
         if indexed:
-            index, child_count = item.get_child_value(3).get_int32(), item.get_child_value(4).get_int32()
-            rest = 5
+            index, child_count = reader.int(), reader.int()
         else:
-            children = item.get_child_value(3)
-            index, child_count = None, children.n_children()
-            listed_children[path] = [reference_of(children.get_child_value(child)) for child in range(child_count)]
-            rest = 4
-        interfaces, name, role, description, states = (item.get_child_value(rest + offset) for offset in range(5))
-        items[path] = (parent_path, index, child_count, interfaces.get_strv(), name.get_string(), role.get_uint32(),
-                       description.get_string(), state_mask(states))
+            children_end = reader.array_end(8)
+            children = []
+            while reader.position < children_end:
+                children.append(reader.reference())
+            index, child_count = None, len(children)
+        item = (parent_path, index, child_count, reader.strings(), reader.string(), reader.uint(), reader.string(),
+                reader.state_mask())
+        if own_bus == bus_name:
+            items[path] = item
+            if not indexed:
+                listed_children[path] = children
     return items, listed_children
 
 
