@@ -59,7 +59,8 @@ def main() -> None:
     parser.add_argument("--sizes", default="1000,4000,8000", help="generated nodes per window, comma separated")
     parser.add_argument("--toolkits", default="gtk3", help="gtk3, gtk4, qt5, comma separated")
     parser.add_argument("--rounds", type=int, default=3)
-    options = parser.parse_args()
+    # run_all.py runs this with its own arguments (name fragments) left in sys.argv.
+    options, _ = parser.parse_known_args()
     try:
         desktop = VirtualDesktop().start()
     except DesktopUnavailable as error:
