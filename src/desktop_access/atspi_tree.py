@@ -6,6 +6,7 @@
 # out is read with the few calls a snapshot line needs, all calls of one tree level in
 # flight at once. Plain functions, so the walker program can take them in as they are.
 
+import functools
 import struct
 
 import gi
@@ -116,8 +117,8 @@ def call_all(connection, calls):
     return results
 
 
-# Decoders of replies. GLib.Variant.unpack walks every value in Python and costs more
-# than the calls themselves on big trees; these read only what is needed.
+# Decoders of replies. GLib.Variant.unpack walks every value in Python, which on big
+# trees costs about as much as the calls; these read only what is needed.
 
 def reply_uint(reply):
     return reply.get_child_value(0).get_uint32()
@@ -167,6 +168,7 @@ def state_mask(words):
     return mask
 
 
+@functools.lru_cache(maxsize=None)
 def role_name_of(role):
     """The role's name as the bindings give it, or None when the application must be asked."""
     if 0 <= role < KNOWN_ROLE_COUNT and role != int(Atspi.Role.EXTENDED):
