@@ -4,7 +4,12 @@
 # the application's cache in one call (org.a11y.atspi.Cache.GetItems: GTK 3 through
 # atk-bridge and GTK 4 answer it, Qt 5 answers an empty list), and what the cache leaves
 # out is read with the few calls a snapshot line needs, all calls of one tree level in
-# flight at once. Plain functions, so the walker program can take them in as they are.
+# flight at once. Plain functions, so the walker program can take them in as they are:
+#
+#     connection = accessibility_bus()
+#     root = read_tree(connection, *reference(window), index_path=(window_index,), max_depth=max_depth)
+#     for node, depth in depth_first(root): ...  # role_name, display_name(), has_state(...)
+#     read_values(connection, listed_interactive_nodes, TEXT_CONTENT_ROLES, TEXT_CONTENT_LIMIT)
 
 import functools
 import struct
