@@ -1,6 +1,7 @@
 """The GTK 4 test window, run by the system python3:
 
     python3 gtk4_test_window.py --title "Editor Test" --state STATE.json [--full] [--accessible-name NAME]
+        [--nodes N]
 
 The same widgets and state file as the GTK 3 window (see gtk_test_window and
 window_state). GTK 4 cannot place its window nor tell its screen position, so the
@@ -18,6 +19,7 @@ gi.require_version("Gdk", "4.0")
 gi.require_version("GdkX11", "4.0")
 from gi.repository import Gdk, GdkX11, GLib, Gtk  # noqa: E402
 
+import big_widgets  # noqa: E402
 import gtk_widgets  # noqa: E402
 from window_state import StateFile, Xlib, parse_arguments  # noqa: E402
 
@@ -79,6 +81,8 @@ class TestWindow:
         self.window.add_controller(events)
 
         box, self.widgets = gtk_widgets.build(Gtk, self.states, options.full)
+        if options.nodes:
+            box.append(big_widgets.gtk_block(Gtk, options.nodes))
         self.window.set_child(box)
         if options.accessible_name is not None:
             self.window.update_property([Gtk.AccessibleProperty.LABEL], [options.accessible_name])

@@ -1,14 +1,15 @@
 """The GTK 3 test window, run by a python3 that has Debian's GObject bindings:
 
     python3 gtk_test_window.py --title "Editor Test" --state STATE.json [--full] [--helper-first]
-        [--accessible-name NAME] [--accessible-role ROLE]
+        [--accessible-name NAME] [--accessible-role ROLE] [--nodes N]
 
 It shows a "Save" button, a text entry holding "hello", a check box "Enable sync", a
 label "Ready", a disabled "Delete" button, a combo box and a slider; --full adds a
 multi-line text, radio buttons "Left" "Center" "Right", a toggle button "Bold" and a
-list. What reaches it goes to STATE.json (see window_state). With --helper-first a
-hidden 10x10 X window with the same title is created before the real one, so a search
-by title lists the helper first. The frame's accessible name and role (an AT-SPI role
+list, --nodes N a generated block of about N accessible nodes (see big_widgets). What
+reaches it goes to STATE.json (see window_state). With --helper-first a hidden 10x10 X
+window with the same title is created before the real one, so a search by title lists
+the helper first. The frame's accessible name and role (an AT-SPI role
 name such as "alert") can differ from the title and "frame".
 """
 
@@ -20,6 +21,7 @@ gi.require_version("Gdk", "3.0")
 gi.require_version("GdkX11", "3.0")
 from gi.repository import Atk, Gdk, GdkX11, GLib, Gtk  # noqa: E402
 
+import big_widgets  # noqa: E402
 import gtk_widgets  # noqa: E402
 from window_state import StateFile, parse_arguments  # noqa: E402
 
@@ -44,6 +46,8 @@ class TestWindow:
         self.window.connect("notify::is-active", self.on_active)
 
         box, self.widgets = gtk_widgets.build(Gtk, self.states, options.full)
+        if options.nodes:
+            box.pack_start(big_widgets.gtk_block(Gtk, options.nodes), True, True, 0)
         self.window.add(box)
         if options.accessible_name is not None:
             self.window.get_accessible().set_name(options.accessible_name)

@@ -4,9 +4,9 @@ it has loaded) and wired to the state file."""
 from window_state import COMBO_OPTIONS, LIST_ROWS, NOTES_TEXT, RADIO_OPTIONS, StateFile
 
 
-def build(Gtk, states: StateFile, full: bool):
-    """Returns the box holding the widgets, and the widgets by the names the state file's
-    geometry uses."""
+def adder(Gtk):
+    """add(container, widget) for the Gtk given: GTK 4 appends, GTK 3 packs a box's
+    children at their natural size."""
     gtk4 = Gtk.get_major_version() == 4
 
     def add(container, widget) -> None:
@@ -16,6 +16,15 @@ def build(Gtk, states: StateFile, full: bool):
             container.pack_start(widget, False, False, 0)
         else:
             container.add(widget)
+
+    return add
+
+
+def build(Gtk, states: StateFile, full: bool):
+    """Returns the box holding the widgets, and the widgets by the names the state file's
+    geometry uses."""
+    gtk4 = Gtk.get_major_version() == 4
+    add = adder(Gtk)
 
     box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=8)
     for side in ("top", "bottom", "start", "end"):

@@ -1,6 +1,7 @@
 """The Qt 5 test window, run by the system python3 with PyQt5:
 
     python3 qt_test_window.py --title "Editor Test" --state STATE.json [--full] [--accessible-name NAME]
+        [--nodes N]
 
 The same widgets and state file as the GTK 3 window (see gtk_test_window and
 window_state). Qt joins AT-SPI only with QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 (or
@@ -13,6 +14,7 @@ from PyQt5.QtCore import QEvent, QObject, QPoint, Qt, QTimer
 from PyQt5.QtWidgets import (QApplication, QCheckBox, QComboBox, QHBoxLayout, QLabel, QLineEdit, QListWidget,
                              QPlainTextEdit, QPushButton, QRadioButton, QSlider, QVBoxLayout, QWidget)
 
+from big_widgets import qt_block
 from window_state import COMBO_OPTIONS, LIST_ROWS, NOTES_TEXT, RADIO_OPTIONS, StateFile, Xlib, parse_arguments
 
 X_BUTTONS = {Qt.LeftButton: 1, Qt.MiddleButton: 2, Qt.RightButton: 3}
@@ -65,7 +67,10 @@ class TestWindow(QObject):
             self.widgets[name] = widget
         if options.full:
             self.add_full_widgets(box)
-        box.addStretch()
+        if options.nodes:
+            box.addWidget(qt_block(options.nodes), stretch=1)
+        else:
+            box.addStretch()
         if options.accessible_name is not None:
             self.window.setAccessibleName(options.accessible_name)
         self.window.show()

@@ -39,6 +39,7 @@ AT_SPI_BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
 AT_SPI_REGISTRY = "/usr/libexec/at-spi2-registryd"
 REQUIRED_PROGRAMS = ("Xvfb", "openbox", "dbus-daemon", "dbus-send", "xprop", "xdotool", "scrot", "xclip",
                      "xmessage")
+TREE_DUMP_SCRIPT = Path(__file__).with_name("atspi_tree_dump.py")
 TEST_WINDOW_SCRIPTS = {toolkit: Path(__file__).with_name(name) for toolkit, name in (
     ("gtk3", "gtk_test_window.py"), ("gtk4", "gtk4_test_window.py"), ("qt5", "qt_test_window.py"))}
 BINDINGS_PROBE = """
@@ -303,6 +304,19 @@ class VirtualDesktop:
                         for frame_bus, frame_path in ACCESSIBLE_REFERENCE.findall(frames)]
         return None
 
+    def accessible_tree(self, pid: int, reader: str = "atspi", *, max_depth: int | None = None, repeat: int = 1,
+                        timeout: float = 300) -> dict:
+        """The accessible tree of process `pid` as atspi_tree_dump prints it ({"seconds": [...],
+        "nodes": [...]}), read `repeat` times by the reader named ("atspi", "fast", "uncached")."""
+        argv = ["python3", str(TREE_DUMP_SCRIPT), str(pid), "--reader", reader, "--repeat", str(repeat)]
+        if max_depth is not None:
+            argv += ["--max-depth", str(max_depth)]
+        # "python3" on the desktop's PATH is the interpreter with the AT-SPI bindings.
+        result = subprocess.run(argv, env=self.service_env, capture_output=True, text=True, timeout=timeout)
+        if result.returncode != 0:
+            raise RuntimeError(f"reading the tree of {pid} failed: {result.stderr.strip()[-2000:]}")
+        return json.loads(result.stdout)
+
     def _bus_pid(self, name: str) -> int:
         if name not in self._bus_pids:
             reply = self._bus_call(self.env["AT_SPI_BUS_ADDRESS"], "org.freedesktop.DBus", "/org/freedesktop/DBus",
@@ -319,9 +333,9 @@ class VirtualDesktop:
 
     def open_test_window(self, title: str = "Editor Test", toolkit: str = "gtk3", *, full: bool = False,
                          helper_first: bool = False, accessible_name: str | None = None,
-                         accessible_role: str | None = None, timeout: float = 15) -> DesktopWindow:
+                         accessible_role: str | None = None, nodes: int = 0, timeout: float = 15) -> DesktopWindow:
         """Opens one window and returns it ready and focused (see open_windows)."""
-        return self.open_windows([WindowSpec(title, toolkit, accessible_name, accessible_role)], full=full,
+        return self.open_windows([WindowSpec(title, toolkit, accessible_name, accessible_role, nodes)], full=full,
                                  helper_first=helper_first, timeout=timeout)[0]
 
     def open_windows(self, windows, *, full: bool = False, helper_first: bool = False,
@@ -361,12 +375,14 @@ class WindowSpec(NamedTuple):
     """A window to open. toolkit: "gtk3", "gtk4", "qt5" or "xmessage" (plain X, no
     accessibility). accessible_name: the frame's name when not the title ("" for none; Qt
     falls back to the title then). accessible_role: the frame's role when not "frame", as
-    AT-SPI names it ("alert", "file chooser", ...; GTK 3 only)."""
+    AT-SPI names it ("alert", "file chooser", ...; GTK 3 only). nodes: adds a generated
+    block of about that many accessible nodes (a big window)."""
 
     title: str
     toolkit: str = "gtk3"
     accessible_name: str | None = None
     accessible_role: str | None = None
+    nodes: int = 0
 
 
 class DesktopWindow:
@@ -458,6 +474,8 @@ class TestWindow(DesktopWindow):
         argv = [SYSTEM_PYTHON, str(TEST_WINDOW_SCRIPTS[self.toolkit]), "--title", title, "--state",
                 str(self._state_path)]
         argv += ["--full"] * full + ["--helper-first"] * helper_first
+        if spec.nodes:
+            argv += ["--nodes", str(spec.nodes)]
         for option, value in (("--accessible-name", spec.accessible_name), ("--accessible-role", spec.accessible_role)):
             if value is not None:
                 argv += [option, value]

@@ -32,6 +32,8 @@ def parse_arguments() -> argparse.Namespace:
                         help="add multi-line text, radio buttons, a toggle button and a list")
     parser.add_argument("--accessible-name", help="the window's accessible name, when not its title")
     parser.add_argument("--accessible-role", help="the window's accessible role (GTK 3), when not frame")
+    parser.add_argument("--nodes", type=int, default=0,
+                        help="add a generated block of about this many accessible nodes (see big_widgets)")
     parser.add_argument("--helper-first", action="store_true",
                         help="create a hidden helper X window with the same title before the real one")
     return parser.parse_args()

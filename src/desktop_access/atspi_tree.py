@@ -1,0 +1,465 @@
+# Fast reads of an application's accessible tree, for the AT-SPI2 walker (run by the
+# system python3, which has the GObject bindings). Per-node reads through the Atspi
+# bindings cost one D-Bus round trip per node and property; here the tree comes from
+# the application's cache in one call (org.a11y.atspi.Cache.GetItems: GTK 3 through
+# atk-bridge and GTK 4 answer it, Qt 5 answers an empty list), and what the cache leaves
+# out is read with the few calls a snapshot line needs, all calls of one tree level in
+# flight at once. Plain functions, so the walker program can take them in as they are:
+#
+#     connection = accessibility_bus()
+#     root = read_tree(connection, *reference(window), index_path=(window_index,), max_depth=max_depth)
+#     for node, depth in depth_first(root): ...  # role_name, display_name(), has_state(...)
+#     read_values(connection, listed_interactive_nodes, TEXT_CONTENT_ROLES, TEXT_CONTENT_LIMIT)
+
+import functools
+import struct
+
+import gi
+
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi, Gio, GLib  # noqa: E402
+
+NULL_PATH = "/org/a11y/atspi/null"
+CACHE_PATH = "/org/a11y/atspi/cache"
+ACCESSIBLE = "org.a11y.atspi.Accessible"
+PROPERTIES = "org.freedesktop.DBus.Properties"
+APPLICATION = "org.a11y.atspi.Application"
+APPLICATION_ROOT = "/org/a11y/atspi/accessible/root"
+ACCESSIBLE_PROPERTIES = ("Name", "Description", "ChildCount")
+# Toolkits (lower case) that answer Properties.GetAll on their accessibles.
+GET_ALL_TOOLKITS = ("gtk",)
+VALUE = "org.a11y.atspi.Value"
+TEXT = "org.a11y.atspi.Text"
+CALL_TIMEOUT_MS = 10000
+# Calls in flight at once: enough to hide the round trips, well under the AT-SPI bus's
+# limit on pending replies per connection (50,000).
+CALLS_IN_FLIGHT = 512
+# Roles the bindings name themselves; others (extended, or newer than the bindings)
+# are asked for by name, as Atspi.Accessible.get_role_name does.
+KNOWN_ROLE_COUNT = int(Atspi.Role.LAST_DEFINED)
+# Parameters shared by many calls, built once (building a GLib.Variant runs Python code).
+GET_ALL_ACCESSIBLE = GLib.Variant("(s)", (ACCESSIBLE,))
+GET_ACCESSIBLE_PROPERTIES = [GLib.Variant("(ss)", (ACCESSIBLE, name)) for name in ACCESSIBLE_PROPERTIES]
+GET_CURRENT_VALUE = GLib.Variant("(ss)", (VALUE, "CurrentValue"))
+GET_CHARACTER_COUNT = GLib.Variant("(ss)", (TEXT, "CharacterCount"))
+
+
+class Node:
+    """One accessible: what a snapshot line shows of it, its place in the tree and, once
+    read_values has run, its value. `states` is the state set as a bit mask indexed by
+    Atspi.StateType; `index_path` the child indexes from the application down to it."""
+
+    __slots__ = ("bus_name", "path", "index_path", "role", "role_name", "name", "description", "states",
+                 "interfaces", "child_count", "children", "value", "answered")
+
+    def __init__(self, bus_name, path, index_path):
+        self.bus_name = bus_name
+        self.path = path
+        self.index_path = index_path
+        self.role = 0
+        self.role_name = ""
+        self.name = ""
+        self.description = ""
+        self.states = 0
+        self.interfaces = None  # unknown until read
+        self.child_count = 0
+        self.children = []
+        self.value = ""
+        self.answered = False
+
+    def has_state(self, state):
+        return bool(self.states >> int(state) & 1)
+
+    def display_name(self):
+        return self.name or self.description or ""
+
+
+def accessibility_bus():
+    """A connection to the AT-SPI bus, found as the bindings find it: AT_SPI_BUS_ADDRESS,
+    else the session bus's org.a11y.Bus."""
+    import os
+
+    address = os.environ.get("AT_SPI_BUS_ADDRESS")
+    if not address:
+        session = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+        reply = session.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", None, None,
+                                  Gio.DBusCallFlags.NONE, CALL_TIMEOUT_MS, None)
+        address = reply.unpack()[0]
+    return Gio.DBusConnection.new_for_address_sync(
+        address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION,
+        None, None)
+
+
+def reference(accessible):
+    """The (bus name, object path) of an Atspi.Accessible."""
+    return accessible.app.bus_name, accessible.path
+
+
+def call_all(connection, calls):
+    """Sends the calls, (bus name, path, interface, method, parameters or None, decode),
+    with up to CALLS_IN_FLIGHT at once; returns decode(reply) for each in order, None for
+    a call that failed or whose reply does not decode."""
+    results = [None] * len(calls)
+    state = {"pending": 0}
+    context = GLib.MainContext.default()
+
+    def finished(source, outcome, index):
+        state["pending"] -= 1
+        try:
+            results[index] = calls[index][5](source.call_finish(outcome))
+        except (GLib.Error, TypeError, ValueError):
+            results[index] = None
+
+    sent = 0
+    while sent < len(calls) or state["pending"]:
+        while sent < len(calls) and state["pending"] < CALLS_IN_FLIGHT:
+            bus_name, path, interface, method, parameters, _decode = calls[sent]
+            connection.call(bus_name, path, interface, method, parameters, None, Gio.DBusCallFlags.NONE,
+                            CALL_TIMEOUT_MS, None, finished, sent)
+            state["pending"] += 1
+            sent += 1
+        context.iteration(True)
+    return results
+
+
+# Decoders of replies. GLib.Variant.unpack walks every value in Python, which on big
+# trees costs about as much as the calls; these read only what is needed.
+
+def reply_uint(reply):
+    return reply.get_child_value(0).get_uint32()
+
+
+def reply_string(reply):
+    return reply.get_child_value(0).get_string()
+
+
+def reply_strings(reply):
+    return reply.get_child_value(0).get_strv()
+
+
+def reply_property(reply):
+    """The value of a Properties.Get reply, unpacked (a plain value)."""
+    return reply.get_child_value(0).get_variant().unpack()
+
+
+def reply_states(reply):
+    return state_mask(reply.get_child_value(0))
+
+
+def reply_references(reply):
+    listed = reply.get_child_value(0)
+    return [reference_of(listed.get_child_value(index)) for index in range(listed.n_children())]
+
+
+def reference_of(pair):
+    return pair.get_child_value(0).get_string(), pair.get_child_value(1).get_string()
+
+
+def reply_accessible_properties(reply):
+    """Name, Description and ChildCount from a Properties.GetAll reply."""
+    found = reply.get_child_value(0)
+    values = []
+    for name in ACCESSIBLE_PROPERTIES:
+        value = found.lookup_value(name, None)
+        values.append(value.unpack() if value is not None else None)
+    return values
+
+
+def state_mask(words):
+    """The state set as one bit mask, from its au of 32-bit words."""
+    mask = 0
+    for index in range(words.n_children()):
+        mask |= words.get_child_value(index).get_uint32() << (32 * index)
+    return mask
+
+
+@functools.lru_cache(maxsize=None)
+def role_name_of(role):
+    """The role's name as the bindings give it, or None when the application must be asked."""
+    if 0 <= role < KNOWN_ROLE_COUNT and role != int(Atspi.Role.EXTENDED):
+        return Atspi.role_get_name(Atspi.Role(role))
+    return None
+
+
+class WireReader:
+    """Reads values of a D-Bus message body in the wire format, for the cache's reply:
+    thousands of items that GLib.Variant would hand over one Python call per field."""
+
+    def __init__(self, blob):
+        self.blob = blob
+        self.order = "<" if blob[0:1] == b"l" else ">"
+        header_fields = self.unpack("I", 12)
+        self.position = 16 + header_fields
+        self.align(8)
+
+    def unpack(self, code, position):
+        return struct.unpack_from(self.order + code, self.blob, position)[0]
+
+    def align(self, boundary):
+        self.position += -self.position % boundary
+
+    def uint(self):
+        self.align(4)
+        value = self.unpack("I", self.position)
+        self.position += 4
+        return value
+
+    def int(self):
+        self.align(4)
+        value = self.unpack("i", self.position)
+        self.position += 4
+        return value
+
+    def string(self):
+        length = self.uint()
+        start = self.position
+        self.position += length + 1
+        return self.blob[start:start + length].decode("utf-8", "replace")
+
+    def reference(self):
+        self.align(8)
+        return self.string(), self.string()
+
+    def array_end(self, element_alignment):
+        length = self.uint()
+        self.align(element_alignment)
+        return self.position + length
+
+    def strings(self):
+        end = self.array_end(4)
+        found = []
+        while self.position < end:
+            found.append(self.string())
+        return found
+
+    def state_mask(self):
+        end = self.array_end(4)
+        mask, shift = 0, 0
+        while self.position < end:
+            mask |= self.uint() << shift
+            shift += 32
+        return mask
+
+
+def cached_items(connection, bus_name):
+    """The application's cache as {path: item} with each item (parent path, index in the
+    parent or None, child count, interfaces, name, role, description, states), and the
+    children each item lists when the cache gives them instead of indexes. Empty when
+    the application keeps no cache or does not answer."""
+    message = Gio.DBusMessage.new_method_call(bus_name, CACHE_PATH, "org.a11y.atspi.Cache", "GetItems")
+    try:
+        reply, _serial = connection.send_message_with_reply_sync(message, Gio.DBusSendMessageFlags.NONE,
+                                                                 CALL_TIMEOUT_MS, None)
+    except GLib.Error:
+        return {}, {}
+    # Current registries give each item's index in its parent and its child count;
+    # older ones list its children instead.
+    indexed = reply.get_signature() == "a((so)(so)(so)iiassusau)"
+    if reply.get_message_type() != Gio.DBusMessageType.METHOD_RETURN or not (
+            indexed or reply.get_signature() == "a((so)(so)(so)a(so)assusau)"):
+        return {}, {}
+    items, listed_children = {}, {}
+    reader = WireReader(reply.to_blob(Gio.DBusCapabilityFlags.NONE))
+    end = reader.array_end(8)
+    while reader.position < end:
+        own_bus, path = reader.reference()
+        reader.reference()  # the application
+        parent_path = reader.reference()[1]
+        if indexed:
+            index, child_count = reader.int(), reader.int()
+        else:
+            children_end = reader.array_end(8)
+            children = []
+            while reader.position < children_end:
+                children.append(reader.reference())
+            index, child_count = None, len(children)
+        item = (parent_path, index, child_count, reader.strings(), reader.string(), reader.uint(), reader.string(),
+                reader.state_mask())
+        if own_bus == bus_name:
+            items[path] = item
+            if not indexed:
+                listed_children[path] = children
+    return items, listed_children
+
+
+def children_from_cache(items, listed_children):
+    """{parent path: [(bus name or None, child path), ...] in order} for every parent whose
+    children the cache accounts for completely; the others must be asked."""
+    by_parent = {}
+    for path, (parent_path, index, *_rest) in items.items():
+        if index is not None:
+            by_parent.setdefault(parent_path, []).append((index, path))
+    complete = {}
+    for parent_path, indexed in by_parent.items():
+        indexed.sort()
+        parent = items.get(parent_path)
+        if parent is not None and [index for index, _ in indexed] == list(range(parent[2])):
+            complete[parent_path] = [(None, path) for _, path in indexed]
+    for parent_path, children in listed_children.items():
+        if all(path in items for _, path in children):
+            complete[parent_path] = children
+    return complete
+
+
+def fill_from_item(node, item):
+    _parent, _index, child_count, interfaces, name, role, description, states = item
+    node.role = role
+    node.name, node.description = name, description
+    node.states = states
+    node.interfaces = interfaces
+    node.child_count = child_count
+
+
+def read_nodes(connection, nodes, one_by_one):
+    """Reads role, name, description, states and child count of nodes the cache lacks;
+    returns the nodes that answered. one_by_one: the application answers
+    Properties.Get but not GetAll (Qt), so each property is asked for alone."""
+    calls = []
+    for node in nodes:
+        calls += [(node.bus_name, node.path, ACCESSIBLE, "GetRole", None, reply_uint),
+                  (node.bus_name, node.path, ACCESSIBLE, "GetState", None, reply_states)]
+        if one_by_one:
+            calls += [(node.bus_name, node.path, PROPERTIES, "Get", parameters, reply_property)
+                      for parameters in GET_ACCESSIBLE_PROPERTIES]
+        else:
+            calls.append((node.bus_name, node.path, PROPERTIES, "GetAll", GET_ALL_ACCESSIBLE,
+                          reply_accessible_properties))
+    replies = call_all(connection, calls)
+    stride = 2 + (len(ACCESSIBLE_PROPERTIES) if one_by_one else 1)
+    answered = []
+    for number, node in enumerate(nodes):
+        answers = replies[stride * number:stride * (number + 1)]
+        if None in answers:
+            continue
+        node.role, node.states, *values = answers
+        name, description, child_count = values if one_by_one else values[0]
+        node.name, node.description, node.child_count = name or "", description or "", child_count or 0
+        answered.append(node)
+    return answered
+
+
+def answers_get_all(connection, bus_name):
+    """Whether the application is known to answer Properties.GetAll: a Qt 5 application
+    drops off the bus when asked, so only the toolkits that answer it get it."""
+    try:
+        reply = connection.call_sync(bus_name, APPLICATION_ROOT, PROPERTIES, "Get",
+                                     GLib.Variant("(ss)", (APPLICATION, "ToolkitName")), None,
+                                     Gio.DBusCallFlags.NONE, CALL_TIMEOUT_MS, None)
+    except GLib.Error:
+        return False
+    return reply.unpack()[0].lower() in GET_ALL_TOOLKITS
+
+
+def name_roles(connection, nodes):
+    """Sets role_name; roles the bindings do not know are asked for by name."""
+    unnamed = []
+    for node in nodes:
+        name = role_name_of(node.role)
+        if name is None:
+            unnamed.append(node)
+        else:
+            node.role_name = name
+    replies = call_all(connection, [(node.bus_name, node.path, ACCESSIBLE, "GetRoleName", None, reply_string)
+                                    for node in unnamed])
+    for node, reply in zip(unnamed, replies):
+        node.role_name = reply or ""
+
+
+def read_tree(connection, bus_name, path, index_path=(), max_depth=None, use_cache=True):
+    """The tree under the accessible (bus_name, path), down to max_depth levels below it
+    (all levels when None), as a Node whose children are in the application's order, or
+    None when the accessible does not answer. index_path is the accessible's own path
+    of child indexes from the application. A node that does not answer is left out with
+    its subtree. use_cache=False reads every node on its own (for applications whose
+    cache cannot be trusted, and to compare)."""
+    items, listed_children = cached_items(connection, bus_name) if use_cache else ({}, {})
+    known_children = children_from_cache(items, listed_children)
+    one_by_one = not answers_get_all(connection, bus_name)
+    root = Node(bus_name, path, tuple(index_path))
+    level = [root]
+    depth = 0
+    while level:
+        # The root is read on its own: an application's cache may miscount its own children.
+        from_cache = [node for node in level if node is not root and node.bus_name == bus_name and node.path in items]
+        for node in from_cache:
+            fill_from_item(node, items[node.path])
+            node.answered = True
+        for node in read_nodes(connection, [node for node in level if not node.answered], one_by_one):
+            node.answered = True
+        name_roles(connection, [node for node in level if node.answered])
+        if not root.answered:
+            return None
+        # A node managing its descendants gives -1 as its child count in the cache.
+        parents = [node for node in level if node.answered and node.child_count != 0]
+        if max_depth is not None and depth >= max_depth:
+            parents = []
+        unknown = [node for node in parents if node is root or node.bus_name != bus_name
+                   or node.path not in known_children]
+        replies = call_all(connection, [(node.bus_name, node.path, ACCESSIBLE, "GetChildren", None, reply_references)
+                                        for node in unknown])
+        listed = {id(node): reply or [] for node, reply in zip(unknown, replies)}
+        next_level = []
+        for node in parents:
+            references = listed.get(id(node))
+            if references is None:
+                references = [(child_bus or node.bus_name, child_path) for child_bus, child_path in
+                              known_children[node.path]]
+            for index, (child_bus, child_path) in enumerate(references):
+                if child_path == NULL_PATH or not child_bus:
+                    continue
+                child = Node(child_bus, child_path, node.index_path + (index,))
+                node.children.append(child)
+                next_level.append(child)
+        level = next_level
+        depth += 1
+    prune(root)
+    return root
+
+
+def prune(root):
+    """Drops the nodes that did not answer, with their subtrees."""
+    stack = [root]
+    while stack:
+        node = stack.pop()
+        node.children = [child for child in node.children if child.answered]
+        stack.extend(node.children)
+
+
+def depth_first(root):
+    """(node, depth) for the tree in the order a depth-first walk meets them."""
+    stack = [(root, 0)]
+    while stack:
+        node, depth = stack.pop()
+        yield node, depth
+        stack.extend((child, depth + 1) for child in reversed(node.children))
+
+
+def read_values(connection, nodes, text_roles=("text", "entry"), limit=1000):
+    """Sets each node's value as the walker shows it: the Value interface's current value
+    as text, else for the text_roles the first `limit` characters of its text, else ""."""
+    unknown = [node for node in nodes if node.interfaces is None]
+    replies = call_all(connection, [(node.bus_name, node.path, ACCESSIBLE, "GetInterfaces", None, reply_strings)
+                                    for node in unknown])
+    for node, reply in zip(unknown, replies):
+        node.interfaces = reply or []
+    valued = [node for node in nodes if VALUE in node.interfaces]
+    replies = call_all(connection, [(node.bus_name, node.path, PROPERTIES, "Get",
+                                      GET_CURRENT_VALUE, reply_property)
+                                     for node in valued])
+    texts = []
+    for node, reply in zip(valued, replies):
+        if reply is not None:
+            node.value = str(reply)
+        elif node.role_name in text_roles:
+            texts.append(node)
+    texts += [node for node in nodes if VALUE not in node.interfaces and node.role_name in text_roles
+              and TEXT in node.interfaces]
+    replies = call_all(connection, [(node.bus_name, node.path, PROPERTIES, "Get",
+                                      GET_CHARACTER_COUNT, reply_property)
+                                     for node in texts])
+    counted = [(node, min(reply, limit)) for node, reply in zip(texts, replies) if reply is not None]
+    replies = call_all(connection, [(node.bus_name, node.path, TEXT, "GetText", GLib.Variant("(ii)", (0, count)),
+                                      reply_string) for node, count in counted])
+    for (node, _count), reply in zip(counted, replies):
+        if reply is not None:
+            node.value = reply
