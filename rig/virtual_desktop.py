@@ -335,12 +335,12 @@ class VirtualDesktop:
                          helper_first: bool = False, accessible_name: str | None = None,
                          accessible_role: str | None = None, nodes: int = 0, timeout: float = 15) -> DesktopWindow:
         """Opens one window and returns it ready and focused (see open_windows)."""
-        return self.open_windows([WindowSpec(title, toolkit, accessible_name, accessible_role, nodes)], full=full,
+        return self.open_windows([WindowRequest(title, toolkit, accessible_name, accessible_role, nodes)], full=full,
                                  helper_first=helper_first, timeout=timeout)[0]
 
     def open_windows(self, windows, *, full: bool = False, helper_first: bool = False,
                      timeout: float = 30) -> list[DesktopWindow]:
-        """Starts windows side by side, each given as a title (GTK 3), a WindowSpec or the
+        """Starts windows side by side, each given as a title (GTK 3), a WindowRequest or the
         tuple of its fields, and waits until each is mapped and managed and (but for
         xmessage) registered on the AT-SPI bus with its frame. The last one is then
         activated and has the focus on return. `full` adds the further widgets,
@@ -349,9 +349,9 @@ class VirtualDesktop:
         opened = []
         try:
             for given in windows:
-                spec = WindowSpec(given) if isinstance(given, str) else WindowSpec(*given)
-                window = (PlainWindow(self, spec.title) if spec.toolkit == "xmessage" else
-                          TestWindow(self, spec, full=full, helper_first=helper_first))
+                request = WindowRequest(given) if isinstance(given, str) else WindowRequest(*given)
+                window = (PlainWindow(self, request.title) if request.toolkit == "xmessage" else
+                          TestWindow(self, request, full=full, helper_first=helper_first))
                 opened.append(window)
                 self._windows.append(window)
             deadline = time.monotonic() + timeout
@@ -371,7 +371,7 @@ class VirtualDesktop:
         return opened
 
 
-class WindowSpec(NamedTuple):
+class WindowRequest(NamedTuple):
     """A window to open. toolkit: "gtk3", "gtk4", "qt5" or "xmessage" (plain X, no
     accessibility). accessible_name: the frame's name when not the title ("" for none; Qt
     falls back to the title then). accessible_role: the frame's role when not "frame", as
@@ -465,18 +465,18 @@ class PlainWindow(DesktopWindow):
 class TestWindow(DesktopWindow):
     """A test window in a child process (see window_state); `state()` reads what it recorded."""
 
-    def __init__(self, desktop: VirtualDesktop, spec: WindowSpec, *, full: bool = False,
+    def __init__(self, desktop: VirtualDesktop, request: WindowRequest, *, full: bool = False,
                  helper_first: bool = False) -> None:
-        title, self.toolkit = spec.title, spec.toolkit
-        self.accessible_name = title if spec.accessible_name is None else spec.accessible_name
+        title, self.toolkit = request.title, request.toolkit
+        self.accessible_name = title if request.accessible_name is None else request.accessible_name
         self._state_path = Path(tempfile.mkstemp(prefix="window-", suffix=".json", dir=desktop._workdir)[1])
         self._state_path.unlink()
         argv = [SYSTEM_PYTHON, str(TEST_WINDOW_SCRIPTS[self.toolkit]), "--title", title, "--state",
                 str(self._state_path)]
         argv += ["--full"] * full + ["--helper-first"] * helper_first
-        if spec.nodes:
-            argv += ["--nodes", str(spec.nodes)]
-        for option, value in (("--accessible-name", spec.accessible_name), ("--accessible-role", spec.accessible_role)):
+        if request.nodes:
+            argv += ["--nodes", str(request.nodes)]
+        for option, value in (("--accessible-name", request.accessible_name), ("--accessible-role", request.accessible_role)):
             if value is not None:
                 argv += [option, value]
         super().__init__(desktop, title, argv, f"{self.toolkit}-window")

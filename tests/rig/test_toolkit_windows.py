@@ -6,7 +6,7 @@ import subprocess
 
 import pytest
 
-from rig import DesktopUnavailable, WindowSpec
+from rig import DesktopUnavailable, WindowRequest
 
 TOOLKITS = ("gtk3", "gtk4", "qt5")
 
@@ -157,7 +157,7 @@ def test_a_window_program_that_fails_is_reported_at_once(virtual_desktop):
 def test_a_frame_can_be_named_and_cast_otherwise(virtual_desktop):
     windows = virtual_desktop.open_windows([("Unnamed GTK 3", "gtk3", ""), ("Unnamed GTK 4", "gtk4", ""),
                                             ("Unnamed Qt", "qt5", ""), ("Renamed Qt", "qt5", "Other Name"),
-                                            WindowSpec("Alert", accessible_role="alert"),
+                                            WindowRequest("Alert", accessible_role="alert"),
                                             ("Chooser", "gtk3", "Open File", "file chooser")])
     try:
         frames = [virtual_desktop.accessible_frames(window.process.pid) for window in windows]
