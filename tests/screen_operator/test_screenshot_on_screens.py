@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import base64
 import io
+import shutil
 
 import pytest
 from PIL import Image
@@ -21,11 +22,15 @@ pytestmark = pytest.mark.desktop
 @pytest.fixture
 def library(virtual_desktop, monkeypatch):
     """pyautogui, imported against the session's desktop (it keeps that connection for
-    its input functions), capturing as in an X11 session."""
+    its input functions), capturing as in an X11 session with scrot. pyscreeze looks for
+    scrot once, when first imported: an earlier test may have imported it while PATH
+    held only fake programs."""
     import pyautogui
     import pyscreeze
 
+    assert shutil.which("scrot"), "scrot is part of the test desktop"
     monkeypatch.setattr(pyscreeze, "RUNNING_X11", True)
+    monkeypatch.setattr(pyscreeze, "SCROT_EXISTS", True)
     return pyautogui
 
 
