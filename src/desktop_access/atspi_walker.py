@@ -17,11 +17,22 @@ TEXT_CONTENT_ROLES = ("text", "entry")
 TEXT_CONTENT_LIMIT = 1000
 
 
-def children(node):
+def indexed_children(node):
+    """(index, child) for the node's children, leaving out the ones that are gone."""
     for index in range(node.get_child_count()):
         child = node.get_child_at_index(index)
         if child is not None:
-            yield child
+            yield index, child
+
+
+def children(node):
+    return (child for _index, child in indexed_children(node))
+
+
+def child_paths(node, path):
+    """(path, child) for the node's children, each path extending the node's."""
+    for index, child in indexed_children(node):
+        yield path + (index,), child
 
 
 def has_state(node, state):
@@ -42,8 +53,16 @@ def process_id(app):
         return None
 
 
+def bus_name(app):
+    try:
+        return app.app.bus_name or ""
+    except Exception:
+        return ""
+
+
 def find_target():
-    """The (application, window) to walk, or None.
+    """The (application, window, window's index among the application's children) to
+    walk, or None.
 
     Every child of an application is one of its top-level windows, whatever its role
     (frame, dialog, file chooser, alert; Qt shows a filler). A window named exactly
@@ -55,27 +74,28 @@ def find_target():
         if target_pid is not None and process_id(app) != target_pid:
             continue
         try:
-            windows = list(children(app))
+            windows = list(indexed_children(app))
         except Exception:
             continue  # an application that does not answer is passed over
         if target_pid is not None:
-            active = [window for window in windows if is_active(window)]
+            active = [(index, window) for index, window in windows if is_active(window)]
             if active or len(windows) == 1:
-                return app, (active or windows)[0]
+                index, window = (active or windows)[0]
+                return app, window, index
             continue
-        for window in windows:
+        for index, window in windows:
             if wanted is None:
                 if is_active(window):
-                    return app, window
+                    return app, window, index
                 continue
             try:
                 name = window.get_name() or ""
             except Exception:
                 continue
             if name == target_title:
-                return app, window
+                return app, window, index
             if holding is None and wanted in name.lower():
-                holding = app, window
+                holding = app, window, index
     return holding
 
 
@@ -110,20 +130,21 @@ def value_of(node, role):
     return ""
 
 
-def walk(window):
-    """The listed elements of the window's tree, depth first, to max_depth.
+def walk(window, window_path):
+    """The listed elements of the window's tree, depth first, to max_depth. Each element
+    with a ref carries its path of child indexes from the application.
 
     A node whose properties cannot be read is left out with the rest of its subtree;
     the walk goes on with its next sibling.
     """
     elements = []
     ref = 0
-    # Each entry: the nodes still to visit at one level, and that level's depth.
-    stack = [(iter((window,)), 0)]
+    # Each entry: the (path, node) pairs still to visit at one level, and that level's depth.
+    stack = [(iter(((window_path, window),)), 0)]
     while stack:
         nodes, depth = stack[-1]
         try:
-            node = next(nodes, None)
+            path, node = next(nodes, (None, None))
         except Exception:
             node = None
         if node is None:
@@ -138,13 +159,13 @@ def walk(window):
                     name = display_name(node)
                     ref += 1
                     elements.append({"ref": ref, "role": role, "name": name, "value": value_of(node, role),
-                                     "depth": depth})
+                                     "depth": depth, "path": list(path)})
             elif role in CONTEXT_ROLES:
                 name = display_name(node)
                 if name:
                     elements.append({"ref": 0, "role": role, "name": name, "value": "", "depth": depth})
             if depth < max_depth:
-                stack.append((children(node), depth + 1))
+                stack.append((child_paths(node, path), depth + 1))
         except Exception:
             continue
     return elements, ref
@@ -155,12 +176,14 @@ def main():
     if target is None:
         print(json.dumps({"success": False, "error": "No window found"}))
         sys.exit(0)
-    app, window = target
-    elements, count = walk(window)
+    app, window, window_index = target
+    elements, count = walk(window, (window_index,))
     print(json.dumps({
         "success": True,
         "window": window.get_name() or (target_pid is not None and target_title) or "Unknown",
         "app": app.get_name() or "",
+        "bus_name": bus_name(app),
+        "pid": process_id(app),
         "elements": elements,
         "element_count": count,
     }))

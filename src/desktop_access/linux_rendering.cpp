@@ -23,13 +23,27 @@ struct ElementKeys {
   support::Interned depth{"depth"};
   support::Interned backend{"backend"};
   support::Interned linux_atspi{"linux_atspi"};
+  support::Interned bus_name{"bus_name"};
+  support::Interned pid{"pid"};
+  support::Interned path{"path"};
 };
 
-// {"role": role, "name": name, "value": value, "backend": "linux_atspi"}
+// Where the elements' application is found again: its bus name and process id.
+struct Application {
+  py::str bus_name;
+  py::object pid;
+};
+
+// {"role", "name", "value", "backend": "linux_atspi", "bus_name", "pid", "path"}
 py::dict element_record(const ElementKeys& keys, const py::str& role, const py::str& name,
-                        const py::str& value) {
-  return support::make_dict(
-      {{keys.role, role}, {keys.name, name}, {keys.value, value}, {keys.backend, keys.linux_atspi}});
+                        const py::str& value, const Application& application, const py::list& path) {
+  return support::make_dict({{keys.role, role},
+                             {keys.name, name},
+                             {keys.value, value},
+                             {keys.backend, keys.linux_atspi},
+                             {keys.bus_name, application.bus_name},
+                             {keys.pid, application.pid},
+                             {keys.path, path}});
 }
 
 // A text field: missing or null reads as "", anything else that is not a str as str(value).
@@ -61,6 +75,19 @@ bool has_ref(const py::dict& element, const ElementKeys& keys) {
   return positive == 1;
 }
 
+// The application of an answer; a process id that is not an integer reads as None.
+Application application_of(const py::dict& data, const ElementKeys& keys) {
+  py::object pid = support::get_item(data, keys.pid);
+  return {text_field(data, keys.bus_name),
+          pid && PyLong_Check(pid.ptr()) && !PyBool_Check(pid.ptr()) ? pid : py::none()};
+}
+
+// The element's child indexes from the application, a new list ([] when it has none).
+py::list path_of(const py::dict& element, const ElementKeys& keys) {
+  py::object path = support::get_item(element, keys.path);
+  return path && PyList_Check(path.ptr()) ? py::list(path) : py::list();
+}
+
 long long depth_of(const py::dict& element, const ElementKeys& keys) {
   py::object depth = support::get_item(element, keys.depth);
   if (!depth) {
@@ -76,13 +103,14 @@ long long depth_of(const py::dict& element, const ElementKeys& keys) {
 
 // Renders a successful walker answer into the snapshot result and gives the ref map
 // its new records: every element with a ref gets the next number, in answer order.
-py::dict render_atspi_answer(py::object self, py::object data) {
+py::dict render_atspi_answer(py::object self, py::dict data) {
   py::object window = data["window"];
   py::object elements = data.attr("get")("elements", py::list());
   if (!PyList_Check(elements.ptr())) {
     throw py::type_error("walker elements are not a list");
   }
   const ElementKeys& keys = support::interned<ElementKeys>();
+  const Application application = application_of(data, keys);
   const py::str window_name = py::str(window);
   const support::Utf8 window_utf8(window_name);
   // Names and values are shown on one line each, so that text after a line break in
@@ -107,8 +135,9 @@ py::dict render_atspi_answer(py::object self, py::object data) {
       const support::Utf8 value_utf8(value);
       ++counter;
       text.ref_line(depth, counter, role_utf8.view(), shown_name, one_line(value_utf8.view(), value_buffer));
-      if (PyDict_SetItem(ref_map.ptr(), py::int_(counter).ptr(),
-                         element_record(keys, role, name, value).ptr()) != 0) {
+      if (PyDict_SetItem(
+              ref_map.ptr(), py::int_(counter).ptr(),
+              element_record(keys, role, name, value, application, path_of(element, keys)).ptr()) != 0) {
         throw py::error_already_set();
       }
     } else if (!shown_name.empty()) {
