@@ -1,10 +1,12 @@
 # The AT-SPI2 walker, run as `python3 -c` by DesktopAccess._snapshot_linux_atspi. Its
 # text is prefixed with a header that imports json, sys and Atspi and sets max_depth,
-# target_title and target_pid. It finds the target window, walks its accessible tree to
-# max_depth and prints one JSON object: the window, its application and the listed
-# elements. The target is the window of process target_pid when that is set (its active
-# or only window; target_title then only names it), else the first window whose name
-# holds target_title, else the active window. No other window ever stands in for it.
+# target_title and target_pid, then with the definitions of atspi_tree.py. It finds the
+# target window, reads its accessible tree to max_depth and prints one JSON object: the
+# window, its application and the listed elements. The target is the window of process
+# target_pid when that is set (its active or only window; target_title then only names
+# it), else the first window whose name holds target_title, else the active window. No
+# other window ever stands in for it. The tree is read in bulk (read_tree); where the
+# accessibility bus cannot be reached directly, node by node through the bindings.
 
 INTERACTIVE_ROLES = {
     "push button", "check box", "combo box", "text", "link", "menu item", "menu bar", "radio button",
@@ -130,7 +132,55 @@ def value_of(node, role):
     return ""
 
 
-def walk(window, window_path):
+def listed(role, enabled, name, depth, path):
+    """The element a node of this role is listed as (its ref 1 for now when it takes one),
+    or None; enabled() and name() are asked only when the role needs them."""
+    if role in INTERACTIVE_ROLES:
+        if enabled():
+            return {"ref": 1, "role": role, "name": name(), "value": "", "depth": depth, "path": list(path)}
+    elif role in CONTEXT_ROLES:
+        shown = name()
+        if shown:
+            return {"ref": 0, "role": role, "name": shown, "value": "", "depth": depth}
+    return None
+
+
+def walk_tree(connection, root):
+    """The listed elements of a tree from read_tree, as walk_per_node lists them, with
+    the values of the interactive ones read in bulk."""
+    elements = []
+    valued = []
+    for node, depth in depth_first(root):
+        if depth > max_depth:
+            continue
+        element = listed(node.role_name,
+                         lambda: node.has_state(Atspi.StateType.SENSITIVE) or node.has_state(Atspi.StateType.ENABLED),
+                         node.display_name, depth, node.index_path)
+        if element is not None:
+            elements.append(element)
+            if element["ref"]:
+                element["ref"] = len(valued) + 1
+                valued.append((node, element))
+    read_values(connection, [node for node, _element in valued], TEXT_CONTENT_ROLES, TEXT_CONTENT_LIMIT)
+    for node, element in valued:
+        element["value"] = node.value
+    return elements, len(valued)
+
+
+def walk(window, window_index):
+    """The listed elements of the window and their count, read in bulk where the
+    accessibility bus answers, else node by node."""
+    try:
+        connection = accessibility_bus()
+        root = read_tree(connection, *reference(window), index_path=(window_index,), max_depth=max_depth)
+    except Exception:
+        root = None
+    if root is None:
+        return walk_per_node(window, (window_index,))
+    return walk_tree(connection, root)
+
+
+def walk_per_node(window, window_path):
     """The listed elements of the window's tree, depth first, to max_depth. Each element
     with a ref carries its path of child indexes from the application.
 
@@ -154,16 +204,13 @@ def walk(window, window_path):
             continue
         try:
             role = node.get_role_name() or ""
-            if role in INTERACTIVE_ROLES:
-                if is_enabled(node):
-                    name = display_name(node)
+            element = listed(role, lambda: is_enabled(node), lambda: display_name(node), depth, path)
+            if element is not None:
+                elements.append(element)
+                if element["ref"]:
                     ref += 1
-                    elements.append({"ref": ref, "role": role, "name": name, "value": value_of(node, role),
-                                     "depth": depth, "path": list(path)})
-            elif role in CONTEXT_ROLES:
-                name = display_name(node)
-                if name:
-                    elements.append({"ref": 0, "role": role, "name": name, "value": "", "depth": depth})
+                    element["ref"] = ref
+                    element["value"] = value_of(node, role)
             if depth < max_depth:
                 stack.append((child_paths(node, path), depth + 1))
         except Exception:
@@ -177,7 +224,7 @@ def main():
         print(json.dumps({"success": False, "error": "No window found"}))
         sys.exit(0)
     app, window, window_index = target
-    elements, count = walk(window, (window_index,))
+    elements, count = walk(window, window_index)
     print(json.dumps({
         "success": True,
         "window": window.get_name() or (target_pid is not None and target_title) or "Unknown",

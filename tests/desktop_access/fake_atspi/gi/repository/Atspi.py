@@ -15,6 +15,11 @@ class StateType:
     ENABLED = "enabled"
 
 
+class Role:
+    EXTENDED = 0
+    LAST_DEFINED = 0
+
+
 class StateSet:
     def __init__(self, states):
         self._states = set(states)
