@@ -8,6 +8,13 @@
 # other window ever stands in for it. The tree is read in bulk (read_tree); where the
 # accessibility bus cannot be reached directly, node by node through the bindings.
 
+import time
+
+STARTED = time.monotonic()
+# The walk answers with what it has after this long, well ahead of the snapshot's own
+# time limit (15 s) that ends a walker which does not answer.
+WALK_SECONDS = 11.0
+
 INTERACTIVE_ROLES = {
     "push button", "check box", "combo box", "text", "link", "menu item", "menu bar", "radio button",
     "slider", "page tab", "tree item", "list item", "toggle button", "spin button", "entry", "password text",
@@ -39,6 +46,14 @@ def child_paths(node, path):
 
 def has_state(node, state):
     return node.get_state_set().contains(state)
+
+
+def has_state_named(node, state):
+    """Whether the node has the state Atspi.StateType.<state>; False when unreadable."""
+    try:
+        return has_state(node, getattr(Atspi.StateType, state))
+    except Exception:
+        return False
 
 
 def is_active(window):
@@ -132,12 +147,36 @@ def value_of(node, role):
     return ""
 
 
-def listed(role, enabled, name, depth, path):
+def out_of_time():
+    return time.monotonic() - STARTED > WALK_SECONDS
+
+
+def shown_states(has):
+    """The states an element's line shows, has(name) telling whether it has the state
+    Atspi.StateType.NAME."""
+    states = [name for name in ("checked", "pressed", "selected") if has(name.upper())]
+    if has("EXPANDED"):
+        states.append("expanded")
+    elif has("EXPANDABLE") or has("COLLAPSED"):
+        states.append("collapsed")
+    if has("FOCUSED"):
+        states.append("focused")
+    return states
+
+
+def listed(role, enabled, name, has, depth, path):
     """The element a node of this role is listed as (its ref 1 for now when it takes one),
-    or None; enabled() and name() are asked only when the role needs them."""
+    or None; enabled(), name() and has(state name) are asked only when needed. With
+    with_states a disabled interactive element is listed too, without a ref."""
     if role in INTERACTIVE_ROLES:
         if enabled():
-            return {"ref": 1, "role": role, "name": name(), "value": "", "depth": depth, "path": list(path)}
+            element = {"ref": 1, "role": role, "name": name(), "value": "", "depth": depth, "path": list(path)}
+            if with_states:
+                element["states"] = shown_states(has)
+            return element
+        if with_states:
+            return {"ref": 0, "role": role, "name": name(), "value": "", "depth": depth,
+                    "states": ["disabled"] + shown_states(has)}
     elif role in CONTEXT_ROLES:
         shown = name()
         if shown:
@@ -145,53 +184,109 @@ def listed(role, enabled, name, depth, path):
     return None
 
 
-def walk_tree(connection, root):
+def tree_node_enabled(node):
+    return node.has_state(Atspi.StateType.SENSITIVE) or node.has_state(Atspi.StateType.ENABLED)
+
+
+def tree_node_element(node, depth):
+    return listed(node.role_name, lambda: tree_node_enabled(node), node.display_name,
+                  lambda state: node.has_state(getattr(Atspi.StateType, state)), depth, node.index_path)
+
+
+class ReadingPlan:
+    """Picks the nodes read_tree spends calls on: none once the walk is out of time, and
+    under an element bound none whose place in walk order comes after the bound's last
+    element (the elements before it are known or still to be read, so nothing after it
+    can be among them)."""
+
+    def __init__(self):
+        self.timed_out = False
+        self.left_out = False
+
+    def __call__(self, root, nodes):
+        if nodes and out_of_time():
+            self.timed_out = True
+            return []
+        if max_elements is None or not nodes:
+            return nodes
+        candidates = {id(node) for node in nodes}
+        wanted = set()
+        refs = 0
+        for node, depth in depth_first(root):
+            if node.answered and depth <= max_depth and node.role_name in INTERACTIVE_ROLES \
+                    and tree_node_enabled(node):
+                refs += 1
+            if refs >= max_elements:
+                break
+            if id(node) in candidates:
+                wanted.add(id(node))
+        kept = [node for node in nodes if id(node) in wanted]
+        self.left_out = self.left_out or len(kept) < len(nodes)
+        return kept
+
+
+def walk_tree(connection, root, plan):
     """The listed elements of a tree from read_tree, as walk_per_node lists them, with
-    the values of the interactive ones read in bulk."""
+    the values of the interactive ones read in bulk; their count; and how the walk
+    ended (the answer's "timed_out" and "not_shown" when it did not end at the tree's
+    end)."""
     elements = []
     valued = []
+    ending = {"timed_out": True} if plan.timed_out else {}
+    not_shown = 0
     for node, depth in depth_first(root):
         if depth > max_depth:
             continue
-        element = listed(node.role_name,
-                         lambda: node.has_state(Atspi.StateType.SENSITIVE) or node.has_state(Atspi.StateType.ENABLED),
-                         node.display_name, depth, node.index_path)
-        if element is not None:
-            elements.append(element)
-            if element["ref"]:
-                element["ref"] = len(valued) + 1
-                valued.append((node, element))
+        element = tree_node_element(node, depth)
+        if element is None:
+            continue
+        if len(valued) == max_elements:
+            not_shown += 1 if element["ref"] else 0
+            continue
+        elements.append(element)
+        if element["ref"]:
+            element["ref"] = len(valued) + 1
+            valued.append((node, element))
+    if not_shown:
+        ending["not_shown"] = None if plan.left_out else not_shown
     read_values(connection, [node for node, _element in valued], TEXT_CONTENT_ROLES, TEXT_CONTENT_LIMIT)
     for node, element in valued:
         element["value"] = node.value
-    return elements, len(valued)
+    return elements, len(valued), ending
 
 
 def walk(window, window_index):
-    """The listed elements of the window and their count, read in bulk where the
-    accessibility bus answers, else node by node."""
+    """The listed elements of the window, their count and how the walk ended, read in
+    bulk where the accessibility bus answers, else node by node."""
+    plan = ReadingPlan()
     try:
         connection = accessibility_bus()
-        root = read_tree(connection, *reference(window), index_path=(window_index,), max_depth=max_depth)
+        root = read_tree(connection, *reference(window), index_path=(window_index,), max_depth=max_depth,
+                         worth_reading=plan)
     except Exception:
         root = None
     if root is None:
         return walk_per_node(window, (window_index,))
-    return walk_tree(connection, root)
+    return walk_tree(connection, root, plan)
 
 
 def walk_per_node(window, window_path):
-    """The listed elements of the window's tree, depth first, to max_depth. Each element
-    with a ref carries its path of child indexes from the application.
+    """The listed elements of the window's tree, depth first, to max_depth, their count
+    and how the walk ended. Each element with a ref carries its path of child indexes
+    from the application.
 
     A node whose properties cannot be read is left out with the rest of its subtree;
     the walk goes on with its next sibling.
     """
     elements = []
     ref = 0
+    ending = {}
     # Each entry: the (path, node) pairs still to visit at one level, and that level's depth.
     stack = [(iter(((window_path, window),)), 0)]
     while stack:
+        if out_of_time():
+            ending["timed_out"] = True
+            break
         nodes, depth = stack[-1]
         try:
             path, node = next(nodes, (None, None))
@@ -204,8 +299,13 @@ def walk_per_node(window, window_path):
             continue
         try:
             role = node.get_role_name() or ""
-            element = listed(role, lambda: is_enabled(node), lambda: display_name(node), depth, path)
-            if element is not None:
+            element = listed(role, lambda: is_enabled(node), lambda: display_name(node),
+                             lambda state: has_state_named(node, state), depth, path)
+            if element is not None and ref == max_elements:
+                if element["ref"]:
+                    ending["not_shown"] = None
+                    break
+            elif element is not None:
                 elements.append(element)
                 if element["ref"]:
                     ref += 1
@@ -215,7 +315,7 @@ def walk_per_node(window, window_path):
                 stack.append((child_paths(node, path), depth + 1))
         except Exception:
             continue
-    return elements, ref
+    return elements, ref, ending
 
 
 def main():
@@ -224,7 +324,7 @@ def main():
         print(json.dumps({"success": False, "error": "No window found"}))
         sys.exit(0)
     app, window, window_index = target
-    elements, count = walk(window, window_index)
+    elements, count, ending = walk(window, window_index)
     print(json.dumps({
         "success": True,
         "window": window.get_name() or (target_pid is not None and target_title) or "Unknown",
@@ -233,6 +333,7 @@ def main():
         "pid": process_id(app),
         "elements": elements,
         "element_count": count,
+        **ending,
     }))
 
 

@@ -2,9 +2,12 @@
 #include "desktop_access/desktop_access.hpp"
 #include "desktop_access/linux.hpp"
 #include "desktop_access/snapshot_text.hpp"
+#include "support/args.hpp"
 #include "support/keys.hpp"
 
+#include <algorithm>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +16,7 @@ namespace desktop_access {
 namespace {
 
 using namespace pybind11::literals;
+namespace args = support::args;
 
 // The keys of walker elements and element records.
 struct ElementKeys {
@@ -26,6 +30,8 @@ struct ElementKeys {
   support::Interned bus_name{"bus_name"};
   support::Interned pid{"pid"};
   support::Interned path{"path"};
+  support::Interned states{"states"};
+  support::Interned not_shown{"not_shown"};
 };
 
 // Where the elements' application is found again: its bus name and process id.
@@ -88,6 +94,35 @@ py::list path_of(const py::dict& element, const ElementKeys& keys) {
   return path && PyList_Check(path.ptr()) ? py::list(path) : py::list();
 }
 
+// " (checked, focused)" for an element's "states" list, "" without one; `listed` tells
+// whether it had one at all.
+std::string states_suffix(const py::dict& element, const ElementKeys& keys, bool& listed) {
+  py::object states = support::get_item(element, keys.states);
+  listed = states && PyList_Check(states.ptr());
+  if (!listed || PyList_GET_SIZE(states.ptr()) == 0) {
+    return {};
+  }
+  std::string suffix = " (";
+  bool first = true;
+  for (py::handle state : py::reinterpret_borrow<py::list>(states)) {
+    suffix.append(first ? "" : ", ").append(support::Utf8(py::str(state)).view());
+    first = false;
+  }
+  return suffix + ")";
+}
+
+// The line that ends a walk cut short by its bound, when the answer says so.
+std::optional<std::string> ending_line(const py::dict& data, const ElementKeys& keys) {
+  py::object not_shown = support::get_item(data, keys.not_shown);
+  if (!not_shown) {
+    return std::nullopt;
+  }
+  if (not_shown.is_none()) {
+    return more_elements_line(std::nullopt);
+  }
+  return more_elements_line(static_cast<std::size_t>(std::max(0LL, args::to_long(not_shown, "not_shown"))));
+}
+
 long long depth_of(const py::dict& element, const ElementKeys& keys) {
   py::object depth = support::get_item(element, keys.depth);
   if (!depth) {
@@ -130,19 +165,30 @@ py::dict render_atspi_answer(py::object self, py::dict data) {
     const support::Utf8 role_utf8(role);
     const support::Utf8 name_utf8(name);
     const std::string_view shown_name = one_line(name_utf8.view(), name_buffer);
+    bool has_states = false;
+    const std::string suffix = states_suffix(element, keys, has_states);
     if (has_ref(element, keys)) {
       py::str value = text_field(element, keys.value);
       const support::Utf8 value_utf8(value);
       ++counter;
-      text.ref_line(depth, counter, role_utf8.view(), shown_name, one_line(value_utf8.view(), value_buffer));
+      text.ref_line(depth, counter, role_utf8.view(), shown_name, one_line(value_utf8.view(), value_buffer))
+          .append(suffix);
       if (PyDict_SetItem(
               ref_map.ptr(), py::int_(counter).ptr(),
               element_record(keys, role, name, value, application, path_of(element, keys)).ptr()) != 0) {
         throw py::error_already_set();
       }
+    } else if (has_states) {
+      // An element listed without a ref for its states (a disabled one): its line
+      // stands even without a name.
+      text.context_line(depth, role_utf8.view(), shown_name)
+          .append(shown_name.empty() && !suffix.empty() ? std::string_view(suffix).substr(1) : suffix);
     } else if (!shown_name.empty()) {
       text.context_line(depth, role_utf8.view(), shown_name);
     }
+  }
+  if (const std::optional<std::string> line = ending_line(data, keys)) {
+    text.append("\n").append(*line);
   }
   replace_ref_map(self, ref_map, static_cast<std::size_t>(counter));
   return py::dict("success"_a = true, "window"_a = window, "snapshot"_a = support::from_utf8(text.text()),

@@ -4,6 +4,7 @@ ref map on every test window of each toolkit. Both run in the system python3."""
 
 from __future__ import annotations
 
+import asyncio
 import json
 import subprocess
 from pathlib import Path
@@ -22,17 +23,18 @@ PER_NODE_ONLY = 'def accessibility_bus():\n    raise ConnectionError("node by no
 TOOLKITS = ("gtk3", "gtk4", "qt5")
 
 
-def walker_program(window, override: str, max_depth: int) -> str:
+def walker_program(window, override: str, max_depth: int, max_elements: int | None, states: bool) -> str:
     body, call = (SOURCES / "atspi_walker.py").read_text().rstrip().rsplit("\n", 1)
     assert call == "main()"
     return (f"{HEADER}max_depth = {max_depth}\ntarget_title = {json.dumps(window.title)}\n"
-            f"target_pid = {window.process.pid}\n\n{(SOURCES / 'atspi_tree.py').read_text()}\n{body}\n"
+            f"target_pid = {window.process.pid}\nmax_elements = {max_elements}\nwith_states = {states}\n\n{(SOURCES / 'atspi_tree.py').read_text()}\n{body}\n"
             f"{override}\nmain()\n")
 
 
-def snapshot(desktop, window, override: str, max_depth: int = 8) -> tuple[dict, dict]:
-    output = subprocess.run(["python3", "-c", walker_program(window, override, max_depth)], env=desktop.env,
-                            capture_output=True, text=True, timeout=120)
+def snapshot(desktop, window, override: str, max_depth: int = 8, max_elements: int | None = None,
+             states: bool = False) -> tuple[dict, dict]:
+    output = subprocess.run(["python3", "-c", walker_program(window, override, max_depth, max_elements, states)],
+                            env=desktop.env, capture_output=True, text=True, timeout=120)
     assert output.returncode == 0, output.stderr
     access = DesktopAccess()
     result = access._render_atspi_answer(json.loads(output.stdout))
@@ -59,8 +61,42 @@ def test_the_bulk_read_lists_what_the_per_node_walk_lists(virtual_desktop, windo
         assert bulk_refs == per_node_refs, window.title
 
 
-def test_both_stop_at_the_same_depth(virtual_desktop, windows):
+def test_both_stop_at_the_same_depth_and_show_the_same_states(virtual_desktop, windows):
     window = windows[-1]
     for depth in (-1, 0, 3):
         assert snapshot(virtual_desktop, window, BULK_ONLY, depth) == snapshot(virtual_desktop, window,
                                                                                PER_NODE_ONLY, depth)
+    assert snapshot(virtual_desktop, window, BULK_ONLY, states=True) == snapshot(virtual_desktop, window,
+                                                                                 PER_NODE_ONLY, states=True)
+
+
+@pytest.mark.parametrize("bound", [1, 7, 40])
+def test_both_stop_at_the_same_element_under_a_bound(virtual_desktop, windows, bound):
+    for window in windows[3:]:
+        (bulk, bulk_refs), (per_node, per_node_refs) = (
+            snapshot(virtual_desktop, window, override, max_elements=bound) for override in (BULK_ONLY, PER_NODE_ONLY))
+        assert bulk["element_count"] == per_node["element_count"] == bound
+        assert bulk_refs == per_node_refs
+        # The per-node walk does not count what it leaves; the bulk read may.
+        *shown, last = bulk["snapshot"].split("\n")
+        assert shown == per_node["snapshot"].split("\n")[:-1], window.title
+        assert last.startswith("... ") and last.endswith(" not shown")
+
+
+def test_a_bounded_snapshot_shows_the_first_elements(virtual_desktop, windows):
+    access = DesktopAccess()
+    window = windows[3]
+    whole = asyncio.run(access.snapshot(window.title))
+    bounded = asyncio.run(access.snapshot(window.title, max_elements=12))
+    assert bounded["element_count"] == 12 and sorted(access._ref_map) == list(range(1, 13))
+    lines = bounded["snapshot"].split("\n")
+    assert lines[:-1] == whole["snapshot"].split("\n")[:len(lines) - 1]
+    assert lines[-1] == "... more elements not shown" and "[13]" not in bounded["snapshot"]
+
+
+def test_states_and_disabled_elements(virtual_desktop, windows):
+    result = asyncio.run(DesktopAccess().snapshot(windows[3].title, states=True))
+    lines = [line.strip() for line in result["snapshot"].split("\n")]
+    assert 'push button: Delete (disabled)' in lines
+    assert '[1] push button "Save"' in lines  # its window is not the active one
+    assert '[10] radio button "Left" (checked)' in lines and '[11] radio button "Center"' in lines
