@@ -7,34 +7,21 @@ from __future__ import annotations
 import asyncio
 import json
 import subprocess
-from pathlib import Path
 
 import pytest
 
 from nebrix.pc.desktop_access import DesktopAccess
+from rig.walker_program import BULK_ONLY, PER_NODE_ONLY, walker_program
 
 pytestmark = pytest.mark.desktop
 
-SOURCES = Path(__file__).resolve().parents[2] / "src" / "desktop_access"
-HEADER = '\nimport json, sys\nimport gi\ngi.require_version("Atspi", "2.0")\nfrom gi.repository import Atspi\n\n'
-# Each walk is made to be the one taken: the bulk one must not fall back.
-BULK_ONLY = 'def walk_per_node(*_):\n    raise SystemExit("the bulk read fell back on the per-node walk")\n'
-PER_NODE_ONLY = 'def accessibility_bus():\n    raise ConnectionError("node by node")\n'
 TOOLKITS = ("gtk3", "gtk4", "qt5")
-
-
-def walker_program(window, override: str, max_depth: int, max_elements: int | None, states: bool) -> str:
-    body, call = (SOURCES / "atspi_walker.py").read_text().rstrip().rsplit("\n", 1)
-    assert call == "main()"
-    return (f"{HEADER}max_depth = {max_depth}\ntarget_title = {json.dumps(window.title)}\n"
-            f"target_pid = {window.process.pid}\nmax_elements = {max_elements}\nwith_states = {states}\n\n{(SOURCES / 'atspi_tree.py').read_text()}\n{body}\n"
-            f"{override}\nmain()\n")
 
 
 def snapshot(desktop, window, override: str, max_depth: int = 8, max_elements: int | None = None,
              states: bool = False) -> tuple[dict, dict]:
-    output = subprocess.run(["python3", "-c", walker_program(window, override, max_depth, max_elements, states)],
-                            env=desktop.env, capture_output=True, text=True, timeout=120)
+    program = walker_program(window, override, max_depth, max_elements, states)
+    output = subprocess.run(["python3", "-c", program], env=desktop.env, capture_output=True, text=True, timeout=120)
     assert output.returncode == 0, output.stderr
     access = DesktopAccess()
     result = access._render_atspi_answer(json.loads(output.stdout))
