@@ -374,10 +374,11 @@ def read_tree(connection, bus_name, path, index_path=(), max_depth=None, use_cac
     cache cannot be trusted, and to compare).
 
     What the cache holds is taken first, as far down as it reaches; the rest is read in
-    rounds of pipelined calls. worth_reading(root, nodes), when given, picks before each
-    round the nodes worth the calls, from those still to be read or to have their
-    children listed; the others are left out (unread ones as if they had not answered,
-    read ones without their children)."""
+    rounds of pipelined calls. worth_reading(root, nodes), when given, splits before each
+    round the nodes still to be read or to have their children listed into those worth
+    the calls now and those to wait for a later round; the others are left out (unread
+    ones as if they had not answered, read ones without their children). It must pick
+    some now while any wait."""
     items, listed_children = cached_items(connection, bus_name) if use_cache else ({}, {})
     known_children = children_from_cache(items, listed_children)
     one_by_one = not answers_get_all(connection, bus_name)
@@ -402,8 +403,8 @@ def read_tree(connection, bus_name, path, index_path=(), max_depth=None, use_cac
                 node.children.append(child)
                 to_read.append(child)
 
-    to_read, to_list = [root], []
-    while to_read or to_list:
+    to_read, to_list, waiting_reads, waiting_lists = [root], [], [], []
+    while to_read or to_list or waiting_reads or waiting_lists:
         free_reads = [node for node in to_read if cached(node)]
         free_lists = [node for node in to_list if children_known(node)]
         if free_reads or free_lists:
@@ -419,7 +420,8 @@ def read_tree(connection, bus_name, path, index_path=(), max_depth=None, use_cac
                                     for child_bus, child_path in known_children[node.path]])
             continue
         if worth_reading:
-            to_read, to_list = worth_reading(root, to_read), worth_reading(root, to_list)
+            to_read, waiting_reads = worth_reading(root, to_read + waiting_reads)
+            to_list, waiting_lists = worth_reading(root, to_list + waiting_lists)
         read = read_nodes(connection, to_read, one_by_one)
         for node in read:
             node.answered = True

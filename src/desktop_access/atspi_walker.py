@@ -14,6 +14,8 @@ STARTED = time.monotonic()
 # The walk answers with what it has after this long, well ahead of the snapshot's own
 # time limit (15 s) that ends a walker which does not answer.
 WALK_SECONDS = 11.0
+# Under an element bound, the fewest nodes read in one round of calls.
+BOUNDED_ROUND = 64
 
 INTERACTIVE_ROLES = {
     "push button", "check box", "combo box", "text", "link", "menu item", "menu bar", "radio button",
@@ -197,7 +199,8 @@ class ReadingPlan:
     """Picks the nodes read_tree spends calls on: none once the walk is out of time, and
     under an element bound none whose place in walk order comes after the bound's last
     element (the elements before it are known or still to be read, so nothing after it
-    can be among them)."""
+    can be among them), the first ones in walk order first, a few times as many as the
+    elements still wanted."""
 
     def __init__(self):
         self.timed_out = False
@@ -206,11 +209,11 @@ class ReadingPlan:
     def __call__(self, root, nodes):
         if nodes and out_of_time():
             self.timed_out = True
-            return []
+            return [], []
         if max_elements is None or not nodes:
-            return nodes
+            return nodes, []
         candidates = {id(node) for node in nodes}
-        wanted = set()
+        chosen = []
         refs = 0
         for node, depth in depth_first(root):
             if node.answered and depth <= max_depth and node.role_name in INTERACTIVE_ROLES \
@@ -219,10 +222,10 @@ class ReadingPlan:
             if refs >= max_elements:
                 break
             if id(node) in candidates:
-                wanted.add(id(node))
-        kept = [node for node in nodes if id(node) in wanted]
-        self.left_out = self.left_out or len(kept) < len(nodes)
-        return kept
+                chosen.append(node)
+        self.left_out = self.left_out or len(chosen) < len(nodes)
+        now = max(BOUNDED_ROUND, 4 * (max_elements - refs))
+        return chosen[:now], chosen[now:]
 
 
 def walk_tree(connection, root, plan):
