@@ -26,7 +26,9 @@ from runner import Comparison, format_seconds  # noqa: E402
 from nebrix.pc.desktop_access import DesktopAccess  # noqa: E402
 
 HINT = "Use ref numbers to interact: desktop_click_ref(1), desktop_type_ref(2, 'text'), etc."
-WALKER_BODY = (HERE.parent / "src" / "desktop_access" / "atspi_walker.py").read_text()
+# The walker program's body, as the build embeds it: the tree reader, then the walker.
+WALKER_BODY = "\n".join((HERE.parent / "src" / "desktop_access" / name).read_text()
+                         for name in ("atspi_tree.py", "atspi_walker.py"))
 HEADER = ('\nimport json, sys\nimport gi\ngi.require_version("Atspi", "2.0")\nfrom gi.repository import Atspi\n\n'
           "max_depth = {depth}\ntarget_title = {title}\ntarget_pid = None")
 

@@ -365,53 +365,75 @@ def name_roles(connection, nodes):
         node.role_name = reply or ""
 
 
-def read_tree(connection, bus_name, path, index_path=(), max_depth=None, use_cache=True):
+def read_tree(connection, bus_name, path, index_path=(), max_depth=None, use_cache=True, worth_reading=None):
     """The tree under the accessible (bus_name, path), down to max_depth levels below it
     (all levels when None), as a Node whose children are in the application's order, or
     None when the accessible does not answer. index_path is the accessible's own path
     of child indexes from the application. A node that does not answer is left out with
     its subtree. use_cache=False reads every node on its own (for applications whose
-    cache cannot be trusted, and to compare)."""
+    cache cannot be trusted, and to compare).
+
+    What the cache holds is taken first, as far down as it reaches; the rest is read in
+    rounds of pipelined calls. worth_reading(root, nodes), when given, splits before each
+    round the nodes still to be read or to have their children listed into those worth
+    the calls now and those to wait for a later round; the others are left out (unread
+    ones as if they had not answered, read ones without their children). It must pick
+    some now while any wait."""
     items, listed_children = cached_items(connection, bus_name) if use_cache else ({}, {})
     known_children = children_from_cache(items, listed_children)
     one_by_one = not answers_get_all(connection, bus_name)
     root = Node(bus_name, path, tuple(index_path))
-    level = [root]
-    depth = 0
-    while level:
-        # The root is read on its own: an application's cache may miscount its own children.
-        from_cache = [node for node in level if node is not root and node.bus_name == bus_name and node.path in items]
-        for node in from_cache:
-            fill_from_item(node, items[node.path])
-            node.answered = True
-        for node in read_nodes(connection, [node for node in level if not node.answered], one_by_one):
-            node.answered = True
-        name_roles(connection, [node for node in level if node.answered])
-        if not root.answered:
-            return None
+    levels_below = len(root.index_path)
+
+    # The root is read on its own: an application's cache may miscount its own children.
+    def cached(node):
+        return node is not root and node.bus_name == bus_name and node.path in items
+
+    def children_known(node):
+        return cached(node) and node.path in known_children
+
+    def has_children_to_list(node):
         # A node managing its descendants gives -1 as its child count in the cache.
-        parents = [node for node in level if node.answered and node.child_count != 0]
-        if max_depth is not None and depth >= max_depth:
-            parents = []
-        unknown = [node for node in parents if node is root or node.bus_name != bus_name
-                   or node.path not in known_children]
-        replies = call_all(connection, [(node.bus_name, node.path, ACCESSIBLE, "GetChildren", None, reply_references)
-                                        for node in unknown])
-        listed = {id(node): reply or [] for node, reply in zip(unknown, replies)}
-        next_level = []
-        for node in parents:
-            references = listed.get(id(node))
-            if references is None:
-                references = [(child_bus or node.bus_name, child_path) for child_bus, child_path in
-                              known_children[node.path]]
-            for index, (child_bus, child_path) in enumerate(references):
-                if child_path == NULL_PATH or not child_bus:
-                    continue
+        return node.child_count != 0 and (max_depth is None or len(node.index_path) - levels_below < max_depth)
+
+    def add_children(node, references):
+        for index, (child_bus, child_path) in enumerate(references):
+            if child_path != NULL_PATH and child_bus:
                 child = Node(child_bus, child_path, node.index_path + (index,))
                 node.children.append(child)
-                next_level.append(child)
-        level = next_level
-        depth += 1
+                to_read.append(child)
+
+    to_read, to_list, waiting_reads, waiting_lists = [root], [], [], []
+    while to_read or to_list or waiting_reads or waiting_lists:
+        free_reads = [node for node in to_read if cached(node)]
+        free_lists = [node for node in to_list if children_known(node)]
+        if free_reads or free_lists:
+            to_read = [node for node in to_read if not cached(node)]
+            to_list = [node for node in to_list if not children_known(node)]
+            for node in free_reads:
+                fill_from_item(node, items[node.path])
+                node.answered = True
+            name_roles(connection, free_reads)
+            to_list += [node for node in free_reads if has_children_to_list(node)]
+            for node in free_lists:
+                add_children(node, [(child_bus or node.bus_name, child_path)
+                                    for child_bus, child_path in known_children[node.path]])
+            continue
+        if worth_reading:
+            to_read, waiting_reads = worth_reading(root, to_read + waiting_reads)
+            to_list, waiting_lists = worth_reading(root, to_list + waiting_lists)
+        read = read_nodes(connection, to_read, one_by_one)
+        for node in read:
+            node.answered = True
+        name_roles(connection, read)
+        if not root.answered:
+            return None
+        replies = call_all(connection, [(node.bus_name, node.path, ACCESSIBLE, "GetChildren", None, reply_references)
+                                        for node in to_list])
+        listing, to_read = to_list, []
+        to_list = [node for node in read if has_children_to_list(node)]
+        for node, references in zip(listing, replies):
+            add_children(node, references or [])
     prune(root)
     return root
 

@@ -198,10 +198,12 @@ py::dict not_found(py::handle ref) {
 
 py::dict not_found_short(py::handle ref) { return failure(py::str("Ref [{}] not found.").format(ref)); }
 
-Coroutine snapshot(py::object self, py::object window_title, py::object max_depth) {
+// `options` holds only the snapshot options that differ from their defaults, so that
+// a backend called without any keeps its two-argument call.
+Coroutine snapshot(py::object self, py::object window_title, py::object max_depth, py::dict options) {
   ensure_init(self);
   const char* method = by_platform("_snapshot_windows", "_snapshot_macos", "_snapshot_linux");
-  co_return co_await self.attr(method)(window_title, max_depth);
+  co_return co_await self.attr(method)(window_title, max_depth, **options);
 }
 
 Coroutine click_ref(py::object self, py::object ref, py::object double_click) {
@@ -302,13 +304,56 @@ py::object bool_arg(const py::object& bound, bool fallback) {
   return py::bool_(bound ? args::to_bool(bound) : fallback);
 }
 
+// Removes the keyword-only argument `name` from `k`, giving it, or an empty object.
+py::object take_keyword(py::kwargs& k, const char* name) {
+  if (!k.contains(name)) {
+    return py::object();
+  }
+  return k.attr("pop")(name);
+}
+
+// max_elements: None, or an int of at least 1 (bool is not taken for a count).
+py::object element_bound(const py::object& value) {
+  if (value.is_none()) {
+    return value;
+  }
+  if (!PyLong_Check(value.ptr()) || PyBool_Check(value.ptr())) {
+    args::raise_incorrect_type("max_elements", "int", value);
+  }
+  py::int_ bound(value);
+  if (bound < py::int_(1)) {
+    throw py::value_error(std::string("Argument 'max_elements' must be at least 1 (got ") +
+                          std::string(py::str(bound)) + ")");
+  }
+  return bound;
+}
+
 Coroutine snapshot_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.snapshot",
                                          {{"window_title", false}, {"max_depth", false}});
+  py::object states, max_elements;
+  if (k.contains("states") || k.contains("max_elements")) {
+    // A copy: a caller's own dictionary may arrive here, and stays as it was.
+    k = py::reinterpret_steal<py::kwargs>(PyDict_Copy(k.ptr()));
+    if (!k) {
+      throw py::error_already_set();
+    }
+    states = take_keyword(k, "states");
+    max_elements = take_keyword(k, "max_elements");
+  }
   std::vector<py::object> p = signature.bind(a, k);
   py::object window_title = args::to_optional_str(p[0] ? p[0] : py::none(), "window_title");
   py::object max_depth = args::to_int(p[1] ? p[1] : py::int_(8), "max_depth");
-  return snapshot(self, window_title, max_depth);
+  py::dict options;
+  if (states && args::to_bool(states)) {
+    options["states"] = true;
+  }
+  if (max_elements) {
+    if (py::object bound = element_bound(max_elements); !bound.is_none()) {
+      options["max_elements"] = bound;
+    }
+  }
+  return snapshot(self, window_title, max_depth, std::move(options));
 }
 
 Coroutine click_ref_shim(py::object self, py::args a, py::kwargs k) {

@@ -20,8 +20,9 @@ namespace args = support::args;
 using support::Coroutine;
 
 constexpr int kWalkerSeconds = 15;
+constexpr const char* kTimedOut = "AT-SPI2 snapshot timed out";
 
-py::str walker_program_for(py::handle max_depth, py::handle window_title,
+py::str walker_program_for(py::handle max_depth, py::handle window_title, const WalkerOptions& options,
                            std::optional<long long> target_pid = std::nullopt) {
   std::optional<std::u32string> title;
   if (!window_title.is_none()) {
@@ -32,7 +33,7 @@ py::str walker_program_for(py::handle max_depth, py::handle window_title,
     title.emplace(characters, characters + PyUnicode_GET_LENGTH(window_title.ptr()));
     PyMem_Free(characters);
   }
-  return support::from_utf8(walker_program(std::string(py::str(max_depth)), title, target_pid));
+  return support::from_utf8(walker_program(std::string(py::str(max_depth)), title, target_pid, options));
 }
 
 bool succeeded(py::handle data) { return args::to_bool(data.attr("get")("success")); }
@@ -96,9 +97,10 @@ Coroutine window_pid(py::object window_id) {
 // When no accessible window's name holds the title (or none is active), the X window
 // is found by its title (or as the active window) and the accessible application of
 // the same process gives the window. Another window's tree never stands in for it.
-Coroutine snapshot_atspi(py::object self, py::object window_title, py::object max_depth) {
+Coroutine snapshot_atspi(py::object self, py::object window_title, py::object max_depth,
+                         WalkerOptions options) {
   try {
-    py::object data = co_await run_walker(self, walker_program_for(max_depth, window_title));
+    py::object data = co_await run_walker(self, walker_program_for(max_depth, window_title, options));
     if (found_no_window(data)) {
       py::object window = co_await x_window(window_title);
       py::object pid = py::none();
@@ -106,8 +108,8 @@ Coroutine snapshot_atspi(py::object self, py::object window_title, py::object ma
         pid = co_await window_pid(window["id"]);
       }
       if (!pid.is_none()) {
-        py::object by_process =
-            co_await run_walker(self, walker_program_for(max_depth, window["title"], pid.cast<long long>()));
+        py::object by_process = co_await run_walker(
+            self, walker_program_for(max_depth, window["title"], options, pid.cast<long long>()));
         if (!found_no_window(by_process)) {
           data = by_process;
         }
@@ -126,11 +128,17 @@ Coroutine snapshot_atspi(py::object self, py::object window_title, py::object ma
     if (!succeeded(data)) {
       co_return data;
     }
-    co_return self.attr("_render_atspi_answer")(data);
+    py::dict result = self.attr("_render_atspi_answer")(data);
+    if (args::to_bool(data.attr("get")("timed_out", false))) {
+      // What was walked before the walker's own deadline; its refs are the ones kept.
+      co_return py::dict("success"_a = false, "error"_a = kTimedOut,
+                         "partial_snapshot"_a = result["snapshot"]);
+    }
+    co_return result;
   } catch (py::error_already_set& error) {
     support::rethrow_unless_ordinary(error);
     if (error.matches(PyExc_TimeoutError)) {
-      co_return failure("AT-SPI2 snapshot timed out");
+      co_return failure(kTimedOut);
     }
     const std::string text = support::exception_text(error.value());
     kLog.error([&] { return "Linux AT-SPI2 snapshot failed: " + text; });
@@ -174,9 +182,36 @@ Coroutine snapshot_xdotool(py::object self, py::object window_title) {
   }
 }
 
-Coroutine snapshot_linux(py::object self, py::object window_title, py::object max_depth) {
+// The snapshot options a backend is called with: only the ones given, so that a
+// backend replaced by a two-argument function keeps working without them.
+py::dict given_options(const py::object& states, const py::object& max_elements) {
+  py::dict options;
+  if (args::to_bool(states)) {
+    options["states"] = true;
+  }
+  if (!max_elements.is_none()) {
+    options["max_elements"] = max_elements;
+  }
+  return options;
+}
+
+// The walker's options from the backend's keyword arguments.
+WalkerOptions walker_options(const py::object& states, const py::object& max_elements) {
+  WalkerOptions options;
+  options.states = args::to_bool(states);
+  if (!max_elements.is_none()) {
+    const long long bound = args::to_long(max_elements, "max_elements");
+    if (bound < 1) {
+      throw py::value_error("Argument 'max_elements' must be at least 1 (got " + std::to_string(bound) + ")");
+    }
+    options.max_elements = bound;
+  }
+  return options;
+}
+
+Coroutine snapshot_linux(py::object self, py::object window_title, py::object max_depth, py::dict options) {
   if (flag(self, "_linux_atspi_available")) {
-    co_return co_await self.attr("_snapshot_linux_atspi")(window_title, max_depth);
+    co_return co_await self.attr("_snapshot_linux_atspi")(window_title, max_depth, **options);
   }
   if (flag(self, "_linux_xdotool_available")) {
     co_return co_await self.attr("_snapshot_linux_xdotool")(window_title);
@@ -192,19 +227,23 @@ void register_linux_snapshot(support::PlainClass& methods) {
   methods
       .def_coroutine(
           "_snapshot_linux",
-          [](py::object self, py::object window_title, py::object max_depth) {
-            return snapshot_linux(self, window_title, max_depth);
+          [](py::object self, py::object window_title, py::object max_depth, py::object states,
+             py::object max_elements) {
+            return snapshot_linux(self, window_title, max_depth, given_options(states, max_elements));
           },
-          py::arg("window_title"), py::arg("max_depth"))
+          py::arg("window_title"), py::arg("max_depth"), py::kw_only(), py::arg("states") = false,
+          py::arg("max_elements") = py::none())
       .def_coroutine(
           "_snapshot_linux_atspi",
-          [](py::object self, py::object window_title, py::object max_depth) {
-            // Both go into the walker's program text: only a str (or None) and an int.
+          [](py::object self, py::object window_title, py::object max_depth, py::object states,
+             py::object max_elements) {
+            // All go into the walker's program text: only a str (or None) and integers.
             py::object title = args::to_optional_str(window_title, "window_title");
             py::object depth = args::to_int(max_depth, "max_depth");
-            return snapshot_atspi(self, title, depth);
+            return snapshot_atspi(self, title, depth, walker_options(states, max_elements));
           },
-          py::arg("window_title"), py::arg("max_depth"))
+          py::arg("window_title"), py::arg("max_depth"), py::kw_only(), py::arg("states") = false,
+          py::arg("max_elements") = py::none())
       .def_coroutine(
           "_snapshot_linux_xdotool",
           [](py::object self, py::object window_title) { return snapshot_xdotool(self, window_title); },

@@ -83,6 +83,21 @@ std::string_view first_chars(std::string_view utf8, std::size_t count) {
   return utf8;
 }
 
+std::string more_elements_line(std::optional<std::size_t> not_shown) {
+  if (!not_shown) {
+    return "... more elements not shown";
+  }
+  const std::string digits = std::to_string(*not_shown);
+  std::string line = "... ";
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) {
+      line.push_back(',');
+    }
+    line.push_back(digits[i]);
+  }
+  return line + (*not_shown == 1 ? " more element not shown" : " more elements not shown");
+}
+
 SnapshotText::SnapshotText(std::string_view window, bool blank_line) {
   text_.reserve(4096);
   text_.append("Window: ").append(window);

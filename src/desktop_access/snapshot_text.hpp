@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,11 @@ std::string_view first_chars(std::string_view utf8, std::size_t count);
 // str.splitlines knows) becomes a single space, then white space is stripped from
 // both ends. Gives a view of `text` when nothing but the ends change, else of `buffer`.
 std::string_view one_line(std::string_view text, std::string& buffer);
+
+// The line that ends a snapshot cut short by an element bound: "... 3,800 more elements
+// not shown" (thousands separated by commas), or "... more elements not shown" when the
+// walk did not count them.
+std::string more_elements_line(std::optional<std::size_t> not_shown);
 
 class SnapshotText {
  public:

@@ -64,13 +64,16 @@ std::string ascii_string_literal(std::u32string_view text) {
 }
 
 std::string walker_program(std::string_view max_depth, const std::optional<std::u32string>& target_title,
-                           std::optional<long long> target_pid) {
+                           std::optional<long long> target_pid, const WalkerOptions& options) {
   std::string program(kHeader);
   program.append(max_depth);
   program.append("\ntarget_title = ");
   program.append(target_title ? ascii_string_literal(*target_title) : std::string("None"));
   program.append("\ntarget_pid = ");
   program.append(target_pid ? std::to_string(*target_pid) : std::string("None"));
+  program.append("\nmax_elements = ");
+  program.append(options.max_elements ? std::to_string(*options.max_elements) : std::string("None"));
+  program.append(options.states ? "\nwith_states = True" : "\nwith_states = False");
   // The body begins with an empty line.
   program.append("\n\n");
   program.append(kAtspiWalkerBody);

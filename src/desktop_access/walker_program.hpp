@@ -1,5 +1,6 @@
-// The program text of the AT-SPI2 walker: a header that sets max_depth and
-// target_title, then the embedded body of atspi_walker.py.
+// The program text of the AT-SPI2 walker: a header that sets max_depth,
+// target_title, target_pid, max_elements and with_states, then the embedded bodies
+// of atspi_tree.py and atspi_walker.py.
 #pragma once
 
 #include <optional>
@@ -14,9 +15,17 @@ namespace desktop_access {
 // No text can end the literal early, so a window title cannot change the program.
 std::string ascii_string_literal(std::u32string_view text);
 
+// What the walker lists beyond its target: the bound on elements with a ref, and
+// whether lines show states (and disabled elements).
+struct WalkerOptions {
+  std::optional<long long> max_elements;
+  bool states = false;
+};
+
 // `max_depth` is the decimal text of an integer; no title means None (the focused window).
 // A process id makes the walker take that process's window, the title only naming it.
 std::string walker_program(std::string_view max_depth, const std::optional<std::u32string>& target_title,
-                           std::optional<long long> target_pid = std::nullopt);
+                           std::optional<long long> target_pid = std::nullopt,
+                           const WalkerOptions& options = {});
 
 }  // namespace desktop_access

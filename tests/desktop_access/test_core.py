@@ -80,6 +80,48 @@ class TestArguments:
         assert recorder.calls == [("snapshot", (None, 8))]
 
 
+class TestSnapshotOptions:
+    @pytest.mark.parametrize("options, forwarded", [
+        ({"states": False, "max_elements": None}, {}),
+        ({"states": 1}, {"states": True}),
+        ({"max_elements": 200}, {"max_elements": 200}),
+        ({"states": True, "max_elements": 10**30}, {"states": True, "max_elements": 10**30}),
+    ])
+    def test_only_options_that_differ_from_their_defaults_are_forwarded(self, access, linux, options,
+                                                                        forwarded):
+        calls = []
+
+        async def backend(window_title, max_depth, **keywords):
+            calls.append((window_title, max_depth, keywords))
+            return {"success": True}
+
+        access._snapshot_linux = backend
+        assert run(access.snapshot("Editor", 3, **options)) == {"success": True}
+        assert calls == [("Editor", 3, forwarded)]
+        assert all(type(value) in (bool, int) for value in calls[0][2].values())
+
+    def test_a_two_argument_backend_still_works_with_the_defaults(self, access, linux, recorder):
+        access._snapshot_linux = recorder.method("snapshot")
+        run(access.snapshot(states=False, max_elements=None))
+        assert recorder.calls == [("snapshot", (None, 8))]
+
+    @pytest.mark.parametrize("value, error, text", [
+        (True, TypeError, "Argument 'max_elements' has incorrect type (expected int, got bool)"),
+        (2.0, TypeError, "Argument 'max_elements' has incorrect type (expected int, got float)"),
+        ("5", TypeError, "Argument 'max_elements' has incorrect type (expected int, got str)"),
+        (0, ValueError, "Argument 'max_elements' must be at least 1 (got 0)"),
+        (-3, ValueError, "Argument 'max_elements' must be at least 1 (got -3)"),
+    ])
+    def test_a_bound_that_is_not_a_positive_int_raises_at_call_time(self, access, value, error, text):
+        with pytest.raises(error) as caught:
+            access.snapshot(max_elements=value)
+        assert str(caught.value) == text
+
+    def test_options_are_keyword_only(self, access):
+        with pytest.raises(TypeError, match=r"takes at most 2 positional arguments \(3 given\)"):
+            access.snapshot(None, 8, True)
+
+
 class TestProbing:
     def test_first_call_probes_once_and_later_calls_do_not(self, linux, programs, caplog):
         access = DesktopAccess()

@@ -4,6 +4,7 @@ python3, the real xdotool and pyautogui, read back through the GTK test window."
 from __future__ import annotations
 
 import asyncio
+import json
 import os
 import subprocess
 import sys
@@ -62,6 +63,31 @@ def focused_title(access) -> str:
     return eventually(lambda: run(access.get_focused_window())["title"])
 
 
+# Prints [role, name] of the accessible at each (bus name, pid, path) of argv[1].
+FOLLOW_PROGRAM = """
+import json, sys
+import gi
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi
+desktop = Atspi.get_desktop(0)
+applications = [desktop.get_child_at_index(index) for index in range(desktop.get_child_count())]
+found = []
+for bus_name, pid, path in json.loads(sys.argv[1]):
+    node = next(app for app in applications if app.app.bus_name == bus_name and app.get_process_id() == pid)
+    for index in path:
+        node = node.get_child_at_index(index)
+    found.append([node.get_role_name(), node.get_name() or node.get_description() or ""])
+print(json.dumps(found))
+"""
+
+
+def follow_paths(virtual_desktop, places) -> list:
+    output = subprocess.run(["python3", "-c", FOLLOW_PROGRAM, json.dumps(places)], env=virtual_desktop.env,
+                            capture_output=True, text=True, timeout=30)
+    assert output.returncode == 0, output.stderr
+    return json.loads(output.stdout)
+
+
 def point_into(virtual_desktop, window) -> None:
     """Puts the pointer on an empty spot of the window, below its last widget."""
     x, y, width, height = window.state()["geometry"]["slider"]
@@ -69,15 +95,22 @@ def point_into(virtual_desktop, window) -> None:
 
 
 class TestSnapshot:
-    def test_focused_window(self, access, test_window):
+    def test_focused_window(self, access, virtual_desktop, test_window):
         result = run(access.snapshot())
         assert result == {"success": True, "window": "Editor Test", "snapshot": EDITOR_SNAPSHOT, "element_count": 8,
                           "platform": "linux_atspi",
                           "hint": "Use ref numbers to interact: desktop_click_ref(1), desktop_type_ref(2, 'text'), "
                                   "etc."}
         assert '"Delete"' not in result["snapshot"]  # disabled: no ref, no line
-        assert access._ref_map[2] == {"role": "text", "name": "", "value": "hello", "backend": "linux_atspi"}
+        record = access._ref_map[2]
+        assert list(record.items())[:4] == [("role", "text"), ("name", ""), ("value", "hello"),
+                                            ("backend", "linux_atspi")]
+        assert record["pid"] == test_window.process.pid and record["bus_name"].startswith(":")
         assert sorted(access._ref_map) == list(range(1, 9)) and access._ref_counter == 8
+        # Each record's path leads from its application back to the element.
+        found = follow_paths(virtual_desktop, [(record["bus_name"], record["pid"], record["path"])
+                                               for record in access._ref_map.values()])
+        assert found == [[record["role"], record["name"]] for record in access._ref_map.values()]
 
     def test_a_second_snapshot_renumbers(self, access, test_window):
         run(access.snapshot())

@@ -56,10 +56,10 @@ def fast_time_limits(monkeypatch):
 
 
 class TestWalkerProgram:
-    def program(self, programs, access, title, depth=8):
+    def program(self, programs, access, title, depth=8, **options):
         saved = programs.calls_dir / "program.py"
         programs.add("python3", f'printf %s "$2" > {saved}\necho \'{{"success": false, "error": "No window found"}}\'')
-        result = run(access.snapshot(title, depth))
+        result = run(access.snapshot(title, depth, **options))
         assert result == {"success": False, "error": f"No window found matching: {title}" if title else
                           "No window found"}
         return saved.read_text()
@@ -67,8 +67,13 @@ class TestWalkerProgram:
     def test_header_then_body(self, programs, atspi):
         program = self.program(programs, atspi, None, 3.7)
         assert program.startswith('\nimport json, sys\nimport gi\ngi.require_version("Atspi", "2.0")\n'
-                                  "from gi.repository import Atspi\n\nmax_depth = 3\ntarget_title = None\ntarget_pid = None\n\n")
-        assert "def walk(" in program
+                                  "from gi.repository import Atspi\n\nmax_depth = 3\ntarget_title = None\ntarget_pid = None\n"
+                                  "max_elements = None\nwith_states = False\n\n")
+        assert "def read_tree(" in program and "def walk(" in program
+        assert program.index("def read_tree(") < program.index("def walk(")
+        compile(program, "walker", "exec")
+        program = self.program(programs, atspi, None, max_elements=2**40, states=True)
+        assert "\nmax_elements = 1099511627776\nwith_states = True\n\n" in program
         compile(program, "walker", "exec")
 
     @pytest.mark.parametrize("title", ['Report "Q3"\nimport os; os.system("x")  # \\', "Notes 😀 é \ud800", ""])

@@ -10,8 +10,12 @@ def render(access, answer):
 
 
 def test_editor_window(access, walker_answer):
-    result = render(access, walker_answer((0, "frame", "Editor", "", 0), (1, "push button", "Save", "", 1),
-                                          (2, "text", "", "hello", 2), (0, "label", "Ready", "", 2)))
+    answer = walker_answer((0, "frame", "Editor", "", 0), (1, "push button", "Save", "", 1),
+                           (2, "text", "", "hello", 2), (0, "label", "Ready", "", 2))
+    answer.update(bus_name=":1.42", pid=4242)
+    answer["elements"][1]["path"] = [0, 3]
+    answer["elements"][2]["path"] = [0, 3, 1]
+    result = render(access, answer)
     assert result == {
         "success": True, "window": "Editor",
         "snapshot": 'Window: Editor\n\nframe: Editor\n  [1] push button "Save"\n    [2] text value="hello"\n'
@@ -19,10 +23,13 @@ def test_editor_window(access, walker_answer):
         "element_count": 2, "platform": "linux_atspi", "hint": HINT,
     }
     assert access._ref_map == {
-        1: {"role": "push button", "name": "Save", "value": "", "backend": "linux_atspi"},
-        2: {"role": "text", "name": "", "value": "hello", "backend": "linux_atspi"},
+        1: {"role": "push button", "name": "Save", "value": "", "backend": "linux_atspi", "bus_name": ":1.42",
+            "pid": 4242, "path": [0, 3]},
+        2: {"role": "text", "name": "", "value": "hello", "backend": "linux_atspi", "bus_name": ":1.42",
+            "pid": 4242, "path": [0, 3, 1]},
     }
-    assert [list(record) for record in access._ref_map.values()] == [["role", "name", "value", "backend"]] * 2
+    assert [list(record) for record in access._ref_map.values()] == [
+        ["role", "name", "value", "backend", "bus_name", "pid", "path"]] * 2
     assert access._ref_counter == 2
 
 
@@ -55,7 +62,7 @@ def test_texts_are_printed_unchanged_but_on_one_line(access, walker_answer):
     result = render(access, walker_answer((1, "entry", 'say "hi"\nnow', "\ud800 odd", 0), window="Ünïcode 😀"))
     assert result["snapshot"] == 'Window: Ünïcode 😀\n\n[1] entry "say "hi" now" value="\ud800 odd"'
     assert access._ref_map[1] == {"role": "entry", "name": 'say "hi"\nnow', "value": "\ud800 odd",
-                                  "backend": "linux_atspi"}
+                                  "backend": "linux_atspi", "bus_name": "", "pid": None, "path": []}
 
 
 def test_line_breaks_and_blanks(access, walker_answer):
@@ -81,6 +88,15 @@ def test_line_breaks_and_blanks(access, walker_answer):
 ])
 def test_missing_fields_take_defaults(access, answer, snapshot):
     assert render(access, answer)["snapshot"] == snapshot
+
+
+def test_an_odd_process_id_or_path_reads_as_unknown(access, walker_answer):
+    answer = walker_answer((1, "link", "a", "", 0), (1, "link", "b", "", 0))
+    answer.update(bus_name=None, pid=True)
+    answer["elements"][0]["path"] = "0/1"
+    render(access, answer)
+    assert [(record["bus_name"], record["pid"], record["path"]) for record in access._ref_map.values()] == [
+        ("", None, [])] * 2
 
 
 @pytest.mark.parametrize("answer, error", [

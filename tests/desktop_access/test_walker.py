@@ -32,9 +32,9 @@ def walk(access, linux, programs, tmp_path, monkeypatch):
     tree_file = tmp_path / "tree.json"
     monkeypatch.setenv("FAKE_ATSPI_TREE", str(tree_file))
 
-    def snapshot(tree, title=None, depth=8):
+    def snapshot(tree, title=None, depth=8, **options):
         tree_file.write_text(json.dumps(tree))
-        return asyncio.run(access.snapshot(title, depth))
+        return asyncio.run(access.snapshot(title, depth, **options))
 
     return snapshot
 
@@ -164,3 +164,60 @@ class TestWalk:
                        None, node("link", "after"), states=["active"])
         assert lines(walk([app("a", window)])) == ["frame: W", "  panel: kids", '    [1] link "first"',
                                                    '  [2] link "after"']
+
+
+class TestOptions:
+    WINDOW = frame("W", node("link", "a"), node("label", "between"), node("push button", "Off", states=[]),
+                   node("link", "b"), node("panel", "p", [node("link", "c")]), states=["active"])
+
+    def test_a_bound_stops_the_walk_after_its_last_element(self, walk, access):
+        result = walk([app("a", self.WINDOW)], max_elements=2)
+        assert lines(result) == ["frame: W", '  [1] link "a"', "  label: between", '  [2] link "b"',
+                                 "... more elements not shown"]
+        assert result["element_count"] == 2 and sorted(access._ref_map) == [1, 2]
+        assert lines(walk([app("a", self.WINDOW)], max_elements=1)) == ["frame: W", '  [1] link "a"',
+                                                                        "... more elements not shown"]
+        # Nothing left to show: no closing line.
+        assert walk([app("a", self.WINDOW)], max_elements=3)["snapshot"].endswith('    [3] link "c"')
+
+    def test_states_and_disabled_elements(self, walk):
+        window = frame("W", node("check box", "Sync", states=["sensitive", "checked", "focused"]),
+                       node("push button", "", states=["pressed"]),
+                       node("tree item", "Folder", states=["enabled", "expandable", "selected"]),
+                       node("tree item", "Open", states=["enabled", "expandable", "expanded"]),
+                       node("label", "Ready", states=["focused"]), states=["active"])
+        assert lines(walk([app("a", window)], states=True)) == [
+            "frame: W", '  [1] check box "Sync" (checked, focused)', "  push button: (disabled, pressed)",
+            '  [2] tree item "Folder" (selected, collapsed)', '  [3] tree item "Open" (expanded)', "  label: Ready"]
+        assert lines(walk([app("a", self.WINDOW)], states=True))[3] == "  push button: Off (disabled)"
+
+    def test_out_of_time_the_walk_answers_what_it_read(self, walk, access):
+        window = frame("W", node("link", "a"), node("panel", "slow", [node("link", "b")], slow=60),
+                       node("link", "never"), states=["active"])
+        access._ref_map = {5: {"backend": "linux_atspi"}}
+        assert walk([app("a", window)]) == {
+            "success": False, "error": "AT-SPI2 snapshot timed out",
+            "partial_snapshot": 'Window: W\n\nframe: W\n  [1] link "a"\n  panel: slow'}
+        assert list(access._ref_map) == [1] and access._ref_map[1]["name"] == "a"
+
+
+def test_the_linux_backend_passes_on_only_the_options_given(access, linux, recorder):
+    """A host may replace the AT-SPI2 snapshot with a two-argument function."""
+    access._linux_atspi_available = True
+    access._snapshot_linux_atspi = recorder.method("atspi")
+    asyncio.run(access.snapshot("W", 3))
+    calls = []
+
+    async def with_options(title, depth, **options):
+        calls.append((title, depth, options))
+        return {}
+
+    access._snapshot_linux_atspi = with_options
+    asyncio.run(access.snapshot("W", 3, states=True, max_elements=5))
+    assert recorder.calls == [("atspi", ("W", 3))] and calls == [("W", 3, {"states": True, "max_elements": 5})]
+
+
+@pytest.mark.parametrize("bound, error", [(0, ValueError), ("5", TypeError)])
+def test_the_walker_takes_only_a_bound_of_at_least_one(access, bound, error):
+    with pytest.raises(error):
+        asyncio.run(access._snapshot_linux_atspi(None, 8, max_elements=bound))

@@ -1,18 +1,36 @@
 """Accessible objects built from the JSON tree in $FAKE_ATSPI_TREE.
 
 A node is {"role", "name", "description", "states": [...], "value": number,
-"text": str, "legacy_value": bool, "pid": int, "fail": [what], "children": [...]}; "fail" names the
-calls that raise ("name", "role", "states", "children", "child").
+"text": str, "legacy_value": bool, "pid": int, "fail": [what], "slow": seconds, "children": [...]};
+"fail" names the calls that raise ("name", "role", "states", "children", "child"); reading the
+role of a "slow" node moves the walker's clock (time.monotonic) on by that many seconds.
 """
 
 import json
 import os
+import time
+
+_clock = {"ahead": 0.0}
+_monotonic = time.monotonic
+time.monotonic = lambda: _monotonic() + _clock["ahead"]
 
 
 class StateType:
     ACTIVE = "active"
     SENSITIVE = "sensitive"
     ENABLED = "enabled"
+    CHECKED = "checked"
+    PRESSED = "pressed"
+    SELECTED = "selected"
+    EXPANDABLE = "expandable"
+    EXPANDED = "expanded"
+    COLLAPSED = "collapsed"
+    FOCUSED = "focused"
+
+
+class Role:
+    EXTENDED = 0
+    LAST_DEFINED = 0
 
 
 class StateSet:
@@ -65,6 +83,7 @@ class Accessible:
 
     def get_role_name(self):
         self._check("role")
+        _clock["ahead"] += self._node.get("slow", 0)
         return self._node.get("role")
 
     def get_state_set(self):
