@@ -1,12 +1,16 @@
 // The Windows snapshot: the window chosen by title or by the foreground handle, its
 // UI Automation tree walked to the depth limit on a worker thread, one line per listed
-// element and a ref for every enabled interactive one.
+// element and a ref for every enabled interactive one. Options: an element bound that
+// ends the walk early, and states read from the elements' patterns.
+#include "desktop_access/snapshot_text.hpp"
 #include "desktop_access/windows.hpp"
 #include "desktop_access/windows_common.hpp"
 #include "desktop_access/windows_lines.hpp"
 #include "support/keys.hpp"
 
+#include <algorithm>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +40,81 @@ long long saturated_int(py::handle value, const char* name) {
     throw py::error_already_set();
   }
   return result;
+}
+
+// The snapshot options as the walk uses them.
+struct WalkOptions {
+  bool states = false;
+  std::optional<std::size_t> max_elements;  // refs to make before the walk stops
+};
+
+WalkOptions walk_options(py::handle states, py::handle max_elements) {
+  WalkOptions options;
+  options.states = args::to_bool(states);
+  if (!max_elements.is_none()) {
+    options.max_elements =
+        static_cast<std::size_t>(std::max(1LL, saturated_int(max_elements, "max_elements")));
+  }
+  return options;
+}
+
+// The options that differ from their defaults, as keywords for the next call: a
+// method replaced by one without the options keeps working while they are unused.
+py::dict given_options(py::handle states, py::handle max_elements) {
+  py::dict given;
+  if (args::to_bool(states)) {
+    given["states"] = true;
+  }
+  if (!max_elements.is_none()) {
+    given["max_elements"] = max_elements;
+  }
+  return given;
+}
+
+// The state readings of one element; what could not be read keeps its default.
+struct StateReadings {
+  long long toggle = -1;     // ToggleState: 0 off, 1 on, 2 indeterminate
+  bool selected = false;     // SelectionItem IsSelected
+  long long expansion = -1;  // ExpandCollapseState: 0 collapsed, 1 expanded, 2 partly, 3 leaf
+  bool focused = false;      // HasKeyboardFocus
+};
+
+// Only the patterns a type may carry are asked for: each ask is a cross-process call.
+bool may_toggle(std::string_view type) {
+  return type == "CheckBox" || type == "Button" || type == "MenuItem";
+}
+
+bool may_be_selected(std::string_view type) {
+  return type == "RadioButton" || type == "ListItem" || type == "TabItem" || type == "TreeItem" ||
+         type == "DataItem";
+}
+
+bool may_expand(std::string_view type) {
+  return type == "ComboBox" || type == "TreeItem" || type == "MenuItem" || type == "SplitButton";
+}
+
+std::vector<std::string_view> state_words(std::string_view type, bool enabled, const StateReadings& read) {
+  std::vector<std::string_view> words;
+  if (!enabled) {
+    words.emplace_back("disabled");
+  }
+  if (read.toggle == 1) {
+    words.emplace_back(type == "Button" ? "pressed" : "checked");
+  } else if (read.toggle == 2) {
+    words.emplace_back("mixed");
+  }
+  if (read.selected) {
+    words.emplace_back("selected");
+  }
+  if (read.expansion == 0) {
+    words.emplace_back("collapsed");
+  } else if (read.expansion == 1 || read.expansion == 2) {
+    words.emplace_back("expanded");
+  }
+  if (read.focused) {
+    words.emplace_back("focused");
+  }
+  return words;
 }
 
 // What a walker reads of one element, with the defaults of what cannot be read.
@@ -70,6 +149,21 @@ struct Names {
   support::Interned value_property{"Value"};
   support::Interned get_children{"GetChildren"};
   support::Interned ref_counter{"_ref_counter"};
+  // states
+  support::Interned iface_toggle{"iface_toggle"};
+  support::Interned iface_selection_item{"iface_selection_item"};
+  support::Interned iface_expand_collapse{"iface_expand_collapse"};
+  support::Interned current_toggle_state{"CurrentToggleState"};
+  support::Interned current_is_selected{"CurrentIsSelected"};
+  support::Interned current_expand_collapse_state{"CurrentExpandCollapseState"};
+  support::Interned has_keyboard_focus{"has_keyboard_focus"};
+  support::Interned get_toggle_pattern{"GetTogglePattern"};
+  support::Interned get_selection_item_pattern{"GetSelectionItemPattern"};
+  support::Interned get_expand_collapse_pattern{"GetExpandCollapsePattern"};
+  support::Interned toggle_state{"ToggleState"};
+  support::Interned is_selected{"IsSelected"};
+  support::Interned expand_collapse_state{"ExpandCollapseState"};
+  support::Interned has_keyboard_focus_property{"HasKeyboardFocus"};
   support::Interned control_suffix{"Control"};
   // element record keys
   support::Interned element{"element"};
@@ -90,10 +184,12 @@ py::str without(const py::str& text, const py::str& part) {
 
 // One walk of an element's subtree, depth first in UI Automation order, without
 // recursion on the C stack. Elements whose children cannot be listed end their branch;
-// an element whose properties cannot be read is skipped with its subtree.
+// an element whose properties cannot be read is skipped with its subtree. With an
+// element bound the walk stops before the first element after the last ref it may
+// make, and says so in a last line.
 class TreeWalk {
  public:
-  TreeWalk(py::object self, py::handle lines, long long max_depth, Package package)
+  TreeWalk(py::object self, py::handle lines, long long max_depth, Package package, WalkOptions options)
       : self_(std::move(self)),
         lines_(py::reinterpret_borrow<py::object>(lines)),
         ref_map_(self_.attr("_ref_map")),
@@ -103,6 +199,7 @@ class TreeWalk {
         backend_(package == Package::kPywinauto ? "pywinauto" : "uiautomation"),
         max_depth_(max_depth),
         package_(package),
+        options_(options),
         record_template_(make_record_template()) {}
 
   // Lists the children of `root`, which sit at `depth`, and everything below them.
@@ -115,6 +212,10 @@ class TreeWalk {
       if (level.next == level.children.size()) {
         pending_.pop_back();
         continue;
+      }
+      if (options_.max_elements && refs_made_ >= *options_.max_elements) {
+        append(support::from_utf8(more_elements_line(std::nullopt)));
+        return;
       }
       py::object child = level.children[level.next++];
       const long long child_depth = level.depth;
@@ -181,6 +282,57 @@ class TreeWalk {
     return read;
   }
 
+  // The states an element's patterns report. Each reading is guarded on its own: a
+  // missing pattern or an odd value leaves that state out, never the element.
+  StateReadings read_states(py::handle element, std::string_view type) const {
+    const bool pywinauto = package_ == Package::kPywinauto;
+    // pywinauto's pattern interfaces raise when missing; uiautomation's getters answer None.
+    const auto pattern_value = [&](const py::str& pywinauto_interface, const py::str& getter,
+                                   const py::str& pywinauto_property, const py::str& property) {
+      py::object pattern = pywinauto ? element.attr(pywinauto_interface) : call_method(element, getter);
+      return args::to_bool(pattern) ? pattern.attr(pywinauto ? pywinauto_property : property) : py::object();
+    };
+    StateReadings read;
+    if (may_toggle(type)) {
+      attempted([&] {
+        py::object state = pattern_value(names_.iface_toggle, names_.get_toggle_pattern,
+                                         names_.current_toggle_state, names_.toggle_state);
+        read.toggle = state ? args::to_long(state, "ToggleState") : -1;
+        return true;
+      });
+    }
+    if (may_be_selected(type)) {
+      attempted([&] {
+        py::object selected = pattern_value(names_.iface_selection_item, names_.get_selection_item_pattern,
+                                            names_.current_is_selected, names_.is_selected);
+        read.selected = selected && args::to_bool(selected);
+        return true;
+      });
+    }
+    if (may_expand(type)) {
+      attempted([&] {
+        py::object state = pattern_value(names_.iface_expand_collapse, names_.get_expand_collapse_pattern,
+                                         names_.current_expand_collapse_state, names_.expand_collapse_state);
+        read.expansion = state ? args::to_long(state, "ExpandCollapseState") : -1;
+        return true;
+      });
+    }
+    attempted([&] {
+      read.focused = args::to_bool(pywinauto ? call_method(element, names_.has_keyboard_focus)
+                                             : element.attr(names_.has_keyboard_focus_property));
+      return true;
+    });
+    return read;
+  }
+
+  // " (state, ...)" for the element's line, when states are asked for.
+  std::string states_suffix(py::handle element, std::string_view type, bool enabled) const {
+    if (!options_.states) {
+      return std::string();
+    }
+    return windows_states_suffix(state_words(type, enabled, read_states(element, type)));
+  }
+
   // The element's line and ref; false when it failed (its subtree is then skipped).
   bool visit(py::handle element, long long depth) {
     try {
@@ -205,15 +357,24 @@ class TreeWalk {
   void render(const ElementProperties& read, py::handle element, long long depth) {
     const bool interactive = contains(interactive_types_, read.type);
     const bool context = contains(context_types_, read.type);
-    if (interactive && args::to_bool(read.enabled)) {
-      const long long ref = ++counter_;
-      py::int_ key(ref);
-      self_.attr(names_.ref_counter) = key;
-      ref_map_[key] = record(element, read);
-      const std::string type = python_lower(support::Utf8(read.type).view());
-      const support::Utf8 name(read.name), value(read.value), auto_id(read.auto_id);
-      append(support::from_utf8(
-          windows_ref_line(depth, ref, {type, name.view(), value.view(), auto_id.view()})));
+    const bool enabled = interactive && args::to_bool(read.enabled);
+    // Disabled interactive elements are listed only with their states, never with a ref.
+    if (enabled || (interactive && options_.states)) {
+      const support::Utf8 raw_type(read.type), name(read.name), value(read.value), auto_id(read.auto_id);
+      const std::string type = python_lower(raw_type.view());
+      const WindowsElementText text{type, name.view(), value.view(), auto_id.view()};
+      std::string line;
+      if (enabled) {
+        const long long ref = ++counter_;
+        ++refs_made_;
+        py::int_ key(ref);
+        self_.attr(names_.ref_counter) = key;
+        ref_map_[key] = record(element, read);
+        line = windows_ref_line(depth, ref, text);
+      } else {
+        line = windows_unref_line(depth, text);
+      }
+      append(support::from_utf8(line + states_suffix(element, raw_type.view(), enabled)));
     } else if (context && is_nonblank(read.name)) {
       const support::Utf8 name(read.name);
       append(support::from_utf8(
@@ -266,13 +427,15 @@ class TreeWalk {
   py::str backend_;
   long long max_depth_;
   Package package_;
+  WalkOptions options_;
+  std::size_t refs_made_ = 0;
   py::dict record_template_;
   std::vector<Level> pending_;
 };
 
 void walk(py::object self, py::object element, py::object lines, py::object depth, py::object max_depth,
-          Package package) {
-  TreeWalk(std::move(self), lines, saturated_int(max_depth, "max_depth"), package)
+          Package package, const WalkOptions& options) {
+  TreeWalk(std::move(self), lines, saturated_int(max_depth, "max_depth"), package, options)
       .run(element, saturated_int(depth, "depth"));
 }
 
@@ -295,7 +458,8 @@ py::str name_or_unknown(py::handle name) {
   return py::len(text) == 0 ? py::str("Unknown") : text;
 }
 
-py::dict snapshot_pywinauto(py::object self, py::object window_title, py::object max_depth) {
+py::dict snapshot_pywinauto(py::object self, py::object window_title, py::object max_depth, py::object states,
+                            py::object max_elements) {
   py::object desktop = pywinauto_desktop();
   const bool titled = has_title(window_title);
   py::object windows;
@@ -318,11 +482,13 @@ py::dict snapshot_pywinauto(py::object self, py::object window_title, py::object
   py::str name = name_or_unknown(wrapper.attr("window_text")());
   py::str class_name = text_or_empty(wrapper.attr("friendly_class_name")());
   py::list lines = first_lines(py::str("Window: {} [{}]").format(name, class_name));
-  self.attr("_walk_element_pywinauto")(wrapper, lines, "depth"_a = 0, "max_depth"_a = max_depth);
+  self.attr("_walk_element_pywinauto")(wrapper, lines, "depth"_a = 0, "max_depth"_a = max_depth,
+                                       **given_options(states, max_elements));
   return snapshot_result(self, name, lines);
 }
 
-py::dict snapshot_uiautomation(py::object self, py::object window_title, py::object max_depth) {
+py::dict snapshot_uiautomation(py::object self, py::object window_title, py::object max_depth,
+                               py::object states, py::object max_elements) {
   py::module_ automation = support::import("uiautomation");
   py::object window = has_title(window_title)
                           ? automation.attr("WindowControl")("searchDepth"_a = 1, "Name"_a = window_title)
@@ -333,21 +499,28 @@ py::dict snapshot_uiautomation(py::object self, py::object window_title, py::obj
   replace_ref_map(self, py::dict(), 0);  // the window is found: numbering starts over
   py::str name = name_or_unknown(window.attr("Name"));
   py::list lines = first_lines(py::str("Window: {}").format(name));
-  self.attr("_walk_element_uiautomation")(window, lines, "depth"_a = 0, "max_depth"_a = max_depth);
+  self.attr("_walk_element_uiautomation")(window, lines, "depth"_a = 0, "max_depth"_a = max_depth,
+                                          **given_options(states, max_elements));
   return snapshot_result(self, name, lines);
 }
 
-py::object snapshot_sync(py::object self, py::object window_title, py::object max_depth) {
+py::object snapshot_sync(py::object self, py::object window_title, py::object max_depth, py::object states,
+                         py::object max_elements) {
   const char* method = flag(self, "_pywinauto_available") ? "_snapshot_pywinauto" : "_snapshot_uiautomation";
-  return self.attr(method)(window_title, max_depth);
+  return self.attr(method)(window_title, max_depth, **given_options(states, max_elements));
 }
 
-Coroutine snapshot_windows(py::object self, py::object window_title, py::object max_depth) {
+Coroutine snapshot_windows(py::object self, py::object window_title, py::object max_depth, py::object states,
+                           py::object max_elements) {
   if (!flag(self, "_uia_available")) {
     co_return py::dict("success"_a = false, "error"_a = kNoPackage, "hint"_a = kNoPackageHint);
   }
   try {
-    co_return co_await in_default_executor(self.attr("_snapshot_sync"), window_title, max_depth);
+    py::object sync = self.attr("_snapshot_sync");
+    if (py::dict given = given_options(states, max_elements); !given.empty()) {
+      sync = support::import("functools").attr("partial")(sync, **given);
+    }
+    co_return co_await in_default_executor(sync, window_title, max_depth);
   } catch (py::error_already_set& error) {
     support::rethrow_unless_ordinary(error);
     py::str text = support::exception_text(error.value());
@@ -360,27 +533,32 @@ Coroutine snapshot_windows(py::object self, py::object window_title, py::object 
 
 void register_snapshot(support::PlainClass& methods) {
   methods
-      .def_coroutine(
-          "_snapshot_windows",
-          [](py::object self, py::object window_title, py::object max_depth) {
-            return snapshot_windows(self, window_title, max_depth);
-          },
-          py::arg("window_title"), py::arg("max_depth"))
-      .def("_snapshot_sync", &snapshot_sync, py::arg("window_title"), py::arg("max_depth"))
-      .def("_snapshot_pywinauto", &snapshot_pywinauto, py::arg("window_title"), py::arg("max_depth"))
-      .def("_snapshot_uiautomation", &snapshot_uiautomation, py::arg("window_title"), py::arg("max_depth"))
+      .def_coroutine("_snapshot_windows", &snapshot_windows, py::arg("window_title"), py::arg("max_depth"),
+                     py::kw_only(), py::arg("states") = false, py::arg("max_elements") = py::none())
+      .def("_snapshot_sync", &snapshot_sync, py::arg("window_title"), py::arg("max_depth"), py::kw_only(),
+           py::arg("states") = false, py::arg("max_elements") = py::none())
+      .def("_snapshot_pywinauto", &snapshot_pywinauto, py::arg("window_title"), py::arg("max_depth"),
+           py::kw_only(), py::arg("states") = false, py::arg("max_elements") = py::none())
+      .def("_snapshot_uiautomation", &snapshot_uiautomation, py::arg("window_title"), py::arg("max_depth"),
+           py::kw_only(), py::arg("states") = false, py::arg("max_elements") = py::none())
       .def(
           "_walk_element_pywinauto",
-          [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth) {
-            walk(self, element, lines, depth, max_depth, Package::kPywinauto);
+          [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth,
+             py::object states, py::object max_elements) {
+            walk(self, element, lines, depth, max_depth, Package::kPywinauto,
+                 walk_options(states, max_elements));
           },
-          py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"))
+          py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"), py::kw_only(),
+          py::arg("states") = false, py::arg("max_elements") = py::none())
       .def(
           "_walk_element_uiautomation",
-          [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth) {
-            walk(self, element, lines, depth, max_depth, Package::kUiautomation);
+          [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth,
+             py::object states, py::object max_elements) {
+            walk(self, element, lines, depth, max_depth, Package::kUiautomation,
+                 walk_options(states, max_elements));
           },
-          py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"));
+          py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"), py::kw_only(),
+          py::arg("states") = false, py::arg("max_elements") = py::none());
 }
 
 }  // namespace desktop_access::uia

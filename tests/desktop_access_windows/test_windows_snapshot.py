@@ -286,3 +286,94 @@ class TestWorkerThread:
         assert outcome == {"released": True}
         assert element_lines(result) == SETTINGS_LINES
         assert threading.get_ident() not in screen.journal.threads()
+
+
+def add_form(screen):
+    """Six interactive elements, the last three inside a pane after a status text."""
+    return screen.add_window(
+        "Form",
+        Node("Button", "One"),
+        Node("Text", "Status"),
+        Node("Pane", "Body", children=[Node("Button", "Two"), Node("Button", "Three"), Node("Button", "Four")]),
+        Node("Button", "Five", children=[Node("Button", "Six")]),
+        foreground=True)
+
+
+class TestElementBound:
+    def test_the_walk_stops_after_the_bound_and_says_so(self, access, package, screen):
+        add_form(screen)
+        result = snapshot(access, max_elements=3)
+        assert result["element_count"] == 3 and sorted(access._ref_map) == [1, 2, 3]
+        assert element_lines(result) == [
+            '[1] button "One"', "text: Status", "pane: Body", '  [2] button "Two"', '  [3] button "Three"',
+            "... more elements not shown"]
+        listed = [call[1] for call in screen.journal.calls if call[0] in ("children", "GetChildren")]
+        assert listed == ["Form", "One", "Status", "Body", "Two", "Three"]  # nothing after the third ref is listed
+
+    def test_a_bound_the_window_does_not_reach_changes_nothing(self, access, package, screen):
+        add_form(screen)
+        unbounded = snapshot(access)
+        assert snapshot(access, max_elements=6) == unbounded
+        assert snapshot(access, max_elements=10**30) == unbounded
+        assert "more" not in unbounded["snapshot"]
+
+    def test_elements_after_the_last_ref_count_as_more(self, access, package, screen):
+        screen.add_window("Short", Node("Button", "Only"), Node("Text", "Footer"), foreground=True)
+        assert element_lines(snapshot(access, max_elements=1)) == ['[1] button "Only"', "... more elements not shown"]
+
+
+def add_stateful(screen):
+    return screen.add_window(
+        "States",
+        Node("CheckBox", "Sync", patterns={"toggle"}, toggle_state=1, focused=True),
+        Node("CheckBox", "Some", patterns={"toggle"}, toggle_state=2),
+        Node("Button", "Bold", patterns={"toggle", "invoke"}, toggle_state=1),
+        Node("Button", "Off", enabled=False, auto_id="offId"),
+        Node("RadioButton", "Small", patterns={"selection_item"}, selected=True),
+        Node("TreeItem", "Docs", patterns={"expand", "selection_item"}, expand_state=1),
+        Node("ComboBox", "Size", value="Large", patterns={"expand"}, expand_state=0),
+        Node("Edit", "Plain", failing={"focus"}),
+        Node("Text", "Ready"),
+        foreground=True)
+
+
+class TestStates:
+    def test_states_follow_the_lines_and_disabled_elements_have_no_ref(self, access, package, screen):
+        add_stateful(screen)
+        result = snapshot(access, states=True)
+        assert element_lines(result) == [
+            '[1] checkbox "Sync" (checked, focused)',
+            '[2] checkbox "Some" (mixed)',
+            '[3] button "Bold" (pressed)',
+            'button "Off" (id: offId) (disabled)',
+            '[4] radiobutton "Small" (selected)',
+            '[5] treeitem "Docs" (expanded)',
+            '[6] combobox "Size" value="Large" (collapsed)',
+            '[7] edit "Plain"',
+            "text: Ready",
+        ]
+        assert result["element_count"] == 7 and [access._ref_map[ref]["name"] for ref in (3, 4)] == ["Bold", "Small"]
+
+    def test_without_states_the_text_is_unchanged(self, access, package, screen):
+        add_stateful(screen)
+        assert "(" not in "\n".join(element_lines(snapshot(access)))
+
+    def test_states_and_bound_together(self, access, package, screen):
+        add_stateful(screen)
+        assert element_lines(snapshot(access, states=True, max_elements=3))[-2:] == [
+            '[3] button "Bold" (pressed)', "... more elements not shown"]
+
+
+class TestBackendSignatures:
+    def test_a_walker_replaced_with_the_four_argument_form_still_serves_default_snapshots(self, access, package,
+                                                                                          screen):
+        add_settings(screen, foreground=True)
+        calls = []
+
+        def walker(element, lines, depth, max_depth):
+            calls.append((depth, max_depth))
+            lines.append("walked")
+
+        setattr(access, f"_walk_element_{package}", walker)
+        assert element_lines(snapshot(access, max_depth=5)) == ["walked"]
+        assert calls == [(0, 5)]

@@ -47,6 +47,10 @@ class Node:
     value: str | None = None  # a Value pattern holding this text
     children: list[Node] = field(default_factory=list)
     patterns: set[str] = field(default_factory=set)  # invoke, toggle, selection, expand, selection_item
+    toggle_state: int = 0  # 0 off, 1 on, 2 indeterminate
+    selected: bool = False
+    expand_state: int = 0  # 0 collapsed, 1 expanded, 2 partially expanded, 3 leaf
+    focused: bool = False
     failing: set[str] = field(default_factory=set)  # properties, calls and patterns that raise ("once x": once)
     rect: tuple = (0, 0, 0, 0)
     friendly: str | None = None  # pywinauto's friendly class name when it differs from the type
@@ -79,6 +83,14 @@ class Pattern:
     @property
     def CurrentValue(self):  # pywinauto's value interface
         return self._node.value
+
+    @property
+    def CurrentToggleState(self): return self._node.toggle_state
+    @property
+    def CurrentIsSelected(self): return self._node.selected
+    @property
+    def CurrentExpandCollapseState(self): return self._node.expand_state
+    ToggleState, IsSelected, ExpandCollapseState = CurrentToggleState, CurrentIsSelected, CurrentExpandCollapseState
 
     @property
     def Value(self):  # uiautomation's value pattern
@@ -175,6 +187,18 @@ class Wrapper:
     def iface_toggle(self):
         return self._interface("toggle", "toggle" in self._node.patterns)
 
+    @property
+    def iface_selection_item(self):
+        return self._interface("selection_item", "selection_item" in self._node.patterns)
+
+    @property
+    def iface_expand_collapse(self):
+        return self._interface("expand", "expand" in self._node.patterns)
+
+    def has_keyboard_focus(self):
+        self._node.fails("focus")
+        return self._node.focused
+
     def children(self):
         self._screen.journal.record("children", self._node.name)
         self._node.fails("children")
@@ -251,6 +275,8 @@ class Control:
     def AutomationId(self): return self._property("auto_id", self._node.auto_id)
     @property
     def IsEnabled(self): return self._property("enabled", self._node.enabled)
+    @property
+    def HasKeyboardFocus(self): return self._property("focus", self._node.focused)
 
     @property
     def BoundingRectangle(self):
