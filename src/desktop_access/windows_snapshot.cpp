@@ -25,7 +25,9 @@ constexpr const char* kNoPackage =
     "Windows UI Automation not available. Install pywinauto: pip install pywinauto";
 constexpr const char* kNoPackageHint = "This feature requires pywinauto installed.";
 
-enum class Package { kPywinauto, kUiautomation };
+// kUiautomationCached walks a subtree that one cache request fetched: its reads are
+// answered from the cache instead of by the window's process.
+enum class Package { kPywinauto, kUiautomation, kUiautomationCached };
 
 // An integer argument as a C++ integer, saturated at the ends of the range (a depth
 // limit of 10**30 means no limit).
@@ -164,6 +166,13 @@ struct Names {
   support::Interned is_selected{"IsSelected"};
   support::Interned expand_collapse_state{"ExpandCollapseState"};
   support::Interned has_keyboard_focus_property{"HasKeyboardFocus"};
+  // cached reads
+  support::Interned get_cached_children{"GetCachedChildren"};
+  support::Interned get_cached_property_value{"GetCachedPropertyValue"};
+  support::Interned cached_control_type_name{"CachedControlTypeName"};
+  support::Interned cached_name{"CachedName"};
+  support::Interned cached_automation_id{"CachedAutomationId"};
+  support::Interned cached_is_enabled{"CachedIsEnabled"};
   support::Interned control_suffix{"Control"};
   // element record keys
   support::Interned element{"element"};
@@ -181,6 +190,18 @@ py::str without(const py::str& text, const py::str& part) {
   }
   return py::reinterpret_steal<py::str>(replaced);
 }
+
+// The uiautomation property ids a walk asks a cache for beyond the cached properties.
+struct CachedPropertyIds {
+  py::object value, toggle, selected, expansion, focused;
+
+  static CachedPropertyIds of(py::handle automation) {
+    py::object ids = automation.attr("PropertyId");
+    return {ids.attr("ValueValueProperty"), ids.attr("ToggleToggleStateProperty"),
+            ids.attr("SelectionItemIsSelectedProperty"),
+            ids.attr("ExpandCollapseExpandCollapseStateProperty"), ids.attr("HasKeyboardFocusProperty")};
+  }
+};
 
 // One walk of an element's subtree, depth first in UI Automation order, without
 // recursion on the C stack. Elements whose children cannot be listed end their branch;
@@ -200,7 +221,11 @@ class TreeWalk {
         max_depth_(max_depth),
         package_(package),
         options_(options),
-        record_template_(make_record_template()) {}
+        record_template_(make_record_template()) {
+    if (package == Package::kUiautomationCached) {
+      property_ids_ = CachedPropertyIds::of(support::import("uiautomation"));
+    }
+  }
 
   // Lists the children of `root`, which sit at `depth`, and everything below them.
   void run(py::handle root, long long depth) {
@@ -234,9 +259,11 @@ class TreeWalk {
 
   void descend(py::handle element, long long depth) {
     py::list children;
+    const py::str& method = package_ == Package::kPywinauto      ? names_.children
+                            : package_ == Package::kUiautomation ? names_.get_children
+                                                                 : names_.get_cached_children;
     const bool listed = attempted([&] {
-      children = py::list(
-          call_method(element, package_ == Package::kPywinauto ? names_.children : names_.get_children));
+      children = py::list(call_method(element, method));
       return true;
     });
     if (listed && !children.empty()) {
@@ -282,9 +309,46 @@ class TreeWalk {
     return read;
   }
 
+  py::object cached_value(py::handle element, const py::object& property_id) const {
+    return element.attr(names_.get_cached_property_value)(property_id);
+  }
+
+  // The same reads as read_uiautomation, answered by the cache. A property an element
+  // does not support is cached as its default (the empty text for a value).
+  ElementProperties read_uiautomation_cached(py::handle element) const {
+    ElementProperties read;
+    read.type = without(text_or_empty(element.attr(names_.cached_control_type_name)), names_.control_suffix);
+    read.name = text_or_empty(element.attr(names_.cached_name));
+    read.auto_id = text_or_empty(element.attr(names_.cached_automation_id));
+    read.enabled = element.attr(names_.cached_is_enabled);
+    attempted([&] {
+      py::object value = cached_value(element, property_ids_.value);
+      if (PyUnicode_Check(value.ptr())) {
+        read.value = std::move(value);
+      }
+      return true;
+    });
+    return read;
+  }
+
+  ElementProperties read_properties(py::handle element) const {
+    switch (package_) {
+      case Package::kPywinauto:
+        return read_pywinauto(element);
+      case Package::kUiautomation:
+        return read_uiautomation(element);
+      case Package::kUiautomationCached:
+        break;
+    }
+    return read_uiautomation_cached(element);
+  }
+
   // The states an element's patterns report. Each reading is guarded on its own: a
   // missing pattern or an odd value leaves that state out, never the element.
   StateReadings read_states(py::handle element, std::string_view type) const {
+    if (package_ == Package::kUiautomationCached) {
+      return read_cached_states(element, type);
+    }
     const bool pywinauto = package_ == Package::kPywinauto;
     // pywinauto's pattern interfaces raise when missing; uiautomation's getters answer None.
     const auto pattern_value = [&](const py::str& pywinauto_interface, const py::str& getter,
@@ -325,6 +389,35 @@ class TreeWalk {
     return read;
   }
 
+  // Unsupported patterns are cached with their properties' defaults (off, not selected,
+  // leaf node), which name no state.
+  StateReadings read_cached_states(py::handle element, std::string_view type) const {
+    StateReadings read;
+    if (may_toggle(type)) {
+      attempted([&] {
+        read.toggle = args::to_long(cached_value(element, property_ids_.toggle), "ToggleState");
+        return true;
+      });
+    }
+    if (may_be_selected(type)) {
+      attempted([&] {
+        read.selected = args::to_bool(cached_value(element, property_ids_.selected));
+        return true;
+      });
+    }
+    if (may_expand(type)) {
+      attempted([&] {
+        read.expansion = args::to_long(cached_value(element, property_ids_.expansion), "ExpandCollapseState");
+        return true;
+      });
+    }
+    attempted([&] {
+      read.focused = args::to_bool(cached_value(element, property_ids_.focused));
+      return true;
+    });
+    return read;
+  }
+
   // " (state, ...)" for the element's line, when states are asked for.
   std::string states_suffix(py::handle element, std::string_view type, bool enabled) const {
     if (!options_.states) {
@@ -336,8 +429,7 @@ class TreeWalk {
   // The element's line and ref; false when it failed (its subtree is then skipped).
   bool visit(py::handle element, long long depth) {
     try {
-      render(package_ == Package::kPywinauto ? read_pywinauto(element) : read_uiautomation(element), element,
-             depth);
+      render(read_properties(element), element, depth);
       return true;
     } catch (py::error_already_set& error) {
       support::rethrow_unless_ordinary(error);
@@ -429,6 +521,7 @@ class TreeWalk {
   Package package_;
   WalkOptions options_;
   std::size_t refs_made_ = 0;
+  CachedPropertyIds property_ids_;
   py::dict record_template_;
   std::vector<Level> pending_;
 };
@@ -487,6 +580,35 @@ py::dict snapshot_pywinauto(py::object self, py::object window_title, py::object
   return snapshot_result(self, name, lines);
 }
 
+// The window with its whole subtree's properties fetched by one cache request, where
+// the package offers cache requests (the plain walk asks the window's process several
+// times per element); empty when it does not, or when the request fails.
+py::object cached_subtree(py::handle automation, py::handle window, bool states) {
+  py::object cached;
+  attempted([&] {
+    if (!py::hasattr(automation, "CacheRequest") || !py::hasattr(window, "BuildUpdatedCache")) {
+      return false;
+    }
+    py::object ids = automation.attr("PropertyId");
+    py::object request = automation.attr("CacheRequest")();
+    request.attr("TreeScope") = automation.attr("TreeScope").attr("Subtree");
+    py::object add = request.attr("AddProperty");
+    for (const char* id : {"ControlTypeProperty", "NameProperty", "AutomationIdProperty", "IsEnabledProperty",
+                           "ValueValueProperty"}) {
+      add(ids.attr(id));
+    }
+    if (states) {
+      for (const char* id : {"ToggleToggleStateProperty", "SelectionItemIsSelectedProperty",
+                             "ExpandCollapseExpandCollapseStateProperty", "HasKeyboardFocusProperty"}) {
+        add(ids.attr(id));
+      }
+    }
+    cached = window.attr("BuildUpdatedCache")(request);
+    return true;
+  });
+  return cached && args::to_bool(cached) ? cached : py::object();
+}
+
 py::dict snapshot_uiautomation(py::object self, py::object window_title, py::object max_depth,
                                py::object states, py::object max_elements) {
   py::module_ automation = support::import("uiautomation");
@@ -499,8 +621,10 @@ py::dict snapshot_uiautomation(py::object self, py::object window_title, py::obj
   replace_ref_map(self, py::dict(), 0);  // the window is found: numbering starts over
   py::str name = name_or_unknown(window.attr("Name"));
   py::list lines = first_lines(py::str("Window: {}").format(name));
-  self.attr("_walk_element_uiautomation")(window, lines, "depth"_a = 0, "max_depth"_a = max_depth,
-                                          **given_options(states, max_elements));
+  py::object cached = cached_subtree(automation, window, args::to_bool(states));
+  self.attr(cached ? "_walk_cached_uiautomation" : "_walk_element_uiautomation")(
+      cached ? cached : window, lines, "depth"_a = 0, "max_depth"_a = max_depth,
+      **given_options(states, max_elements));
   return snapshot_result(self, name, lines);
 }
 
@@ -555,6 +679,15 @@ void register_snapshot(support::PlainClass& methods) {
           [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth,
              py::object states, py::object max_elements) {
             walk(self, element, lines, depth, max_depth, Package::kUiautomation,
+                 walk_options(states, max_elements));
+          },
+          py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"), py::kw_only(),
+          py::arg("states") = false, py::arg("max_elements") = py::none())
+      .def(
+          "_walk_cached_uiautomation",
+          [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth,
+             py::object states, py::object max_elements) {
+            walk(self, element, lines, depth, max_depth, Package::kUiautomationCached,
                  walk_options(states, max_elements));
           },
           py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"), py::kw_only(),

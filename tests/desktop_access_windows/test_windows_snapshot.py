@@ -9,6 +9,7 @@ import threading
 
 import pytest
 
+import windows_fakes
 from windows_fakes import Node
 
 HINT = "Use ref numbers to interact: desktop_click_ref(1), desktop_type_ref(2, 'text'), etc."
@@ -307,7 +308,7 @@ class TestElementBound:
         assert element_lines(result) == [
             '[1] button "One"', "text: Status", "pane: Body", '  [2] button "Two"', '  [3] button "Three"',
             "... more elements not shown"]
-        listed = [call[1] for call in screen.journal.calls if call[0] in ("children", "GetChildren")]
+        listed = [call[1] for call in screen.journal.calls if call[0] in ("children", "GetChildren", "GetCachedChildren")]
         assert listed == ["Form", "One", "Status", "Body", "Two", "Three"]  # nothing after the third ref is listed
 
     def test_a_bound_the_window_does_not_reach_changes_nothing(self, access, package, screen):
@@ -375,5 +376,61 @@ class TestBackendSignatures:
             lines.append("walked")
 
         setattr(access, f"_walk_element_{package}", walker)
+        access._walk_cached_uiautomation = walker
         assert element_lines(snapshot(access, max_depth=5)) == ["walked"]
         assert calls == [(0, 5)]
+
+
+def add_buttons(screen, count):
+    return screen.add_window("Grid", Node("Pane", "Rows", children=[
+        Node("Button", f"Row {i}", auto_id=f"row{i}") for i in range(count)]), Node("Edit", "Find", value="x"),
+        foreground=True)
+
+
+class TestCacheRequests:
+    def test_one_request_fetches_the_subtree_and_the_answer_is_the_plain_walks(self, access, screen, monkeypatch):
+        import conftest
+        add_stateful(screen)
+        answers, calls = {}, {}
+        for cached in (True, False):
+            monkeypatch.setitem(sys.modules, "pywinauto", None)
+            monkeypatch.setitem(sys.modules, "uiautomation", conftest.uiautomation_module(screen, cached))
+            for states in (False, True):
+                screen.remote_calls = 0
+                result = snapshot(access, states=states)
+                records = [{key: value for key, value in record.items() if key != "element"}
+                           for record in access._ref_map.values()]
+                answers[cached, states] = (result, records)
+                calls[cached, states] = screen.remote_calls
+        assert answers[True, False] == answers[False, False] and answers[True, True] == answers[False, True]
+        assert ("BuildUpdatedCache", "States", 7) in screen.journal.calls
+        assert calls[True, False] == 2 and calls[True, True] == 2  # the window's name, the request
+        assert calls[False, False] > 9 * 4
+
+    def test_calls_do_not_grow_with_the_window(self, access, screen, uiautomation_only):
+        counts = []
+        for size in (10, 200):
+            screen.windows.clear()
+            add_buttons(screen, size)
+            screen.remote_calls = 0
+            assert snapshot(access)["element_count"] == size + 1
+            counts.append(screen.remote_calls)
+        assert counts[0] == counts[1]
+
+    def test_refs_from_the_cache_act_on_their_elements(self, access, screen, uiautomation_only):
+        add_settings(screen, foreground=True)
+        snapshot(access)
+        before = len(screen.journal.calls)
+        assert asyncio.run(access.click_ref(3))["success"] is True
+        assert screen.journal.calls[before:] == [("invoke", "Invoke", "OK")]
+
+    def test_a_failing_request_falls_back_to_the_plain_walk(self, access, screen, uiautomation_only, monkeypatch):
+        add_settings(screen, foreground=True)
+        expected = snapshot(access)
+
+        def refused(control, request):
+            raise OSError("cache request refused")
+
+        monkeypatch.setattr(windows_fakes.Control, "BuildUpdatedCache", refused)
+        assert snapshot(access) == expected
+        assert ("GetChildren", "Settings") in screen.journal.calls

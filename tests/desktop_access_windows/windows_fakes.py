@@ -106,10 +106,16 @@ class Window:
 
 
 class Screen:
-    """The fake desktop: top-level windows, the foreground handle and the journal."""
+    """The fake desktop: top-level windows, the foreground handle and the journal.
+
+    `remote_calls` counts the reads that would cross into the window's process: every
+    property, pattern and child list asked of an element, and each cache request; a
+    read answered from a cache is not counted.
+    """
 
     def __init__(self) -> None:
         self.journal = Journal()
+        self.remote_calls = 0
         self.windows: list[Window] = []
         self.foreground = 0
         self.failing_keys: set[str] = set()  # uiautomation key sequences that fail once
@@ -154,6 +160,7 @@ class Wrapper:
         self._node.fails(what[0])
 
     def _interface(self, kind: str, present: bool) -> Pattern:
+        self._screen.remote_calls += 1
         self._node.fails(f"iface_{kind}")
         if not present:
             raise NoPatternInterfaceError(kind)
@@ -163,15 +170,18 @@ class Wrapper:
         return self
 
     def friendly_class_name(self):
+        self._screen.remote_calls += 1
         self._node.fails("type")
         return self._node.type if self._node.friendly is None else self._node.friendly
 
     def window_text(self):
+        self._screen.remote_calls += 1
         self._node.fails("name")
         return self._node.name
 
     @property
     def element_info(self):
+        self._screen.remote_calls += 2  # its automation id and enabled state
         self._node.fails("element_info")
         return ElementInfo(self._node)
 
@@ -196,10 +206,12 @@ class Wrapper:
         return self._interface("expand", "expand" in self._node.patterns)
 
     def has_keyboard_focus(self):
+        self._screen.remote_calls += 1
         self._node.fails("focus")
         return self._node.focused
 
     def children(self):
+        self._screen.remote_calls += 1
         self._screen.journal.record("children", self._node.name)
         self._node.fails("children")
         return [Wrapper(self._screen, child) for child in self._node.children]
@@ -250,17 +262,52 @@ def pywinauto_module(screen: Screen) -> types.ModuleType:
 
 # --- uiautomation -------------------------------------------------------------------------
 
-class Control:
-    """A uiautomation control."""
+class PropertyId:
+    ControlTypeProperty = 30003
+    NameProperty = 30005
+    HasKeyboardFocusProperty = 30008
+    IsEnabledProperty = 30010
+    AutomationIdProperty = 30011
+    ValueValueProperty = 30045
+    ExpandCollapseExpandCollapseStateProperty = 30070
+    SelectionItemIsSelectedProperty = 30079
+    ToggleToggleStateProperty = 30086
 
-    def __init__(self, screen: Screen, node: Node | None) -> None:
-        self._screen, self._node = screen, node
+
+class TreeScope:
+    Element, Children, Descendants, Subtree = 1, 2, 4, 7
+
+
+class CacheRequest:
+    def __init__(self) -> None:
+        self.properties: list[int] = []
+        self.TreeScope = TreeScope.Element
+
+    def AddProperty(self, property_id):
+        self.properties.append(property_id)
+
+
+class Control:
+    """A uiautomation control; one returned by BuildUpdatedCache (and its cached
+    children) also answers the Cached... reads for what its request named, failing
+    for anything else as UI Automation does."""
+
+    def __init__(self, screen: Screen, node: Node | None, cache: CacheRequest | None = None) -> None:
+        self._screen, self._node, self._cache = screen, node, cache
 
     def _property(self, what: str, value):
+        self._screen.remote_calls += 1
+        self._node.fails(what)
+        return value
+
+    def _cached(self, property_id: int, what: str, value):
+        if self._cache is None or property_id not in self._cache.properties:
+            raise RuntimeError(f"property {property_id} is not cached")
         self._node.fails(what)
         return value
 
     def _pattern(self, kind: str, present: bool):
+        self._screen.remote_calls += 1
         self._node.fails(f"get_{kind}")
         return Pattern(self._screen.journal, self._node, kind) if present else None
 
@@ -291,9 +338,47 @@ class Control:
         return self._pattern("selection_item", "selection_item" in self._node.patterns)
 
     def GetChildren(self):
+        self._screen.remote_calls += 1
         self._screen.journal.record("GetChildren", self._node.name)
         self._node.fails("children")
         return [Control(self._screen, child) for child in self._node.children]
+
+    def BuildUpdatedCache(self, request):
+        self._screen.remote_calls += 1
+        self._screen.journal.record("BuildUpdatedCache", self._node.name, request.TreeScope)
+        return Control(self._screen, self._node, request)
+
+    def GetCachedChildren(self):
+        if self._cache is None or self._cache.TreeScope != TreeScope.Subtree:
+            raise RuntimeError("children are not cached")
+        self._screen.journal.record("GetCachedChildren", self._node.name)
+        self._node.fails("children")
+        return [Control(self._screen, child, self._cache) for child in self._node.children]
+
+    @property
+    def CachedControlTypeName(self):
+        return self._cached(PropertyId.ControlTypeProperty, "type", self._node.type + "Control")
+    @property
+    def CachedName(self): return self._cached(PropertyId.NameProperty, "name", self._node.name)
+    @property
+    def CachedAutomationId(self): return self._cached(PropertyId.AutomationIdProperty, "auto_id", self._node.auto_id)
+    @property
+    def CachedIsEnabled(self): return self._cached(PropertyId.IsEnabledProperty, "enabled", self._node.enabled)
+
+    def GetCachedPropertyValue(self, property_id):
+        node = self._node
+        # An unsupported pattern's property is cached as its default.
+        supported = {
+            PropertyId.ValueValueProperty: (node.value is not None, "get_value", node.value, ""),
+            PropertyId.ToggleToggleStateProperty: ("toggle" in node.patterns, "get_toggle", node.toggle_state, 0),
+            PropertyId.SelectionItemIsSelectedProperty:
+                ("selection_item" in node.patterns, "get_selection_item", node.selected, False),
+            PropertyId.ExpandCollapseExpandCollapseStateProperty:
+                ("expand" in node.patterns, "get_expand", node.expand_state, 3),
+            PropertyId.HasKeyboardFocusProperty: (True, "focus", node.focused, False),
+        }
+        present, what, value, default = supported[property_id]
+        return self._cached(property_id, what, value if present else default)
 
     def Click(self):
         self._screen.journal.record("Click", self._node.name)
@@ -323,6 +408,7 @@ def uiautomation_module(screen: Screen) -> types.ModuleType:
             screen.failing_keys.discard(text)
             raise OSError(f"SendKeys {text} failed")
 
+    module.PropertyId, module.TreeScope, module.CacheRequest = PropertyId, TreeScope, CacheRequest
     module.WindowControl = WindowControl
     module.GetForegroundControl = GetForegroundControl
     module.SendKeys = SendKeys
