@@ -53,10 +53,7 @@ struct WalkOptions {
 WalkOptions walk_options(py::handle states, py::handle max_elements) {
   WalkOptions options;
   options.states = args::to_bool(states);
-  if (!max_elements.is_none()) {
-    options.max_elements =
-        static_cast<std::size_t>(std::max(1LL, saturated_int(max_elements, "max_elements")));
-  }
+  options.max_elements = element_bound(max_elements);
   return options;
 }
 
@@ -653,6 +650,18 @@ Coroutine snapshot_windows(py::object self, py::object window_title, py::object 
   }
 }
 
+template <Package kPackage>
+void register_walker(support::PlainClass& methods, const char* name) {
+  methods.def(
+      name,
+      [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth,
+         py::object states, py::object max_elements) {
+        walk(self, element, lines, depth, max_depth, kPackage, walk_options(states, max_elements));
+      },
+      py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"), py::kw_only(),
+      py::arg("states") = false, py::arg("max_elements") = py::none());
+}
+
 }  // namespace
 
 void register_snapshot(support::PlainClass& methods) {
@@ -664,34 +673,10 @@ void register_snapshot(support::PlainClass& methods) {
       .def("_snapshot_pywinauto", &snapshot_pywinauto, py::arg("window_title"), py::arg("max_depth"),
            py::kw_only(), py::arg("states") = false, py::arg("max_elements") = py::none())
       .def("_snapshot_uiautomation", &snapshot_uiautomation, py::arg("window_title"), py::arg("max_depth"),
-           py::kw_only(), py::arg("states") = false, py::arg("max_elements") = py::none())
-      .def(
-          "_walk_element_pywinauto",
-          [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth,
-             py::object states, py::object max_elements) {
-            walk(self, element, lines, depth, max_depth, Package::kPywinauto,
-                 walk_options(states, max_elements));
-          },
-          py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"), py::kw_only(),
-          py::arg("states") = false, py::arg("max_elements") = py::none())
-      .def(
-          "_walk_element_uiautomation",
-          [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth,
-             py::object states, py::object max_elements) {
-            walk(self, element, lines, depth, max_depth, Package::kUiautomation,
-                 walk_options(states, max_elements));
-          },
-          py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"), py::kw_only(),
-          py::arg("states") = false, py::arg("max_elements") = py::none())
-      .def(
-          "_walk_cached_uiautomation",
-          [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth,
-             py::object states, py::object max_elements) {
-            walk(self, element, lines, depth, max_depth, Package::kUiautomationCached,
-                 walk_options(states, max_elements));
-          },
-          py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"), py::kw_only(),
-          py::arg("states") = false, py::arg("max_elements") = py::none());
+           py::kw_only(), py::arg("states") = false, py::arg("max_elements") = py::none());
+  register_walker<Package::kPywinauto>(methods, "_walk_element_pywinauto");
+  register_walker<Package::kUiautomation>(methods, "_walk_element_uiautomation");
+  register_walker<Package::kUiautomationCached>(methods, "_walk_cached_uiautomation");
 }
 
 }  // namespace desktop_access::uia
