@@ -39,15 +39,9 @@ def package(request, screen, monkeypatch):
         monkeypatch.setitem(sys.modules, "uiautomation", None)
         return "pywinauto"
     monkeypatch.setitem(sys.modules, "pywinauto", None)
-    monkeypatch.setitem(sys.modules, "uiautomation", uiautomation_module(screen, request.param == "uiautomation"))
+    monkeypatch.setitem(sys.modules, "uiautomation",
+                        windows_fakes.uiautomation_module(screen, cache_requests=request.param == "uiautomation"))
     return "uiautomation"
-
-
-def uiautomation_module(screen, cache_requests=True):
-    module = windows_fakes.uiautomation_module(screen)
-    if not cache_requests:
-        del module.CacheRequest
-    return module
 
 
 @pytest.fixture
@@ -65,7 +59,7 @@ def uiautomation_only(screen, monkeypatch):
 @pytest.fixture
 def uiautomation_uncached(screen, monkeypatch):
     monkeypatch.setitem(sys.modules, "pywinauto", None)
-    monkeypatch.setitem(sys.modules, "uiautomation", uiautomation_module(screen, cache_requests=False))
+    monkeypatch.setitem(sys.modules, "uiautomation", windows_fakes.uiautomation_module(screen, cache_requests=False))
 
 
 @pytest.fixture

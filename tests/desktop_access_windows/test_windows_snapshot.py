@@ -389,12 +389,11 @@ def add_buttons(screen, count):
 
 class TestCacheRequests:
     def test_one_request_fetches_the_subtree_and_the_answer_is_the_plain_walks(self, access, screen, monkeypatch):
-        import conftest
         add_stateful(screen)
         answers, calls = {}, {}
         for cached in (True, False):
             monkeypatch.setitem(sys.modules, "pywinauto", None)
-            monkeypatch.setitem(sys.modules, "uiautomation", conftest.uiautomation_module(screen, cached))
+            monkeypatch.setitem(sys.modules, "uiautomation", windows_fakes.uiautomation_module(screen, cached))
             for states in (False, True):
                 screen.remote_calls = 0
                 result = snapshot(access, states=states)

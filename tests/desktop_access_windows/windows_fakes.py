@@ -280,11 +280,11 @@ class TreeScope:
 
 class CacheRequest:
     def __init__(self) -> None:
-        self.properties: list[int] = []
+        self.properties: set[int] = set()
         self.TreeScope = TreeScope.Element
 
     def AddProperty(self, property_id):
-        self.properties.append(property_id)
+        self.properties.add(property_id)
 
 
 class Control:
@@ -366,18 +366,18 @@ class Control:
     def CachedIsEnabled(self): return self._cached(PropertyId.IsEnabledProperty, "enabled", self._node.enabled)
 
     def GetCachedPropertyValue(self, property_id):
-        node = self._node
         # An unsupported pattern's property is cached as its default.
-        supported = {
-            PropertyId.ValueValueProperty: (node.value is not None, "get_value", node.value, ""),
-            PropertyId.ToggleToggleStateProperty: ("toggle" in node.patterns, "get_toggle", node.toggle_state, 0),
-            PropertyId.SelectionItemIsSelectedProperty:
-                ("selection_item" in node.patterns, "get_selection_item", node.selected, False),
-            PropertyId.ExpandCollapseExpandCollapseStateProperty:
-                ("expand" in node.patterns, "get_expand", node.expand_state, 3),
-            PropertyId.HasKeyboardFocusProperty: (True, "focus", node.focused, False),
-        }
-        present, what, value, default = supported[property_id]
+        node = self._node
+        if property_id == PropertyId.ValueValueProperty:
+            present, what, value, default = node.value is not None, "get_value", node.value, ""
+        elif property_id == PropertyId.ToggleToggleStateProperty:
+            present, what, value, default = "toggle" in node.patterns, "get_toggle", node.toggle_state, 0
+        elif property_id == PropertyId.SelectionItemIsSelectedProperty:
+            present, what, value, default = "selection_item" in node.patterns, "get_selection_item", node.selected, False
+        elif property_id == PropertyId.ExpandCollapseExpandCollapseStateProperty:
+            present, what, value, default = "expand" in node.patterns, "get_expand", node.expand_state, 3
+        else:
+            present, what, value, default = True, "focus", node.focused, False
         return self._cached(property_id, what, value if present else default)
 
     def Click(self):
@@ -389,7 +389,8 @@ class Control:
         self._node.fails("DoubleClick")
 
 
-def uiautomation_module(screen: Screen) -> types.ModuleType:
+def uiautomation_module(screen: Screen, cache_requests: bool = True) -> types.ModuleType:
+    """The package; `cache_requests` false gives a release without CacheRequest."""
     module = types.ModuleType("uiautomation")
 
     def WindowControl(searchDepth=0xFFFFFFFF, **conditions):
@@ -408,7 +409,9 @@ def uiautomation_module(screen: Screen) -> types.ModuleType:
             screen.failing_keys.discard(text)
             raise OSError(f"SendKeys {text} failed")
 
-    module.PropertyId, module.TreeScope, module.CacheRequest = PropertyId, TreeScope, CacheRequest
+    module.PropertyId, module.TreeScope = PropertyId, TreeScope
+    if cache_requests:
+        module.CacheRequest = CacheRequest
     module.WindowControl = WindowControl
     module.GetForegroundControl = GetForegroundControl
     module.SendKeys = SendKeys
