@@ -188,9 +188,27 @@ py::str without(const py::str& text, const py::str& part) {
   return py::reinterpret_steal<py::str>(replaced);
 }
 
+enum class State { kToggle, kSelected, kExpansion, kFocused };
+
+// Where a state is read: pywinauto's pattern interface and its property, uiautomation's
+// pattern getter and its property.
+struct PatternNames {
+  const py::str& pywinauto_interface;
+  const py::str& pywinauto_property;
+  const py::str& getter;
+  const py::str& property;
+};
+
 // The uiautomation property ids a walk asks a cache for beyond the cached properties.
 struct CachedPropertyIds {
   py::object value, toggle, selected, expansion, focused;
+
+  const py::object& of(State state) const {
+    return state == State::kToggle      ? toggle
+           : state == State::kSelected  ? selected
+           : state == State::kExpansion ? expansion
+                                        : focused;
+  }
 
   static CachedPropertyIds of(py::handle automation) {
     py::object ids = automation.attr("PropertyId");
@@ -290,12 +308,21 @@ class TreeWalk {
     return read;
   }
 
-  ElementProperties read_uiautomation(py::handle element) const {
+  // A uiautomation control's type, name, automation id and enabled state, read through
+  // the given attribute names (the current or the cached properties).
+  ElementProperties read_control(py::handle element, const py::str& type, const py::str& name,
+                                 const py::str& auto_id, const py::str& enabled) const {
     ElementProperties read;
-    read.type = without(text_or_empty(element.attr(names_.control_type_name)), names_.control_suffix);
-    read.name = text_or_empty(element.attr(names_.name_property));
-    read.auto_id = text_or_empty(element.attr(names_.automation_id_property));
-    read.enabled = element.attr(names_.is_enabled);
+    read.type = without(text_or_empty(element.attr(type)), names_.control_suffix);
+    read.name = text_or_empty(element.attr(name));
+    read.auto_id = text_or_empty(element.attr(auto_id));
+    read.enabled = element.attr(enabled);
+    return read;
+  }
+
+  ElementProperties read_uiautomation(py::handle element) const {
+    ElementProperties read = read_control(element, names_.control_type_name, names_.name_property,
+                                          names_.automation_id_property, names_.is_enabled);
     attempted([&] {
       py::object pattern = call_method(element, names_.get_value_pattern);
       if (args::to_bool(pattern)) {
@@ -313,11 +340,8 @@ class TreeWalk {
   // The same reads as read_uiautomation, answered by the cache. A property an element
   // does not support is cached as its default (the empty text for a value).
   ElementProperties read_uiautomation_cached(py::handle element) const {
-    ElementProperties read;
-    read.type = without(text_or_empty(element.attr(names_.cached_control_type_name)), names_.control_suffix);
-    read.name = text_or_empty(element.attr(names_.cached_name));
-    read.auto_id = text_or_empty(element.attr(names_.cached_automation_id));
-    read.enabled = element.attr(names_.cached_is_enabled);
+    ElementProperties read = read_control(element, names_.cached_control_type_name, names_.cached_name,
+                                          names_.cached_automation_id, names_.cached_is_enabled);
     attempted([&] {
       py::object value = cached_value(element, property_ids_.value);
       if (PyUnicode_Check(value.ptr())) {
@@ -340,78 +364,66 @@ class TreeWalk {
     return read_uiautomation_cached(element);
   }
 
-  // The states an element's patterns report. Each reading is guarded on its own: a
-  // missing pattern or an odd value leaves that state out, never the element.
-  StateReadings read_states(py::handle element, std::string_view type) const {
+  // One state's raw reading: the pattern property (pywinauto's interfaces raise when
+  // missing, uiautomation's getters answer None) or the cached property, which holds
+  // its default (off, not selected, leaf node) for a missing pattern.
+  py::object state_reading(py::handle element, State state) const {
     if (package_ == Package::kUiautomationCached) {
-      return read_cached_states(element, type);
+      return cached_value(element, property_ids_.of(state));
     }
     const bool pywinauto = package_ == Package::kPywinauto;
-    // pywinauto's pattern interfaces raise when missing; uiautomation's getters answer None.
-    const auto pattern_value = [&](const py::str& pywinauto_interface, const py::str& getter,
-                                   const py::str& pywinauto_property, const py::str& property) {
-      py::object pattern = pywinauto ? element.attr(pywinauto_interface) : call_method(element, getter);
-      return args::to_bool(pattern) ? pattern.attr(pywinauto ? pywinauto_property : property) : py::object();
-    };
-    StateReadings read;
-    if (may_toggle(type)) {
-      attempted([&] {
-        py::object state = pattern_value(names_.iface_toggle, names_.get_toggle_pattern,
-                                         names_.current_toggle_state, names_.toggle_state);
-        read.toggle = state ? args::to_long(state, "ToggleState") : -1;
-        return true;
-      });
+    if (state == State::kFocused) {
+      return pywinauto ? call_method(element, names_.has_keyboard_focus)
+                       : element.attr(names_.has_keyboard_focus_property);
     }
-    if (may_be_selected(type)) {
-      attempted([&] {
-        py::object selected = pattern_value(names_.iface_selection_item, names_.get_selection_item_pattern,
-                                            names_.current_is_selected, names_.is_selected);
-        read.selected = selected && args::to_bool(selected);
-        return true;
-      });
-    }
-    if (may_expand(type)) {
-      attempted([&] {
-        py::object state = pattern_value(names_.iface_expand_collapse, names_.get_expand_collapse_pattern,
-                                         names_.current_expand_collapse_state, names_.expand_collapse_state);
-        read.expansion = state ? args::to_long(state, "ExpandCollapseState") : -1;
-        return true;
-      });
-    }
-    attempted([&] {
-      read.focused = args::to_bool(pywinauto ? call_method(element, names_.has_keyboard_focus)
-                                             : element.attr(names_.has_keyboard_focus_property));
-      return true;
-    });
-    return read;
+    const PatternNames names = pattern_names(state);
+    py::object pattern =
+        pywinauto ? element.attr(names.pywinauto_interface) : call_method(element, names.getter);
+    return args::to_bool(pattern) ? pattern.attr(pywinauto ? names.pywinauto_property : names.property)
+                                  : py::object();
   }
 
-  // Unsupported patterns are cached with their properties' defaults (off, not selected,
-  // leaf node), which name no state.
-  StateReadings read_cached_states(py::handle element, std::string_view type) const {
+  PatternNames pattern_names(State state) const {
+    switch (state) {
+      case State::kToggle:
+        return {names_.iface_toggle, names_.current_toggle_state, names_.get_toggle_pattern,
+                names_.toggle_state};
+      case State::kSelected:
+        return {names_.iface_selection_item, names_.current_is_selected, names_.get_selection_item_pattern,
+                names_.is_selected};
+      case State::kExpansion:
+      case State::kFocused:
+        break;
+    }
+    return {names_.iface_expand_collapse, names_.current_expand_collapse_state,
+            names_.get_expand_collapse_pattern, names_.expand_collapse_state};
+  }
+
+  // The states an element reports, each reading guarded on its own: a missing pattern
+  // or an odd value leaves that state out, never the element. Only the patterns its
+  // type may carry are asked for.
+  StateReadings read_states(py::handle element, std::string_view type) const {
     StateReadings read;
-    if (may_toggle(type)) {
+    const auto reading = [&](State state, auto&& take) {
       attempted([&] {
-        read.toggle = args::to_long(cached_value(element, property_ids_.toggle), "ToggleState");
+        if (py::object value = state_reading(element, state)) {
+          take(value);
+        }
         return true;
       });
+    };
+    if (may_toggle(type)) {
+      reading(State::kToggle,
+              [&](const py::object& value) { read.toggle = args::to_long(value, "ToggleState"); });
     }
     if (may_be_selected(type)) {
-      attempted([&] {
-        read.selected = args::to_bool(cached_value(element, property_ids_.selected));
-        return true;
-      });
+      reading(State::kSelected, [&](const py::object& value) { read.selected = args::to_bool(value); });
     }
     if (may_expand(type)) {
-      attempted([&] {
-        read.expansion = args::to_long(cached_value(element, property_ids_.expansion), "ExpandCollapseState");
-        return true;
-      });
+      reading(State::kExpansion,
+              [&](const py::object& value) { read.expansion = args::to_long(value, "ExpandCollapseState"); });
     }
-    attempted([&] {
-      read.focused = args::to_bool(cached_value(element, property_ids_.focused));
-      return true;
-    });
+    reading(State::kFocused, [&](const py::object& value) { read.focused = args::to_bool(value); });
     return read;
   }
 
