@@ -8,7 +8,6 @@
 #include "desktop_access/windows_lines.hpp"
 #include "support/keys.hpp"
 
-#include <algorithm>
 #include <limits>
 #include <optional>
 #include <string>
@@ -210,7 +209,7 @@ struct CachedPropertyIds {
                                         : focused;
   }
 
-  static CachedPropertyIds of(py::handle automation) {
+  static CachedPropertyIds from(py::handle automation) {
     py::object ids = automation.attr("PropertyId");
     return {ids.attr("ValueValueProperty"), ids.attr("ToggleToggleStateProperty"),
             ids.attr("SelectionItemIsSelectedProperty"),
@@ -238,7 +237,7 @@ class TreeWalk {
         options_(options),
         record_template_(make_record_template()) {
     if (package == Package::kUiautomationCached) {
-      property_ids_ = CachedPropertyIds::of(support::import("uiautomation"));
+      property_ids_ = CachedPropertyIds::from(support::import("uiautomation"));
     }
   }
 
