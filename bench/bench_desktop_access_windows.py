@@ -1,20 +1,32 @@
-"""Desktop access on Windows: walking a UI Automation tree of about 5,000 controls into
-the snapshot lines and the ref map, our walker against the same rules written in Python.
-The controls are plain objects with the uiautomation attribute names, so the figures
-measure the walk itself and not a package.
+"""Desktop access on Windows.
 
-    PYTHONPATH=build/windows-313 python bench/bench_desktop_access_windows.py
+1. Walking a UI Automation tree of about 5,000 controls into the snapshot lines and the
+   ref map, our walker against the same rules written in Python. The controls are plain
+   objects with the uiautomation attribute names, so the figures measure the walk itself
+   and not a package.
+2. Whole snapshots through the test fakes of uiautomation (any machine), with one cache
+   request for the window's subtree against a release without cache requests: the calls
+   that would cross into the window's process per snapshot, and the time through the fakes
+   (where such a call costs next to nothing, unlike on a real desktop).
+
+    PYTHONPATH=build/dev python bench/bench_desktop_access_windows.py
 """
 
 from __future__ import annotations
 
+import asyncio
+import ctypes
 import sys
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
+ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "bench"))
+sys.path.insert(0, str(ROOT / "tests" / "desktop_access_windows"))
 
+import windows_fakes  # noqa: E402
 from runner import Comparison  # noqa: E402
 
+from nebrix.pc import desktop_access  # noqa: E402
 from nebrix.pc.desktop_access import CONTEXT_TYPES, INTERACTIVE_TYPES, DesktopAccess  # noqa: E402
 
 
@@ -93,6 +105,51 @@ def python_walk(access, element, lines, depth, max_depth):
             pass
 
 
+def fake_form(index):
+    Node = windows_fakes.Node
+    return Node("Pane", f"Section {index}", children=[
+        Node("Text", f"Label {index}"),
+        Node("Edit", f"Field {index}", auto_id=f"field{index}", value="x" * 120),
+        Node("CheckBox", f"Option {index}", patterns={"toggle"}, toggle_state=index % 2),
+        Node("Button", f"Apply {index}", auto_id=f"Apply {index}", patterns={"invoke"}),
+        Node("Image", "decoration"),
+    ])
+
+
+def cache_request_comparison(pages: int) -> None:
+    screen = windows_fakes.Screen()
+    screen.add_window("Settings", *[windows_fakes.Node("Group", f"Page {page}", children=[
+        fake_form(page * 100 + index) for index in range(100)]) for page in range(pages)], foreground=True)
+    desktop_access.SYSTEM = "Windows"
+    ctypes.windll = windows_fakes.windll(screen)
+    sys.modules["pywinauto"] = None
+    cached_module = windows_fakes.uiautomation_module(screen)
+    plain_module = windows_fakes.uiautomation_module(screen, cache_requests=False)
+    access = DesktopAccess()
+
+    def snapshot_with(module, **options):
+        def take():
+            sys.modules["uiautomation"] = module
+            screen.journal.entries.clear()
+            return asyncio.run(access.snapshot(**options))
+        return take
+
+    controls = pages * 100 * 6 + pages
+    for options in ({}, {"states": True}):
+        cached, plain = snapshot_with(cached_module, **options), snapshot_with(plain_module, **options)
+        counts = []
+        for take in (cached, plain):
+            screen.remote_calls = 0
+            answer = take()
+            counts.append(screen.remote_calls)
+        assert answer == cached(), "the two walks disagree"
+        label = " with states" if options else ""
+        print(f"calls into the window's process per snapshot{label}, {controls:,} controls: "
+              f"cache request {counts[0]:,}, plain walk {counts[1]:,}")
+        with Comparison(f"Windows snapshot through the fakes{label}, {controls:,} controls") as bench:
+            bench.compare("snapshot(), uiautomation", cached, plain, rival_name="no cache requests")
+
+
 def main() -> None:
     window = Control("Window", "Settings", children=[
         Control("Group", f"Page {page}", children=[form(page * 100 + index) for index in range(100)])
@@ -114,6 +171,7 @@ def main() -> None:
     assert ours() == rival(), "the two walks disagree"
     with Comparison("Windows UI Automation walk, 6,010 controls") as bench:
         bench.compare("uiautomation walk (lines and refs)", ours, rival, rival_name="python")
+    cache_request_comparison(pages=10)
 
 
 if __name__ == "__main__":

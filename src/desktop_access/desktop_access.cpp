@@ -2,6 +2,9 @@
 
 #include "support/args.hpp"
 
+#include <algorithm>
+#include <limits>
+
 namespace desktop_access {
 
 using namespace pybind11::literals;
@@ -39,6 +42,22 @@ py::str element_label(py::handle record) {
   py::object control_type = record.attr("get")("control_type", "");
   py::object name = record.attr("get")("name", "");
   return py::str("{} \"{}\"").format(control_type, name);
+}
+
+std::optional<std::size_t> element_bound(py::handle max_elements) {
+  if (max_elements.is_none()) {
+    return std::nullopt;
+  }
+  py::int_ bound = support::args::to_int(max_elements, "max_elements");
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(bound.ptr(), &overflow);
+  if (overflow > 0) {
+    return std::numeric_limits<std::size_t>::max();
+  }
+  if (value == -1 && PyErr_Occurred()) {
+    throw py::error_already_set();
+  }
+  return static_cast<std::size_t>(std::max(1LL, value));
 }
 
 bool flag(py::handle self, const char* name) { return support::args::to_bool(self.attr(name)); }

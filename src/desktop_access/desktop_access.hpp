@@ -15,6 +15,8 @@
 #include "support/log.hpp"
 #include "support/python.hpp"
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -55,6 +57,10 @@ py::object in_default_executor(py::handle function, Args&&... args) {
   py::object loop = support::import("asyncio").attr("get_running_loop")();
   return loop.attr("run_in_executor")(py::none(), function, std::forward<Args>(args)...);
 }
+
+// A snapshot's max_elements (None or an int) as a count: none for None, at least 1,
+// saturated at the top (10**30 means no bound that a window reaches).
+std::optional<std::size_t> element_bound(py::handle max_elements);
 
 // The truth value of a flag attribute of the instance (`_pyautogui_available`, ...).
 bool flag(py::handle self, const char* name);

@@ -44,7 +44,7 @@ std::set<std::string, std::less<>> role_set(const char* name) {
 }
 
 // Renders the tree script's answer and gives the ref map its new records.
-py::dict render_snapshot(py::handle self, py::handle app, py::handle raw) {
+py::dict render_snapshot(py::handle self, py::handle app, py::handle raw, const MacosTreeOptions& options) {
   const std::set<std::string, std::less<>> interactive = role_set("INTERACTIVE_TYPES");
   const std::set<std::string, std::less<>> context = role_set("CONTEXT_TYPES");
   const MacosRoleRules rules{
@@ -53,7 +53,7 @@ py::dict render_snapshot(py::handle self, py::handle app, py::handle raw) {
       python_lower,
   };
   const std::string_view answer = support::utf8_view(raw);
-  const MacosTree tree = render_macos_tree(answer, rules);
+  const MacosTree tree = render_macos_tree(answer, rules, options);
   // Keys made once: thousands of records are built per snapshot.
   const py::str role_key("role"), title_key("title"), description_key("description"), value_key("value"),
       backend_key("backend"), app_key("app");
@@ -75,7 +75,7 @@ py::dict render_snapshot(py::handle self, py::handle app, py::handle raw) {
                   "element_count"_a = tree.refs.size(), "platform"_a = "macos", "hint"_a = kRefHint);
 }
 
-Coroutine snapshot(py::object self, py::object window_title) {
+Coroutine snapshot(py::object self, py::object window_title, MacosTreeOptions options) {
   if (!flag(self, "_macos_available")) {
     co_return failure("macOS accessibility not available (osascript not found).");
   }
@@ -105,7 +105,7 @@ Coroutine snapshot(py::object self, py::object window_title) {
           "error"_a = py::str("Could not read accessibility tree: {}").format(decoded_leniently(output[1])),
           "hint"_a = kPermissionHint);
     }
-    co_return render_snapshot(self, app, raw);
+    co_return render_snapshot(self, app, raw, options);
   } catch (py::error_already_set& error) {
     support::rethrow_unless_ordinary(error);
     if (error.matches(PyExc_TimeoutError)) {
@@ -122,12 +122,14 @@ Coroutine snapshot(py::object self, py::object window_title) {
 void register_macos_snapshot(support::PlainClass& methods) {
   methods.def_coroutine(
       "_snapshot_macos",
-      [](py::object self, py::object window_title, py::object) {
-        // The walk reads the window's entire contents; max_depth does not bound it.
+      [](py::object self, py::object window_title, py::object, py::object states, py::object max_elements) {
+        // The walk reads the window's entire contents; max_depth does not bound it. The
+        // options only shape the text rendered from it.
         py::object title = args::to_optional_str(window_title, "window_title");
-        return snapshot(self, title);
+        return snapshot(self, title, MacosTreeOptions{args::to_bool(states), element_bound(max_elements)});
       },
-      py::arg("window_title"), py::arg("max_depth"));
+      py::arg("window_title"), py::arg("max_depth"), py::kw_only(), py::arg("states") = false,
+      py::arg("max_elements") = py::none());
 }
 
 }  // namespace desktop_access

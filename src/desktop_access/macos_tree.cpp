@@ -108,9 +108,14 @@ class TreeLines {
  public:
   void keep(std::string_view line) { start_line().append(line); }
 
+  // A ref of 0 gives the line without a ref.
   void ref_line(std::size_t ref, std::string_view role, std::string_view name, std::string_view value) {
     std::string& text = start_line();
-    text.append("  [").append(std::to_string(ref)).append("] ").append(role);
+    text.append("  ");
+    if (ref != 0) {
+      text.append("[").append(std::to_string(ref)).append("] ");
+    }
+    text.append(role);
     if (!name.empty()) {
       text.append(" \"").append(name).append("\"");
     }
@@ -125,6 +130,16 @@ class TreeLines {
     text.append("  ").append(role).append(": ").append(shown);
     if (shown.size() < name.size()) {
       text.append("...");
+    }
+  }
+
+  // Appends " (state, ...)" to the last line.
+  void states(const std::vector<std::string_view>& states) {
+    for (std::size_t i = 0; i < states.size(); ++i) {
+      text_.append(i == 0 ? " (" : ", ").append(states[i]);
+    }
+    if (!states.empty()) {
+      text_.push_back(')');
     }
   }
 
@@ -145,6 +160,23 @@ class TreeLines {
 
   std::string text_;
 };
+
+// The states a tree line's fields hold: its enabled flag, and the value of a check box
+// (1 checked, 2 mixed) or radio button (1 selected).
+std::vector<std::string_view> element_states(const MacosTreeElement& element, bool enabled) {
+  std::vector<std::string_view> states;
+  if (!enabled) {
+    states.emplace_back("disabled");
+  }
+  if (element.role == "AXCheckBox" && element.value == "1") {
+    states.emplace_back("checked");
+  } else if (element.role == "AXCheckBox" && element.value == "2") {
+    states.emplace_back("mixed");
+  } else if (element.role == "AXRadioButton" && element.value == "1") {
+    states.emplace_back("selected");
+  }
+  return states;
+}
 
 }  // namespace
 
@@ -171,9 +203,11 @@ std::string_view strip_whitespace(std::string_view utf8) {
   return utf8.substr(begin, end - begin);
 }
 
-MacosTree render_macos_tree(std::string_view answer, const MacosRoleRules& rules) {
+MacosTree render_macos_tree(std::string_view answer, const MacosRoleRules& rules,
+                            const MacosTreeOptions& options) {
   MacosTree tree;
   TreeLines lines;
+  std::size_t not_shown = 0;
   for (std::string_view raw_line : split(answer, '\n')) {
     const std::string_view line = strip_whitespace(raw_line);
     if (line.empty()) {
@@ -192,12 +226,33 @@ MacosTree render_macos_tree(std::string_view answer, const MacosRoleRules& rules
                                    strip_whitespace(fields[2]), strip_whitespace(fields[3])};
     const bool enabled = is_true(strip_whitespace(fields[4]));
     const std::string_view display_name = element.title.empty() ? element.description : element.title;
-    if (is_interactive(element.role, rules) && enabled) {
-      tree.refs.push_back(element);
-      lines.ref_line(tree.refs.size(), short_role(element.role, rules), display_name, element.value);
-    } else if (rules.context_type(element.role) && !display_name.empty()) {
+    const bool interactive = is_interactive(element.role, rules);
+    // Disabled interactive elements are listed only with their states, never with a ref.
+    const bool listed_interactive = interactive && (enabled || options.states);
+    const bool context =
+        !(interactive && enabled) && rules.context_type(element.role) && !display_name.empty();
+    if (!listed_interactive && !context) {
+      continue;
+    }
+    if (options.max_elements && tree.refs.size() >= *options.max_elements) {
+      ++not_shown;
+      continue;
+    }
+    if (listed_interactive) {
+      if (enabled) {
+        tree.refs.push_back(element);
+      }
+      lines.ref_line(enabled ? tree.refs.size() : 0, short_role(element.role, rules), display_name,
+                     element.value);
+      if (options.states) {
+        lines.states(element_states(element, enabled));
+      }
+    } else {
       lines.context_line(short_role(element.role, rules), display_name);
     }
+  }
+  if (not_shown != 0) {
+    lines.keep(more_elements_line(not_shown));
   }
   tree.text = std::move(lines).finish();
   return tree;

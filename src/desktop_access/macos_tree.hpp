@@ -3,7 +3,9 @@
 // renders the lines the model sees, numbering each enabled interactive element.
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +29,16 @@ struct MacosTreeElement {
   std::string_view value;
 };
 
+struct MacosTreeOptions {
+  // Also list disabled interactive elements, without a ref, and mark each line with the
+  // states the tree's fields hold: "disabled", and a check box's or radio button's value
+  // 1 as "checked" or "selected" (2 as "mixed").
+  bool states = false;
+  // Show no element after this many refs (window and error lines stay), and end with a
+  // line that counts the element lines left out.
+  std::optional<std::size_t> max_elements;
+};
+
 struct MacosTree {
   std::string text;                    // the snapshot text
   std::vector<MacosTreeElement> refs;  // refs[i] has ref i + 1
@@ -38,7 +50,8 @@ struct MacosTree {
 // "  role: name" (cut to 200 characters and "..."); the role is shown without its "AX"
 // and in lower case. Disabled interactive elements and unnamed context elements are
 // left out; with no line at all the text is "(No UI elements found)".
-MacosTree render_macos_tree(std::string_view answer, const MacosRoleRules& rules);
+MacosTree render_macos_tree(std::string_view answer, const MacosRoleRules& rules,
+                            const MacosTreeOptions& options = {});
 
 // `text` without the whitespace at either end that Python's str.strip removes.
 std::string_view strip_whitespace(std::string_view utf8);

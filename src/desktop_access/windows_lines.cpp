@@ -16,11 +16,9 @@ std::string indented(long long depth) {
   return std::string(static_cast<std::size_t>(2 * std::clamp(depth, 0LL, kMaxIndentLevels)), ' ');
 }
 
-}  // namespace
-
-std::string windows_ref_line(long long depth, long long ref, const WindowsElementText& element) {
+std::string element_line(long long depth, const std::string& ref_prefix, const WindowsElementText& element) {
   std::string line = indented(depth);
-  line.append("[").append(std::to_string(ref)).append("] ").append(element.type);
+  line.append(ref_prefix).append(element.type);
   if (!element.name.empty()) {
     line.append(" \"").append(element.name).append("\"");
   }
@@ -31,6 +29,27 @@ std::string windows_ref_line(long long depth, long long ref, const WindowsElemen
     line.append(" (id: ").append(element.auto_id).append(")");
   }
   return line;
+}
+
+}  // namespace
+
+std::string windows_ref_line(long long depth, long long ref, const WindowsElementText& element) {
+  return element_line(depth, "[" + std::to_string(ref) + "] ", element);
+}
+
+std::string windows_unref_line(long long depth, const WindowsElementText& element) {
+  return element_line(depth, std::string(), element);
+}
+
+std::string windows_states_suffix(const std::vector<std::string_view>& states) {
+  std::string suffix;
+  for (std::string_view state : states) {
+    suffix.append(suffix.empty() ? " (" : ", ").append(state);
+  }
+  if (!suffix.empty()) {
+    suffix.push_back(')');
+  }
+  return suffix;
 }
 
 std::string windows_context_line(long long depth, std::string_view type, std::string_view name) {

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace desktop_access {
 
@@ -18,6 +19,12 @@ struct WindowsElementText {
 // first 100 characters of the value and the automation id when non-empty and different
 // from the name.
 std::string windows_ref_line(long long depth, long long ref, const WindowsElementText& element);
+
+// The same line without a ref, for an element listed but not to be acted on (disabled).
+std::string windows_unref_line(long long depth, const WindowsElementText& element);
+
+// " (checked, focused)": the states that follow an element's line; empty for none.
+std::string windows_states_suffix(const std::vector<std::string_view>& states);
 
 // type: name, a name over 200 characters cut to its first 200 and "...".
 std::string windows_context_line(long long depth, std::string_view type, std::string_view name);

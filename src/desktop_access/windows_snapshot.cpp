@@ -1,12 +1,15 @@
 // The Windows snapshot: the window chosen by title or by the foreground handle, its
 // UI Automation tree walked to the depth limit on a worker thread, one line per listed
-// element and a ref for every enabled interactive one.
+// element and a ref for every enabled interactive one. Options: an element bound that
+// ends the walk early, and states read from the elements' patterns.
+#include "desktop_access/snapshot_text.hpp"
 #include "desktop_access/windows.hpp"
 #include "desktop_access/windows_common.hpp"
 #include "desktop_access/windows_lines.hpp"
 #include "support/keys.hpp"
 
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,7 +24,9 @@ constexpr const char* kNoPackage =
     "Windows UI Automation not available. Install pywinauto: pip install pywinauto";
 constexpr const char* kNoPackageHint = "This feature requires pywinauto installed.";
 
-enum class Package { kPywinauto, kUiautomation };
+// kUiautomationCached walks a subtree that one cache request fetched: its reads are
+// answered from the cache instead of by the window's process.
+enum class Package { kPywinauto, kUiautomation, kUiautomationCached };
 
 // An integer argument as a C++ integer, saturated at the ends of the range (a depth
 // limit of 10**30 means no limit).
@@ -36,6 +41,78 @@ long long saturated_int(py::handle value, const char* name) {
     throw py::error_already_set();
   }
   return result;
+}
+
+// The snapshot options as the walk uses them.
+struct WalkOptions {
+  bool states = false;
+  std::optional<std::size_t> max_elements;  // refs to make before the walk stops
+};
+
+WalkOptions walk_options(py::handle states, py::handle max_elements) {
+  WalkOptions options;
+  options.states = args::to_bool(states);
+  options.max_elements = element_bound(max_elements);
+  return options;
+}
+
+// The options that differ from their defaults, as keywords for the next call: a
+// method replaced by one without the options keeps working while they are unused.
+py::dict given_options(py::handle states, py::handle max_elements) {
+  py::dict given;
+  if (args::to_bool(states)) {
+    given["states"] = true;
+  }
+  if (!max_elements.is_none()) {
+    given["max_elements"] = max_elements;
+  }
+  return given;
+}
+
+// The state readings of one element; what could not be read keeps its default.
+struct StateReadings {
+  long long toggle = -1;     // ToggleState: 0 off, 1 on, 2 indeterminate
+  bool selected = false;     // SelectionItem IsSelected
+  long long expansion = -1;  // ExpandCollapseState: 0 collapsed, 1 expanded, 2 partly, 3 leaf
+  bool focused = false;      // HasKeyboardFocus
+};
+
+// Only the patterns a type may carry are asked for: each ask is a cross-process call.
+bool may_toggle(std::string_view type) {
+  return type == "CheckBox" || type == "Button" || type == "MenuItem";
+}
+
+bool may_be_selected(std::string_view type) {
+  return type == "RadioButton" || type == "ListItem" || type == "TabItem" || type == "TreeItem" ||
+         type == "DataItem";
+}
+
+bool may_expand(std::string_view type) {
+  return type == "ComboBox" || type == "TreeItem" || type == "MenuItem" || type == "SplitButton";
+}
+
+std::vector<std::string_view> state_words(std::string_view type, bool enabled, const StateReadings& read) {
+  std::vector<std::string_view> words;
+  if (!enabled) {
+    words.emplace_back("disabled");
+  }
+  if (read.toggle == 1) {
+    words.emplace_back(type == "Button" ? "pressed" : "checked");
+  } else if (read.toggle == 2) {
+    words.emplace_back("mixed");
+  }
+  if (read.selected) {
+    words.emplace_back("selected");
+  }
+  if (read.expansion == 0) {
+    words.emplace_back("collapsed");
+  } else if (read.expansion == 1 || read.expansion == 2) {
+    words.emplace_back("expanded");
+  }
+  if (read.focused) {
+    words.emplace_back("focused");
+  }
+  return words;
 }
 
 // What a walker reads of one element, with the defaults of what cannot be read.
@@ -70,6 +147,28 @@ struct Names {
   support::Interned value_property{"Value"};
   support::Interned get_children{"GetChildren"};
   support::Interned ref_counter{"_ref_counter"};
+  // states
+  support::Interned iface_toggle{"iface_toggle"};
+  support::Interned iface_selection_item{"iface_selection_item"};
+  support::Interned iface_expand_collapse{"iface_expand_collapse"};
+  support::Interned current_toggle_state{"CurrentToggleState"};
+  support::Interned current_is_selected{"CurrentIsSelected"};
+  support::Interned current_expand_collapse_state{"CurrentExpandCollapseState"};
+  support::Interned has_keyboard_focus{"has_keyboard_focus"};
+  support::Interned get_toggle_pattern{"GetTogglePattern"};
+  support::Interned get_selection_item_pattern{"GetSelectionItemPattern"};
+  support::Interned get_expand_collapse_pattern{"GetExpandCollapsePattern"};
+  support::Interned toggle_state{"ToggleState"};
+  support::Interned is_selected{"IsSelected"};
+  support::Interned expand_collapse_state{"ExpandCollapseState"};
+  support::Interned has_keyboard_focus_property{"HasKeyboardFocus"};
+  // cached reads
+  support::Interned get_cached_children{"GetCachedChildren"};
+  support::Interned get_cached_property_value{"GetCachedPropertyValue"};
+  support::Interned cached_control_type_name{"CachedControlTypeName"};
+  support::Interned cached_name{"CachedName"};
+  support::Interned cached_automation_id{"CachedAutomationId"};
+  support::Interned cached_is_enabled{"CachedIsEnabled"};
   support::Interned control_suffix{"Control"};
   // element record keys
   support::Interned element{"element"};
@@ -88,12 +187,44 @@ py::str without(const py::str& text, const py::str& part) {
   return py::reinterpret_steal<py::str>(replaced);
 }
 
+enum class State { kToggle, kSelected, kExpansion, kFocused };
+
+// Where a state is read: pywinauto's pattern interface and its property, uiautomation's
+// pattern getter and its property.
+struct PatternNames {
+  const py::str& pywinauto_interface;
+  const py::str& pywinauto_property;
+  const py::str& getter;
+  const py::str& property;
+};
+
+// The uiautomation property ids a walk asks a cache for beyond the cached properties.
+struct CachedPropertyIds {
+  py::object value, toggle, selected, expansion, focused;
+
+  const py::object& of(State state) const {
+    return state == State::kToggle      ? toggle
+           : state == State::kSelected  ? selected
+           : state == State::kExpansion ? expansion
+                                        : focused;
+  }
+
+  static CachedPropertyIds from(py::handle automation) {
+    py::object ids = automation.attr("PropertyId");
+    return {ids.attr("ValueValueProperty"), ids.attr("ToggleToggleStateProperty"),
+            ids.attr("SelectionItemIsSelectedProperty"),
+            ids.attr("ExpandCollapseExpandCollapseStateProperty"), ids.attr("HasKeyboardFocusProperty")};
+  }
+};
+
 // One walk of an element's subtree, depth first in UI Automation order, without
 // recursion on the C stack. Elements whose children cannot be listed end their branch;
-// an element whose properties cannot be read is skipped with its subtree.
+// an element whose properties cannot be read is skipped with its subtree. With an
+// element bound the walk stops before the first element after the last ref it may
+// make, and says so in a last line.
 class TreeWalk {
  public:
-  TreeWalk(py::object self, py::handle lines, long long max_depth, Package package)
+  TreeWalk(py::object self, py::handle lines, long long max_depth, Package package, WalkOptions options)
       : self_(std::move(self)),
         lines_(py::reinterpret_borrow<py::object>(lines)),
         ref_map_(self_.attr("_ref_map")),
@@ -103,7 +234,12 @@ class TreeWalk {
         backend_(package == Package::kPywinauto ? "pywinauto" : "uiautomation"),
         max_depth_(max_depth),
         package_(package),
-        record_template_(make_record_template()) {}
+        options_(options),
+        record_template_(make_record_template()) {
+    if (package == Package::kUiautomationCached) {
+      property_ids_ = CachedPropertyIds::from(support::import("uiautomation"));
+    }
+  }
 
   // Lists the children of `root`, which sit at `depth`, and everything below them.
   void run(py::handle root, long long depth) {
@@ -115,6 +251,10 @@ class TreeWalk {
       if (level.next == level.children.size()) {
         pending_.pop_back();
         continue;
+      }
+      if (options_.max_elements && refs_made_ >= *options_.max_elements) {
+        append(support::from_utf8(more_elements_line(std::nullopt)));
+        return;
       }
       py::object child = level.children[level.next++];
       const long long child_depth = level.depth;
@@ -133,9 +273,11 @@ class TreeWalk {
 
   void descend(py::handle element, long long depth) {
     py::list children;
+    const py::str& method = package_ == Package::kPywinauto      ? names_.children
+                            : package_ == Package::kUiautomation ? names_.get_children
+                                                                 : names_.get_cached_children;
     const bool listed = attempted([&] {
-      children = py::list(
-          call_method(element, package_ == Package::kPywinauto ? names_.children : names_.get_children));
+      children = py::list(call_method(element, method));
       return true;
     });
     if (listed && !children.empty()) {
@@ -165,12 +307,21 @@ class TreeWalk {
     return read;
   }
 
-  ElementProperties read_uiautomation(py::handle element) const {
+  // A uiautomation control's type, name, automation id and enabled state, read through
+  // the given attribute names (the current or the cached properties).
+  ElementProperties read_control(py::handle element, const py::str& type, const py::str& name,
+                                 const py::str& auto_id, const py::str& enabled) const {
     ElementProperties read;
-    read.type = without(text_or_empty(element.attr(names_.control_type_name)), names_.control_suffix);
-    read.name = text_or_empty(element.attr(names_.name_property));
-    read.auto_id = text_or_empty(element.attr(names_.automation_id_property));
-    read.enabled = element.attr(names_.is_enabled);
+    read.type = without(text_or_empty(element.attr(type)), names_.control_suffix);
+    read.name = text_or_empty(element.attr(name));
+    read.auto_id = text_or_empty(element.attr(auto_id));
+    read.enabled = element.attr(enabled);
+    return read;
+  }
+
+  ElementProperties read_uiautomation(py::handle element) const {
+    ElementProperties read = read_control(element, names_.control_type_name, names_.name_property,
+                                          names_.automation_id_property, names_.is_enabled);
     attempted([&] {
       py::object pattern = call_method(element, names_.get_value_pattern);
       if (args::to_bool(pattern)) {
@@ -181,11 +332,112 @@ class TreeWalk {
     return read;
   }
 
+  py::object cached_value(py::handle element, const py::object& property_id) const {
+    return element.attr(names_.get_cached_property_value)(property_id);
+  }
+
+  // The same reads as read_uiautomation, answered by the cache. A property an element
+  // does not support is cached as its default (the empty text for a value).
+  ElementProperties read_uiautomation_cached(py::handle element) const {
+    ElementProperties read = read_control(element, names_.cached_control_type_name, names_.cached_name,
+                                          names_.cached_automation_id, names_.cached_is_enabled);
+    attempted([&] {
+      py::object value = cached_value(element, property_ids_.value);
+      if (PyUnicode_Check(value.ptr())) {
+        read.value = std::move(value);
+      }
+      return true;
+    });
+    return read;
+  }
+
+  ElementProperties read_properties(py::handle element) const {
+    switch (package_) {
+      case Package::kPywinauto:
+        return read_pywinauto(element);
+      case Package::kUiautomation:
+        return read_uiautomation(element);
+      case Package::kUiautomationCached:
+        break;
+    }
+    return read_uiautomation_cached(element);
+  }
+
+  // One state's raw reading: the pattern property (pywinauto's interfaces raise when
+  // missing, uiautomation's getters answer None) or the cached property, which holds
+  // its default (off, not selected, leaf node) for a missing pattern.
+  py::object state_reading(py::handle element, State state) const {
+    if (package_ == Package::kUiautomationCached) {
+      return cached_value(element, property_ids_.of(state));
+    }
+    const bool pywinauto = package_ == Package::kPywinauto;
+    if (state == State::kFocused) {
+      return pywinauto ? call_method(element, names_.has_keyboard_focus)
+                       : element.attr(names_.has_keyboard_focus_property);
+    }
+    const PatternNames names = pattern_names(state);
+    py::object pattern =
+        pywinauto ? element.attr(names.pywinauto_interface) : call_method(element, names.getter);
+    return args::to_bool(pattern) ? pattern.attr(pywinauto ? names.pywinauto_property : names.property)
+                                  : py::object();
+  }
+
+  PatternNames pattern_names(State state) const {
+    switch (state) {
+      case State::kToggle:
+        return {names_.iface_toggle, names_.current_toggle_state, names_.get_toggle_pattern,
+                names_.toggle_state};
+      case State::kSelected:
+        return {names_.iface_selection_item, names_.current_is_selected, names_.get_selection_item_pattern,
+                names_.is_selected};
+      case State::kExpansion:
+      case State::kFocused:
+        break;
+    }
+    return {names_.iface_expand_collapse, names_.current_expand_collapse_state,
+            names_.get_expand_collapse_pattern, names_.expand_collapse_state};
+  }
+
+  // The states an element reports, each reading guarded on its own: a missing pattern
+  // or an odd value leaves that state out, never the element. Only the patterns its
+  // type may carry are asked for.
+  StateReadings read_states(py::handle element, std::string_view type) const {
+    StateReadings read;
+    const auto reading = [&](State state, auto&& take) {
+      attempted([&] {
+        if (py::object value = state_reading(element, state)) {
+          take(value);
+        }
+        return true;
+      });
+    };
+    if (may_toggle(type)) {
+      reading(State::kToggle,
+              [&](const py::object& value) { read.toggle = args::to_long(value, "ToggleState"); });
+    }
+    if (may_be_selected(type)) {
+      reading(State::kSelected, [&](const py::object& value) { read.selected = args::to_bool(value); });
+    }
+    if (may_expand(type)) {
+      reading(State::kExpansion,
+              [&](const py::object& value) { read.expansion = args::to_long(value, "ExpandCollapseState"); });
+    }
+    reading(State::kFocused, [&](const py::object& value) { read.focused = args::to_bool(value); });
+    return read;
+  }
+
+  // " (state, ...)" for the element's line, when states are asked for.
+  std::string states_suffix(py::handle element, std::string_view type, bool enabled) const {
+    if (!options_.states) {
+      return std::string();
+    }
+    return windows_states_suffix(state_words(type, enabled, read_states(element, type)));
+  }
+
   // The element's line and ref; false when it failed (its subtree is then skipped).
   bool visit(py::handle element, long long depth) {
     try {
-      render(package_ == Package::kPywinauto ? read_pywinauto(element) : read_uiautomation(element), element,
-             depth);
+      render(read_properties(element), element, depth);
       return true;
     } catch (py::error_already_set& error) {
       support::rethrow_unless_ordinary(error);
@@ -205,15 +457,24 @@ class TreeWalk {
   void render(const ElementProperties& read, py::handle element, long long depth) {
     const bool interactive = contains(interactive_types_, read.type);
     const bool context = contains(context_types_, read.type);
-    if (interactive && args::to_bool(read.enabled)) {
-      const long long ref = ++counter_;
-      py::int_ key(ref);
-      self_.attr(names_.ref_counter) = key;
-      ref_map_[key] = record(element, read);
-      const std::string type = python_lower(support::Utf8(read.type).view());
-      const support::Utf8 name(read.name), value(read.value), auto_id(read.auto_id);
-      append(support::from_utf8(
-          windows_ref_line(depth, ref, {type, name.view(), value.view(), auto_id.view()})));
+    const bool enabled = interactive && args::to_bool(read.enabled);
+    // Disabled interactive elements are listed only with their states, never with a ref.
+    if (enabled || (interactive && options_.states)) {
+      const support::Utf8 raw_type(read.type), name(read.name), value(read.value), auto_id(read.auto_id);
+      const std::string type = python_lower(raw_type.view());
+      const WindowsElementText text{type, name.view(), value.view(), auto_id.view()};
+      std::string line;
+      if (enabled) {
+        const long long ref = ++counter_;
+        ++refs_made_;
+        py::int_ key(ref);
+        self_.attr(names_.ref_counter) = key;
+        ref_map_[key] = record(element, read);
+        line = windows_ref_line(depth, ref, text);
+      } else {
+        line = windows_unref_line(depth, text);
+      }
+      append(support::from_utf8(line + states_suffix(element, raw_type.view(), enabled)));
     } else if (context && is_nonblank(read.name)) {
       const support::Utf8 name(read.name);
       append(support::from_utf8(
@@ -266,13 +527,16 @@ class TreeWalk {
   py::str backend_;
   long long max_depth_;
   Package package_;
+  WalkOptions options_;
+  std::size_t refs_made_ = 0;
+  CachedPropertyIds property_ids_;
   py::dict record_template_;
   std::vector<Level> pending_;
 };
 
 void walk(py::object self, py::object element, py::object lines, py::object depth, py::object max_depth,
-          Package package) {
-  TreeWalk(std::move(self), lines, saturated_int(max_depth, "max_depth"), package)
+          Package package, const WalkOptions& options) {
+  TreeWalk(std::move(self), lines, saturated_int(max_depth, "max_depth"), package, options)
       .run(element, saturated_int(depth, "depth"));
 }
 
@@ -295,7 +559,8 @@ py::str name_or_unknown(py::handle name) {
   return py::len(text) == 0 ? py::str("Unknown") : text;
 }
 
-py::dict snapshot_pywinauto(py::object self, py::object window_title, py::object max_depth) {
+py::dict snapshot_pywinauto(py::object self, py::object window_title, py::object max_depth, py::object states,
+                            py::object max_elements) {
   py::object desktop = pywinauto_desktop();
   const bool titled = has_title(window_title);
   py::object windows;
@@ -318,11 +583,42 @@ py::dict snapshot_pywinauto(py::object self, py::object window_title, py::object
   py::str name = name_or_unknown(wrapper.attr("window_text")());
   py::str class_name = text_or_empty(wrapper.attr("friendly_class_name")());
   py::list lines = first_lines(py::str("Window: {} [{}]").format(name, class_name));
-  self.attr("_walk_element_pywinauto")(wrapper, lines, "depth"_a = 0, "max_depth"_a = max_depth);
+  self.attr("_walk_element_pywinauto")(wrapper, lines, "depth"_a = 0, "max_depth"_a = max_depth,
+                                       **given_options(states, max_elements));
   return snapshot_result(self, name, lines);
 }
 
-py::dict snapshot_uiautomation(py::object self, py::object window_title, py::object max_depth) {
+// The window with its whole subtree's properties fetched by one cache request, where
+// the package offers cache requests (the plain walk asks the window's process several
+// times per element); empty when it does not, or when the request fails.
+py::object cached_subtree(py::handle automation, py::handle window, bool states) {
+  py::object cached;
+  attempted([&] {
+    if (!py::hasattr(automation, "CacheRequest") || !py::hasattr(window, "BuildUpdatedCache")) {
+      return false;
+    }
+    py::object ids = automation.attr("PropertyId");
+    py::object request = automation.attr("CacheRequest")();
+    request.attr("TreeScope") = automation.attr("TreeScope").attr("Subtree");
+    py::object add = request.attr("AddProperty");
+    for (const char* id : {"ControlTypeProperty", "NameProperty", "AutomationIdProperty", "IsEnabledProperty",
+                           "ValueValueProperty"}) {
+      add(ids.attr(id));
+    }
+    if (states) {
+      for (const char* id : {"ToggleToggleStateProperty", "SelectionItemIsSelectedProperty",
+                             "ExpandCollapseExpandCollapseStateProperty", "HasKeyboardFocusProperty"}) {
+        add(ids.attr(id));
+      }
+    }
+    cached = window.attr("BuildUpdatedCache")(request);
+    return true;
+  });
+  return cached && args::to_bool(cached) ? cached : py::object();
+}
+
+py::dict snapshot_uiautomation(py::object self, py::object window_title, py::object max_depth,
+                               py::object states, py::object max_elements) {
   py::module_ automation = support::import("uiautomation");
   py::object window = has_title(window_title)
                           ? automation.attr("WindowControl")("searchDepth"_a = 1, "Name"_a = window_title)
@@ -333,21 +629,30 @@ py::dict snapshot_uiautomation(py::object self, py::object window_title, py::obj
   replace_ref_map(self, py::dict(), 0);  // the window is found: numbering starts over
   py::str name = name_or_unknown(window.attr("Name"));
   py::list lines = first_lines(py::str("Window: {}").format(name));
-  self.attr("_walk_element_uiautomation")(window, lines, "depth"_a = 0, "max_depth"_a = max_depth);
+  py::object cached = cached_subtree(automation, window, args::to_bool(states));
+  self.attr(cached ? "_walk_cached_uiautomation" : "_walk_element_uiautomation")(
+      cached ? cached : window, lines, "depth"_a = 0, "max_depth"_a = max_depth,
+      **given_options(states, max_elements));
   return snapshot_result(self, name, lines);
 }
 
-py::object snapshot_sync(py::object self, py::object window_title, py::object max_depth) {
+py::object snapshot_sync(py::object self, py::object window_title, py::object max_depth, py::object states,
+                         py::object max_elements) {
   const char* method = flag(self, "_pywinauto_available") ? "_snapshot_pywinauto" : "_snapshot_uiautomation";
-  return self.attr(method)(window_title, max_depth);
+  return self.attr(method)(window_title, max_depth, **given_options(states, max_elements));
 }
 
-Coroutine snapshot_windows(py::object self, py::object window_title, py::object max_depth) {
+Coroutine snapshot_windows(py::object self, py::object window_title, py::object max_depth, py::object states,
+                           py::object max_elements) {
   if (!flag(self, "_uia_available")) {
     co_return py::dict("success"_a = false, "error"_a = kNoPackage, "hint"_a = kNoPackageHint);
   }
   try {
-    co_return co_await in_default_executor(self.attr("_snapshot_sync"), window_title, max_depth);
+    py::object sync = self.attr("_snapshot_sync");
+    if (py::dict given = given_options(states, max_elements); !given.empty()) {
+      sync = support::import("functools").attr("partial")(sync, **given);
+    }
+    co_return co_await in_default_executor(sync, window_title, max_depth);
   } catch (py::error_already_set& error) {
     support::rethrow_unless_ordinary(error);
     py::str text = support::exception_text(error.value());
@@ -356,31 +661,33 @@ Coroutine snapshot_windows(py::object self, py::object window_title, py::object 
   }
 }
 
+template <Package kPackage>
+void register_walker(support::PlainClass& methods, const char* name) {
+  methods.def(
+      name,
+      [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth,
+         py::object states, py::object max_elements) {
+        walk(self, element, lines, depth, max_depth, kPackage, walk_options(states, max_elements));
+      },
+      py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"), py::kw_only(),
+      py::arg("states") = false, py::arg("max_elements") = py::none());
+}
+
 }  // namespace
 
 void register_snapshot(support::PlainClass& methods) {
   methods
-      .def_coroutine(
-          "_snapshot_windows",
-          [](py::object self, py::object window_title, py::object max_depth) {
-            return snapshot_windows(self, window_title, max_depth);
-          },
-          py::arg("window_title"), py::arg("max_depth"))
-      .def("_snapshot_sync", &snapshot_sync, py::arg("window_title"), py::arg("max_depth"))
-      .def("_snapshot_pywinauto", &snapshot_pywinauto, py::arg("window_title"), py::arg("max_depth"))
-      .def("_snapshot_uiautomation", &snapshot_uiautomation, py::arg("window_title"), py::arg("max_depth"))
-      .def(
-          "_walk_element_pywinauto",
-          [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth) {
-            walk(self, element, lines, depth, max_depth, Package::kPywinauto);
-          },
-          py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"))
-      .def(
-          "_walk_element_uiautomation",
-          [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth) {
-            walk(self, element, lines, depth, max_depth, Package::kUiautomation);
-          },
-          py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"));
+      .def_coroutine("_snapshot_windows", &snapshot_windows, py::arg("window_title"), py::arg("max_depth"),
+                     py::kw_only(), py::arg("states") = false, py::arg("max_elements") = py::none())
+      .def("_snapshot_sync", &snapshot_sync, py::arg("window_title"), py::arg("max_depth"), py::kw_only(),
+           py::arg("states") = false, py::arg("max_elements") = py::none())
+      .def("_snapshot_pywinauto", &snapshot_pywinauto, py::arg("window_title"), py::arg("max_depth"),
+           py::kw_only(), py::arg("states") = false, py::arg("max_elements") = py::none())
+      .def("_snapshot_uiautomation", &snapshot_uiautomation, py::arg("window_title"), py::arg("max_depth"),
+           py::kw_only(), py::arg("states") = false, py::arg("max_elements") = py::none());
+  register_walker<Package::kPywinauto>(methods, "_walk_element_pywinauto");
+  register_walker<Package::kUiautomation>(methods, "_walk_element_uiautomation");
+  register_walker<Package::kUiautomationCached>(methods, "_walk_cached_uiautomation");
 }
 
 }  // namespace desktop_access::uia

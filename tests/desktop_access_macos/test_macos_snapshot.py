@@ -212,3 +212,29 @@ class TestFailures:
     def test_window_title_must_be_text(self, mac):
         with pytest.raises(TypeError, match="Argument 'window_title' has incorrect type"):
             mac._snapshot_macos(3, 8)
+
+
+class TestOptions:
+    def test_a_bound_counts_the_element_lines_left_out(self, mac, notes):
+        buttons = [f"AXButton|B{i}|||true" for i in range(1, 1206)]
+        notes.answer(TREE, tree("AXStaticText|Top|||true", *buttons[:2], "AXStaticText|Mid|||true", *buttons[2:],
+                                "AXImage|Logo|||true", "Window: Second"))
+        result = run(mac.snapshot(max_elements=2))
+        assert result["snapshot"] == ('Window: Untitled\n  statictext: Top\n  [1] button "B1"\n  [2] button "B2"\n'
+                                      "Window: Second\n... 1,204 more elements not shown")
+        assert result["element_count"] == 2 and sorted(mac._ref_map) == [1, 2]
+        assert run(mac.snapshot(max_elements=1203))["snapshot"].endswith(
+            '[1203] button "B1203"\nWindow: Second\n... 2 more elements not shown')
+        assert run(mac.snapshot(max_elements=1204))["snapshot"].endswith("Second\n... 1 more element not shown")
+        unbounded = run(mac.snapshot())
+        assert run(mac.snapshot(max_elements=1205)) == unbounded and "more" not in unbounded["snapshot"]
+
+    def test_states_the_tree_holds(self, mac, notes):
+        notes.answer(TREE, tree("AXCheckBox|Wrap||1|true", "AXCheckBox|Some||2|true", "AXCheckBox|Off||0|true",
+                                "AXRadioButton|Small||1|true", "AXButton|Delete|||false", "AXGroup||Sidebar||false"))
+        result = run(mac.snapshot(states=True))
+        assert result["snapshot"].split("\n")[1:] == [
+            '  [1] checkbox "Wrap" value="1" (checked)', '  [2] checkbox "Some" value="2" (mixed)',
+            '  [3] checkbox "Off" value="0"', '  [4] radiobutton "Small" value="1" (selected)',
+            '  button "Delete" (disabled)', "  group: Sidebar"]
+        assert result["element_count"] == 4 and mac._ref_map[4]["title"] == "Small"

@@ -30,16 +30,18 @@ def no_pyautogui(monkeypatch):
     monkeypatch.setitem(sys.modules, "pyautogui", None)
 
 
-@pytest.fixture(params=["pywinauto", "uiautomation"])
+@pytest.fixture(params=["pywinauto", "uiautomation", "uiautomation-uncached"])
 def package(request, screen, monkeypatch):
-    """Each test runs once with pywinauto installed and once with only uiautomation."""
+    """Each test runs with pywinauto installed, and with only uiautomation: a release
+    that offers cache requests, and one that does not. Gives the backend's name."""
     if request.param == "pywinauto":
         monkeypatch.setitem(sys.modules, "pywinauto", windows_fakes.pywinauto_module(screen))
         monkeypatch.setitem(sys.modules, "uiautomation", None)
-    else:
-        monkeypatch.setitem(sys.modules, "pywinauto", None)
-        monkeypatch.setitem(sys.modules, "uiautomation", windows_fakes.uiautomation_module(screen))
-    return request.param
+        return "pywinauto"
+    monkeypatch.setitem(sys.modules, "pywinauto", None)
+    monkeypatch.setitem(sys.modules, "uiautomation",
+                        windows_fakes.uiautomation_module(screen, cache_requests=request.param == "uiautomation"))
+    return "uiautomation"
 
 
 @pytest.fixture
@@ -52,6 +54,12 @@ def pywinauto_only(screen, monkeypatch):
 def uiautomation_only(screen, monkeypatch):
     monkeypatch.setitem(sys.modules, "pywinauto", None)
     monkeypatch.setitem(sys.modules, "uiautomation", windows_fakes.uiautomation_module(screen))
+
+
+@pytest.fixture
+def uiautomation_uncached(screen, monkeypatch):
+    monkeypatch.setitem(sys.modules, "pywinauto", None)
+    monkeypatch.setitem(sys.modules, "uiautomation", windows_fakes.uiautomation_module(screen, cache_requests=False))
 
 
 @pytest.fixture

@@ -9,6 +9,7 @@ import threading
 
 import pytest
 
+import windows_fakes
 from windows_fakes import Node
 
 HINT = "Use ref numbers to interact: desktop_click_ref(1), desktop_type_ref(2, 'text'), etc."
@@ -286,3 +287,149 @@ class TestWorkerThread:
         assert outcome == {"released": True}
         assert element_lines(result) == SETTINGS_LINES
         assert threading.get_ident() not in screen.journal.threads()
+
+
+def add_form(screen):
+    """Six interactive elements, the last three inside a pane after a status text."""
+    return screen.add_window(
+        "Form",
+        Node("Button", "One"),
+        Node("Text", "Status"),
+        Node("Pane", "Body", children=[Node("Button", "Two"), Node("Button", "Three"), Node("Button", "Four")]),
+        Node("Button", "Five", children=[Node("Button", "Six")]),
+        foreground=True)
+
+
+class TestElementBound:
+    def test_the_walk_stops_after_the_bound_and_says_so(self, access, package, screen):
+        add_form(screen)
+        result = snapshot(access, max_elements=3)
+        assert result["element_count"] == 3 and sorted(access._ref_map) == [1, 2, 3]
+        assert element_lines(result) == [
+            '[1] button "One"', "text: Status", "pane: Body", '  [2] button "Two"', '  [3] button "Three"',
+            "... more elements not shown"]
+        listed = [call[1] for call in screen.journal.calls if call[0] in ("children", "GetChildren", "GetCachedChildren")]
+        assert listed == ["Form", "One", "Status", "Body", "Two", "Three"]  # nothing after the third ref is listed
+
+    def test_a_bound_the_window_does_not_reach_changes_nothing(self, access, package, screen):
+        add_form(screen)
+        unbounded = snapshot(access)
+        assert snapshot(access, max_elements=6) == unbounded
+        assert snapshot(access, max_elements=10**30) == unbounded
+        assert "more" not in unbounded["snapshot"]
+
+    def test_elements_after_the_last_ref_count_as_more(self, access, package, screen):
+        screen.add_window("Short", Node("Button", "Only"), Node("Text", "Footer"), foreground=True)
+        assert element_lines(snapshot(access, max_elements=1)) == ['[1] button "Only"', "... more elements not shown"]
+
+
+def add_stateful(screen):
+    return screen.add_window(
+        "States",
+        Node("CheckBox", "Sync", patterns={"toggle"}, toggle_state=1, focused=True),
+        Node("CheckBox", "Some", patterns={"toggle"}, toggle_state=2),
+        Node("Button", "Bold", patterns={"toggle", "invoke"}, toggle_state=1),
+        Node("Button", "Off", enabled=False, auto_id="offId"),
+        Node("RadioButton", "Small", patterns={"selection_item"}, selected=True),
+        Node("TreeItem", "Docs", patterns={"expand", "selection_item"}, expand_state=1),
+        Node("ComboBox", "Size", value="Large", patterns={"expand"}, expand_state=0),
+        Node("Edit", "Plain", failing={"focus"}),
+        Node("Text", "Ready"),
+        foreground=True)
+
+
+class TestStates:
+    def test_states_follow_the_lines_and_disabled_elements_have_no_ref(self, access, package, screen):
+        add_stateful(screen)
+        result = snapshot(access, states=True)
+        assert element_lines(result) == [
+            '[1] checkbox "Sync" (checked, focused)',
+            '[2] checkbox "Some" (mixed)',
+            '[3] button "Bold" (pressed)',
+            'button "Off" (id: offId) (disabled)',
+            '[4] radiobutton "Small" (selected)',
+            '[5] treeitem "Docs" (expanded)',
+            '[6] combobox "Size" value="Large" (collapsed)',
+            '[7] edit "Plain"',
+            "text: Ready",
+        ]
+        assert result["element_count"] == 7 and [access._ref_map[ref]["name"] for ref in (3, 4)] == ["Bold", "Small"]
+
+    def test_without_states_the_text_is_unchanged(self, access, package, screen):
+        add_stateful(screen)
+        assert "(" not in "\n".join(element_lines(snapshot(access)))
+
+    def test_states_and_bound_together(self, access, package, screen):
+        add_stateful(screen)
+        assert element_lines(snapshot(access, states=True, max_elements=3))[-2:] == [
+            '[3] button "Bold" (pressed)', "... more elements not shown"]
+
+
+class TestBackendSignatures:
+    def test_a_walker_replaced_with_the_four_argument_form_still_serves_default_snapshots(self, access, package,
+                                                                                          screen):
+        add_settings(screen, foreground=True)
+        calls = []
+
+        def walker(element, lines, depth, max_depth):
+            calls.append((depth, max_depth))
+            lines.append("walked")
+
+        setattr(access, f"_walk_element_{package}", walker)
+        access._walk_cached_uiautomation = walker
+        assert element_lines(snapshot(access, max_depth=5)) == ["walked"]
+        assert calls == [(0, 5)]
+
+
+def add_buttons(screen, count):
+    return screen.add_window("Grid", Node("Pane", "Rows", children=[
+        Node("Button", f"Row {i}", auto_id=f"row{i}") for i in range(count)]), Node("Edit", "Find", value="x"),
+        foreground=True)
+
+
+class TestCacheRequests:
+    def test_one_request_fetches_the_subtree_and_the_answer_is_the_plain_walks(self, access, screen, monkeypatch):
+        add_stateful(screen)
+        answers, calls = {}, {}
+        for cached in (True, False):
+            monkeypatch.setitem(sys.modules, "pywinauto", None)
+            monkeypatch.setitem(sys.modules, "uiautomation", windows_fakes.uiautomation_module(screen, cached))
+            for states in (False, True):
+                screen.remote_calls = 0
+                result = snapshot(access, states=states)
+                records = [{key: value for key, value in record.items() if key != "element"}
+                           for record in access._ref_map.values()]
+                answers[cached, states] = (result, records)
+                calls[cached, states] = screen.remote_calls
+        assert answers[True, False] == answers[False, False] and answers[True, True] == answers[False, True]
+        assert ("BuildUpdatedCache", "States", 7) in screen.journal.calls
+        assert calls[True, False] == 2 and calls[True, True] == 2  # the window's name, the request
+        assert calls[False, False] > 9 * 4
+
+    def test_calls_do_not_grow_with_the_window(self, access, screen, uiautomation_only):
+        counts = []
+        for size in (10, 200):
+            screen.windows.clear()
+            add_buttons(screen, size)
+            screen.remote_calls = 0
+            assert snapshot(access)["element_count"] == size + 1
+            counts.append(screen.remote_calls)
+        assert counts[0] == counts[1]
+
+    def test_refs_from_the_cache_act_on_their_elements(self, access, screen, uiautomation_only):
+        add_settings(screen, foreground=True)
+        snapshot(access)
+        before = len(screen.journal.calls)
+        assert asyncio.run(access.click_ref(3))["success"] is True
+        assert screen.journal.calls[before:] == [("invoke", "Invoke", "OK")]
+
+    def test_a_failing_request_falls_back_to_the_plain_walk(self, access, screen, uiautomation_only, monkeypatch):
+        add_settings(screen, foreground=True)
+        expected = snapshot(access)
+
+        def refused(control, request):
+            raise OSError("cache request refused")
+
+        monkeypatch.setattr(windows_fakes.Control, "BuildUpdatedCache", refused)
+        assert snapshot(access) == expected
+        assert ("GetChildren", "Settings") in screen.journal.calls

@@ -47,6 +47,10 @@ class Node:
     value: str | None = None  # a Value pattern holding this text
     children: list[Node] = field(default_factory=list)
     patterns: set[str] = field(default_factory=set)  # invoke, toggle, selection, expand, selection_item
+    toggle_state: int = 0  # 0 off, 1 on, 2 indeterminate
+    selected: bool = False
+    expand_state: int = 0  # 0 collapsed, 1 expanded, 2 partially expanded, 3 leaf
+    focused: bool = False
     failing: set[str] = field(default_factory=set)  # properties, calls and patterns that raise ("once x": once)
     rect: tuple = (0, 0, 0, 0)
     friendly: str | None = None  # pywinauto's friendly class name when it differs from the type
@@ -81,6 +85,14 @@ class Pattern:
         return self._node.value
 
     @property
+    def CurrentToggleState(self): return self._node.toggle_state
+    @property
+    def CurrentIsSelected(self): return self._node.selected
+    @property
+    def CurrentExpandCollapseState(self): return self._node.expand_state
+    ToggleState, IsSelected, ExpandCollapseState = CurrentToggleState, CurrentIsSelected, CurrentExpandCollapseState
+
+    @property
     def Value(self):  # uiautomation's value pattern
         return self._node.value
 
@@ -94,10 +106,16 @@ class Window:
 
 
 class Screen:
-    """The fake desktop: top-level windows, the foreground handle and the journal."""
+    """The fake desktop: top-level windows, the foreground handle and the journal.
+
+    `remote_calls` counts the reads that would cross into the window's process: every
+    property, pattern and child list asked of an element, and each cache request; a
+    read answered from a cache is not counted.
+    """
 
     def __init__(self) -> None:
         self.journal = Journal()
+        self.remote_calls = 0
         self.windows: list[Window] = []
         self.foreground = 0
         self.failing_keys: set[str] = set()  # uiautomation key sequences that fail once
@@ -142,6 +160,7 @@ class Wrapper:
         self._node.fails(what[0])
 
     def _interface(self, kind: str, present: bool) -> Pattern:
+        self._screen.remote_calls += 1
         self._node.fails(f"iface_{kind}")
         if not present:
             raise NoPatternInterfaceError(kind)
@@ -151,15 +170,18 @@ class Wrapper:
         return self
 
     def friendly_class_name(self):
+        self._screen.remote_calls += 1
         self._node.fails("type")
         return self._node.type if self._node.friendly is None else self._node.friendly
 
     def window_text(self):
+        self._screen.remote_calls += 1
         self._node.fails("name")
         return self._node.name
 
     @property
     def element_info(self):
+        self._screen.remote_calls += 2  # its automation id and enabled state
         self._node.fails("element_info")
         return ElementInfo(self._node)
 
@@ -175,7 +197,21 @@ class Wrapper:
     def iface_toggle(self):
         return self._interface("toggle", "toggle" in self._node.patterns)
 
+    @property
+    def iface_selection_item(self):
+        return self._interface("selection_item", "selection_item" in self._node.patterns)
+
+    @property
+    def iface_expand_collapse(self):
+        return self._interface("expand", "expand" in self._node.patterns)
+
+    def has_keyboard_focus(self):
+        self._screen.remote_calls += 1
+        self._node.fails("focus")
+        return self._node.focused
+
     def children(self):
+        self._screen.remote_calls += 1
         self._screen.journal.record("children", self._node.name)
         self._node.fails("children")
         return [Wrapper(self._screen, child) for child in self._node.children]
@@ -226,17 +262,52 @@ def pywinauto_module(screen: Screen) -> types.ModuleType:
 
 # --- uiautomation -------------------------------------------------------------------------
 
-class Control:
-    """A uiautomation control."""
+class PropertyId:
+    ControlTypeProperty = 30003
+    NameProperty = 30005
+    HasKeyboardFocusProperty = 30008
+    IsEnabledProperty = 30010
+    AutomationIdProperty = 30011
+    ValueValueProperty = 30045
+    ExpandCollapseExpandCollapseStateProperty = 30070
+    SelectionItemIsSelectedProperty = 30079
+    ToggleToggleStateProperty = 30086
 
-    def __init__(self, screen: Screen, node: Node | None) -> None:
-        self._screen, self._node = screen, node
+
+class TreeScope:
+    Element, Children, Descendants, Subtree = 1, 2, 4, 7
+
+
+class CacheRequest:
+    def __init__(self) -> None:
+        self.properties: set[int] = set()
+        self.TreeScope = TreeScope.Element
+
+    def AddProperty(self, property_id):
+        self.properties.add(property_id)
+
+
+class Control:
+    """A uiautomation control; one returned by BuildUpdatedCache (and its cached
+    children) also answers the Cached... reads for what its request named, failing
+    for anything else as UI Automation does."""
+
+    def __init__(self, screen: Screen, node: Node | None, cache: CacheRequest | None = None) -> None:
+        self._screen, self._node, self._cache = screen, node, cache
 
     def _property(self, what: str, value):
+        self._screen.remote_calls += 1
+        self._node.fails(what)
+        return value
+
+    def _cached(self, property_id: int, what: str, value):
+        if self._cache is None or property_id not in self._cache.properties:
+            raise RuntimeError(f"property {property_id} is not cached")
         self._node.fails(what)
         return value
 
     def _pattern(self, kind: str, present: bool):
+        self._screen.remote_calls += 1
         self._node.fails(f"get_{kind}")
         return Pattern(self._screen.journal, self._node, kind) if present else None
 
@@ -251,6 +322,8 @@ class Control:
     def AutomationId(self): return self._property("auto_id", self._node.auto_id)
     @property
     def IsEnabled(self): return self._property("enabled", self._node.enabled)
+    @property
+    def HasKeyboardFocus(self): return self._property("focus", self._node.focused)
 
     @property
     def BoundingRectangle(self):
@@ -265,9 +338,47 @@ class Control:
         return self._pattern("selection_item", "selection_item" in self._node.patterns)
 
     def GetChildren(self):
+        self._screen.remote_calls += 1
         self._screen.journal.record("GetChildren", self._node.name)
         self._node.fails("children")
         return [Control(self._screen, child) for child in self._node.children]
+
+    def BuildUpdatedCache(self, request):
+        self._screen.remote_calls += 1
+        self._screen.journal.record("BuildUpdatedCache", self._node.name, request.TreeScope)
+        return Control(self._screen, self._node, request)
+
+    def GetCachedChildren(self):
+        if self._cache is None or self._cache.TreeScope != TreeScope.Subtree:
+            raise RuntimeError("children are not cached")
+        self._screen.journal.record("GetCachedChildren", self._node.name)
+        self._node.fails("children")
+        return [Control(self._screen, child, self._cache) for child in self._node.children]
+
+    @property
+    def CachedControlTypeName(self):
+        return self._cached(PropertyId.ControlTypeProperty, "type", self._node.type + "Control")
+    @property
+    def CachedName(self): return self._cached(PropertyId.NameProperty, "name", self._node.name)
+    @property
+    def CachedAutomationId(self): return self._cached(PropertyId.AutomationIdProperty, "auto_id", self._node.auto_id)
+    @property
+    def CachedIsEnabled(self): return self._cached(PropertyId.IsEnabledProperty, "enabled", self._node.enabled)
+
+    def GetCachedPropertyValue(self, property_id):
+        # An unsupported pattern's property is cached as its default.
+        node = self._node
+        if property_id == PropertyId.ValueValueProperty:
+            present, what, value, default = node.value is not None, "get_value", node.value, ""
+        elif property_id == PropertyId.ToggleToggleStateProperty:
+            present, what, value, default = "toggle" in node.patterns, "get_toggle", node.toggle_state, 0
+        elif property_id == PropertyId.SelectionItemIsSelectedProperty:
+            present, what, value, default = "selection_item" in node.patterns, "get_selection_item", node.selected, False
+        elif property_id == PropertyId.ExpandCollapseExpandCollapseStateProperty:
+            present, what, value, default = "expand" in node.patterns, "get_expand", node.expand_state, 3
+        else:
+            present, what, value, default = True, "focus", node.focused, False
+        return self._cached(property_id, what, value if present else default)
 
     def Click(self):
         self._screen.journal.record("Click", self._node.name)
@@ -278,7 +389,8 @@ class Control:
         self._node.fails("DoubleClick")
 
 
-def uiautomation_module(screen: Screen) -> types.ModuleType:
+def uiautomation_module(screen: Screen, cache_requests: bool = True) -> types.ModuleType:
+    """The package; `cache_requests` false gives a release without CacheRequest."""
     module = types.ModuleType("uiautomation")
 
     def WindowControl(searchDepth=0xFFFFFFFF, **conditions):
@@ -297,6 +409,9 @@ def uiautomation_module(screen: Screen) -> types.ModuleType:
             screen.failing_keys.discard(text)
             raise OSError(f"SendKeys {text} failed")
 
+    module.PropertyId, module.TreeScope = PropertyId, TreeScope
+    if cache_requests:
+        module.CacheRequest = CacheRequest
     module.WindowControl = WindowControl
     module.GetForegroundControl = GetForegroundControl
     module.SendKeys = SendKeys
