@@ -153,11 +153,7 @@ py::object type_text(py::object, const Params& params) {
     gui.attr("write")(text, "interval"_a = kKeystrokeInterval);
   }
   const bool shortened = PyUnicode_GET_LENGTH(text.ptr()) > kTypedPreviewLength;
-  py::object preview =
-      py::reinterpret_steal<py::object>(PyUnicode_Substring(text.ptr(), 0, kTypedPreviewLength));
-  if (!preview) {
-    throw py::error_already_set();
-  }
+  const py::object preview = support::steal(PyUnicode_Substring(text.ptr(), 0, kTypedPreviewLength));
   return text_result(format("Typed: %U%s", preview.ptr(), shortened ? "..." : ""));
 }
 
@@ -221,11 +217,7 @@ py::object scroll(py::object self, const Params& params) {
   }
   const auto name = support::utf8_view_if_valid(direction);
   const bool forward = name && scrolls_forward(*name);
-  const py::object steps =
-      forward ? py::object(amount) : py::reinterpret_steal<py::object>(PyNumber_Negative(amount.ptr()));
-  if (!steps) {
-    throw py::error_already_set();
-  }
+  const py::object steps = forward ? py::object(amount) : support::steal(PyNumber_Negative(amount.ptr()));
   gui.attr(name && scrolls_horizontally(*name) ? "hscroll" : "scroll")(steps);
   return text_result(format("Scrolled %U by %S", direction.ptr(), amount.ptr()));
 }

@@ -41,9 +41,7 @@ py::object scaled_for_model(const Geometry& geometry, py::object image) {
 class BufferView {
  public:
   explicit BufferView(py::handle exporter) {
-    if (PyObject_GetBuffer(exporter.ptr(), &view_, PyBUF_SIMPLE) != 0) {
-      throw py::error_already_set();
-    }
+    support::check(PyObject_GetBuffer(exporter.ptr(), &view_, PyBUF_SIMPLE));
   }
   ~BufferView() { PyBuffer_Release(&view_); }
   BufferView(const BufferView&) = delete;
@@ -66,10 +64,7 @@ py::object png_of(const py::object& image) {
 py::str base64_of(const py::object& png) {
   const BufferView view(png);
   auto text =
-      py::reinterpret_steal<py::str>(PyUnicode_New(static_cast<Py_ssize_t>(base64_length(view.size())), 127));
-  if (!text) {
-    throw py::error_already_set();
-  }
+      support::steal<py::str>(PyUnicode_New(static_cast<Py_ssize_t>(base64_length(view.size())), 127));
   {
     // The text is new and not yet shared, so it can be filled without the GIL.
     char* out = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text.ptr()));

@@ -15,11 +15,7 @@ const StateKeys& state_keys() { return support::interned<StateKeys>(); }
 namespace {
 
 py::dict attributes_of(py::handle self) {
-  PyObject* dict = PyObject_GenericGetDict(self.ptr(), nullptr);
-  if (dict == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::dict>(dict);
+  return support::steal<py::dict>(PyObject_GenericGetDict(self.ptr(), nullptr));
 }
 
 // A property over the instance attribute `key`, whose setter stores convert(value, name).

@@ -24,12 +24,8 @@ py::dict name_and_line(const Strings& names, py::handle name, py::handle line) {
 }
 
 bool is_upper(const Strings& names, py::handle text) {
-  py::object result =
-      py::reinterpret_steal<py::object>(PyObject_CallMethodNoArgs(text.ptr(), names.isupper.ptr()));
-  if (!result) {
-    throw py::error_already_set();
-  }
-  return PyObject_IsTrue(result.ptr()) == 1;
+  return PyObject_IsTrue(support::steal(PyObject_CallMethodNoArgs(text.ptr(), names.isupper.ptr())).ptr()) ==
+         1;
 }
 
 }  // namespace
@@ -184,12 +180,8 @@ py::list Inspection::todos() {
     matches = find_todo_comments(text, spans);
   }
   auto substring = [&](std::size_t start, std::size_t end) {
-    PyObject* part =
-        PyUnicode_Substring(source_.ptr(), static_cast<Py_ssize_t>(start), static_cast<Py_ssize_t>(end));
-    if (part == nullptr) {
-      throw py::error_already_set();
-    }
-    return py::reinterpret_steal<py::object>(part);
+    return support::steal(
+        PyUnicode_Substring(source_.ptr(), static_cast<Py_ssize_t>(start), static_cast<Py_ssize_t>(end)));
   };
   py::list records;
   for (const TodoMatch& match : matches) {

@@ -35,12 +35,7 @@ class Output {
   }
 
   void text(py::handle value) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(value.ptr(), &size);
-    if (data == nullptr) {
-      throw py::error_already_set();
-    }
-    utf8_.append(data, static_cast<std::size_t>(size));
+    utf8_.append(support::utf8_view(value));
     length_ += static_cast<std::size_t>(PyUnicode_GET_LENGTH(value.ptr()));
   }
 
@@ -52,17 +47,9 @@ class Output {
   }
 
   py::object result() const {
-    py::object whole = py::reinterpret_steal<py::object>(
-        PyUnicode_DecodeUTF8(utf8_.data(), static_cast<Py_ssize_t>(utf8_.size()), nullptr));
-    if (!whole) {
-      throw py::error_already_set();
-    }
-    py::object cut = py::reinterpret_steal<py::object>(
-        PyUnicode_Substring(whole.ptr(), 0, static_cast<Py_ssize_t>(limit_)));
-    if (!cut) {
-      throw py::error_already_set();
-    }
-    return cut;
+    py::object whole =
+        support::steal(PyUnicode_DecodeUTF8(utf8_.data(), static_cast<Py_ssize_t>(utf8_.size()), nullptr));
+    return support::steal(PyUnicode_Substring(whole.ptr(), 0, static_cast<Py_ssize_t>(limit_)));
   }
 
  private:

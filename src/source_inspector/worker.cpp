@@ -70,11 +70,7 @@ py::object member(const py::dict& command, const py::object& key) {
 }
 
 bool equals(py::handle value, const py::object& text) {
-  int equal = PyObject_RichCompareBool(value.ptr(), text.ptr(), Py_EQ);
-  if (equal < 0) {
-    throw py::error_already_set();
-  }
-  return equal == 1;
+  return support::check(PyObject_RichCompareBool(value.ptr(), text.ptr(), Py_EQ)) == 1;
 }
 
 py::object tree_dump(const py::object& tree) {

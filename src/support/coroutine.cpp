@@ -443,10 +443,7 @@ PyTypeObject* coroutine_type() {
   return reinterpret_cast<PyTypeObject*>(
       storage
           .call_once_and_store_result([] {
-            py::object type = py::reinterpret_steal<py::object>(PyType_FromSpec(&coroutine_spec));
-            if (!type) {
-              throw py::error_already_set();
-            }
+            py::object type = steal(PyType_FromSpec(&coroutine_spec));
             import("collections.abc").attr("Coroutine").attr("register")(type);
             return type;
           })
@@ -500,10 +497,7 @@ py::object awaitable_iterator(py::handle awaitable) {
     PyErr_Format(PyExc_TypeError, "object %s can't be used in 'await' expression", Py_TYPE(object)->tp_name);
     throw py::error_already_set();
   }
-  py::object iterator = py::reinterpret_steal<py::object>(async->am_await(object));
-  if (!iterator) {
-    throw py::error_already_set();
-  }
+  py::object iterator = steal(async->am_await(object));
   if (PyCoro_CheckExact(iterator.ptr())) {
     PyErr_SetString(PyExc_TypeError, "__await__() returned a coroutine");
     throw py::error_already_set();
