@@ -167,7 +167,7 @@ py::object take_screenshot(py::object self) {
   const py::str path = screenshot_file();
   // One encoding serves both: the file holds the same pixels as the returned image.
   write_png_file(path, png);
-  state.set_last_screenshot_path(path);
+  state.set(state_keys().last_screenshot_path, path);
   return image_result(base64);
 }
 
@@ -190,7 +190,7 @@ py::object fallback_screenshot(py::object self) {
           write_png_file(path, png);
         }
         const py::str base64 = base64_of(png);
-        state.set_last_screenshot_path(path);
+        state.set(state_keys().last_screenshot_path, path);
         return image_result(base64);
       },
       [](py::error_already_set& error) -> py::object {
