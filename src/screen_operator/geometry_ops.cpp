@@ -24,9 +24,7 @@ ScreenSize windows_screen_size() {
 
 ScreenSize macos_screen_size(ScreenSize current) {
   using namespace py::literals;
-  py::list command;
-  command.append("system_profiler");
-  command.append("SPDisplaysDataType");
+  const py::list command(py::make_tuple("system_profiler", "SPDisplaysDataType"));
   py::object completed =
       support::import("subprocess")
           .attr("run")(command, "capture_output"_a = true, "text"_a = true, "timeout"_a = 5);

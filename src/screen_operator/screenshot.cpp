@@ -135,18 +135,14 @@ CaptureCommand capture_command(const py::object& system, const py::str& path) {
     if (support::args::to_bool(host_command)) {
       for (py::handle argument : host_command) command.argv.append(argument);
     } else {
-      command.argv.append("scrot");
-      command.argv.append("-o");
+      command.argv = py::list(py::make_tuple("scrot", "-o"));
     }
     command.argv.append(path);
   } else if (system.equal(py::str("Darwin"))) {
-    command.argv.append("screencapture");
-    command.argv.append("-x");
-    command.argv.append(path);
+    command.argv = py::list(py::make_tuple("screencapture", "-x", path));
   } else if (system.equal(py::str("Windows"))) {
-    command.argv.append("powershell");
-    command.argv.append("-Command");
-    command.argv.append(py::str(powershell_capture_script(path.cast<std::string>())));
+    command.argv = py::list(py::make_tuple("powershell", "-Command",
+                                           py::str(powershell_capture_script(path.cast<std::string>()))));
     command.time_limit = kPowershellTimeLimit;
   }
   return command;
