@@ -302,34 +302,13 @@ int coroutine_clear(PyObject* object) {
   return 0;
 }
 
-// Keeps the error indicator aside while a finalizer runs.
-class SavedError {
- public:
-#if PY_VERSION_HEX >= 0x030C0000
-  SavedError() : exception_(PyErr_GetRaisedException()) {}
-  ~SavedError() { PyErr_SetRaisedException(exception_); }
-
- private:
-  PyObject* exception_;
-#else
-  SavedError() { PyErr_Fetch(&type_, &value_, &traceback_); }
-  ~SavedError() { PyErr_Restore(type_, value_, traceback_); }
-
- private:
-  PyObject *type_, *value_, *traceback_;
-#endif
- public:
-  SavedError(const SavedError&) = delete;
-  SavedError& operator=(const SavedError&) = delete;
-};
-
 // A coroutine dropped before it ended: warn like Python if it never started, else close it.
 void coroutine_finalize(PyObject* object) {
   CoroutineObject* self = as_coroutine(object);
   if (self->state == State::finished) {
     return;
   }
-  SavedError saved;
+  py::error_scope saved;  // the error indicator stays aside while the finalizer runs
   if (self->state == State::created) {
     if (PyErr_WarnFormat(PyExc_RuntimeWarning, 1, "coroutine '%U' was never awaited", self->qualname) < 0) {
       PyErr_WriteUnraisable(object);
