@@ -65,7 +65,7 @@ class TreeDump {
     node_base_ = ast.attr("AST");
     keeps_none_ = py::make_tuple(ast.attr("Constant"), ast.attr("MatchSingleton"));
     if (!is_node(tree)) {
-      throw py::type_error("expected AST, got '" + class_name(tree) + "'");
+      throw py::type_error("expected AST, got '" + class_name(tree).cast<std::string>() + "'");
     }
     root_ = py::reinterpret_borrow<py::object>(tree);
   }
@@ -114,9 +114,7 @@ class TreeDump {
     return PyType_IsSubtype(Py_TYPE(value.ptr()), reinterpret_cast<PyTypeObject*>(node_base_.ptr())) != 0;
   }
 
-  static std::string class_name(py::handle value) {
-    return py::str(py::type::handle_of(value).attr("__name__")).cast<std::string>();
-  }
+  static py::str class_name(py::handle value) { return py::str(py::type::handle_of(value).attr("__name__")); }
 
   // The fields ast.dump shows, in order: present, and not None where the class's own
   // default is None (nor None or empty from 3.13 on, but for a Constant's value).
@@ -165,7 +163,7 @@ class TreeDump {
     if (PyList_Check(value.ptr())) {
       output_.ascii("[]");
     } else if (is_node(value)) {
-      output_.text(py::str(py::type::handle_of(value).attr("__name__")));
+      output_.text(class_name(value));
       output_.ascii("()");
     } else {
       output_.text(py::repr(value));
@@ -188,7 +186,7 @@ class TreeDump {
       return;
     }
     std::vector<Field> fields = shown_fields(value, false);
-    output_.text(py::str(py::type::handle_of(value).attr("__name__")));
+    output_.text(class_name(value));
     output_.ascii("(");
     bool single_line = fields.size() <= 3;
     for (std::size_t i = 0; i < fields.size() && single_line; ++i) {
