@@ -163,7 +163,6 @@ PYBIND11_MODULE(_support_probe, m) {
   m.def("raise_python", [](py::object e) { return raise_python(e).to_python("raise_python"); });
   m.def("nested", [](py::object v) { return nested(v).to_python("nested"); });
   m.def("live_frames", [] { return Coroutine::promise_type::live_frames; });
-  m.def("awaitable_iterator", [](py::object a) { return support::awaitable_iterator(a); });
   m.def("convert", [](const std::string& kind, py::object value, const std::string& name) {
     return convert(kind, value, name.c_str());
   });

@@ -20,7 +20,7 @@ namespace {
 constexpr double kMoveGlide = 0.3;
 constexpr double kDragStartGlide = 0.1;
 constexpr double kDragEndGlide = 0.5;
-constexpr double kApproachGlide = 0.1;  // before a scroll or a button press
+constexpr double kApproachGlide = 0.1;
 constexpr double kPastePause = 0.1;
 constexpr double kKeystrokeInterval = 0.02;
 constexpr double kLongestWait = 10.0;
@@ -50,6 +50,14 @@ py::str text_param(const py::object& given, const char* name) {
 std::pair<py::object, py::object> screen_point(py::object& self, const py::object& coordinate) {
   const auto items = py::reinterpret_borrow<py::list>(coordinate);
   return unpack_pair(self.attr("_to_screen_coords")(items[0], items[1]));
+}
+
+// Glides to the coordinate, when there is one, before a scroll or a button press.
+void approach(py::object& self, const py::module_& gui, const py::object& coordinate) {
+  if (coordinate) {
+    auto [x, y] = screen_point(self, coordinate);
+    gui.attr("moveTo")(x, y, "duration"_a = kApproachGlide);
+  }
 }
 
 // Runs `step`; if it fails, `release` (of a key or button left pressed) runs before the
@@ -153,11 +161,7 @@ py::object type_text(py::object, const Params& params) {
     gui.attr("write")(text, "interval"_a = kKeystrokeInterval);
   }
   const bool shortened = PyUnicode_GET_LENGTH(text.ptr()) > kTypedPreviewLength;
-  py::object preview =
-      py::reinterpret_steal<py::object>(PyUnicode_Substring(text.ptr(), 0, kTypedPreviewLength));
-  if (!preview) {
-    throw py::error_already_set();
-  }
+  const py::object preview = support::steal(PyUnicode_Substring(text.ptr(), 0, kTypedPreviewLength));
   return text_result(format("Typed: %U%s", preview.ptr(), shortened ? "..." : ""));
 }
 
@@ -215,17 +219,10 @@ py::object scroll(py::object self, const Params& params) {
   const py::str direction = params[1] ? args::to_str(params[1], "direction") : py::str("down");
   const py::int_ amount = params[2] ? args::to_int(params[2], "amount") : py::int_(3);
   py::module_ gui = input_layer();
-  if (coordinate) {
-    auto [x, y] = screen_point(self, coordinate);
-    gui.attr("moveTo")(x, y, "duration"_a = kApproachGlide);
-  }
+  approach(self, gui, coordinate);
   const auto name = support::utf8_view_if_valid(direction);
   const bool forward = name && scrolls_forward(*name);
-  const py::object steps =
-      forward ? py::object(amount) : py::reinterpret_steal<py::object>(PyNumber_Negative(amount.ptr()));
-  if (!steps) {
-    throw py::error_already_set();
-  }
+  const py::object steps = forward ? py::object(amount) : support::steal(PyNumber_Negative(amount.ptr()));
   gui.attr(name && scrolls_horizontally(*name) ? "hscroll" : "scroll")(steps);
   return text_result(format("Scrolled %U by %S", direction.ptr(), amount.ptr()));
 }
@@ -239,10 +236,7 @@ py::object wait(py::object, const Params& params) {
 py::object left_mouse_down(py::object self, const Params& params) {
   py::object coordinate = optional_point(params[0], "coordinate");
   py::module_ gui = input_layer();
-  if (coordinate) {
-    auto [x, y] = screen_point(self, coordinate);
-    gui.attr("moveTo")(x, y, "duration"_a = kApproachGlide);
-  }
+  approach(self, gui, coordinate);
   gui.attr("mouseDown")();
   return text_result(py::str("Left mouse button down"));
 }

@@ -24,9 +24,7 @@ ScreenSize windows_screen_size() {
 
 ScreenSize macos_screen_size(ScreenSize current) {
   using namespace py::literals;
-  py::list command;
-  command.append("system_profiler");
-  command.append("SPDisplaysDataType");
+  const py::list command(py::make_tuple("system_profiler", "SPDisplaysDataType"));
   py::object completed =
       support::import("subprocess")
           .attr("run")(command, "capture_output"_a = true, "text"_a = true, "timeout"_a = 5);
@@ -106,7 +104,7 @@ void ensure_initialized(py::object self) {
                             State(self).set_screen(kDefaultScreenSize);
                             self.attr("_compute_scale")();
                           });
-  State(self).set_initialized(true);
+  State(self).set(state_keys().initialized, py::bool_(true));
 }
 
 void detect_screen_size(py::object self) {
@@ -161,7 +159,7 @@ py::dict tool_definition(py::object self) {
                                             {k.name, k.computer},
                                             {k.display_width_px, py::int_(geometry.api.width)},
                                             {k.display_height_px, py::int_(geometry.api.height)}});
-  if (py::object display_number = state.display_number(); !display_number.is_none()) {
+  if (py::object display_number = state.get(state_keys().display_number); !display_number.is_none()) {
     support::set_item(definition, k.display_number, display_number);
   }
   return definition;
@@ -179,7 +177,7 @@ py::dict display_info(py::object self) {
                              {k.api_width, py::int_(geometry.api.width)},
                              {k.api_height, py::int_(geometry.api.height)},
                              {k.scale_factor, rounded_factor},
-                             {k.last_screenshot, state.last_screenshot_path()}});
+                             {k.last_screenshot, state.get(state_keys().last_screenshot_path)}});
 }
 
 }  // namespace screen_operator

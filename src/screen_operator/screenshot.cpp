@@ -41,9 +41,7 @@ py::object scaled_for_model(const Geometry& geometry, py::object image) {
 class BufferView {
  public:
   explicit BufferView(py::handle exporter) {
-    if (PyObject_GetBuffer(exporter.ptr(), &view_, PyBUF_SIMPLE) != 0) {
-      throw py::error_already_set();
-    }
+    support::check(PyObject_GetBuffer(exporter.ptr(), &view_, PyBUF_SIMPLE));
   }
   ~BufferView() { PyBuffer_Release(&view_); }
   BufferView(const BufferView&) = delete;
@@ -66,10 +64,7 @@ py::object png_of(const py::object& image) {
 py::str base64_of(const py::object& png) {
   const BufferView view(png);
   auto text =
-      py::reinterpret_steal<py::str>(PyUnicode_New(static_cast<Py_ssize_t>(base64_length(view.size())), 127));
-  if (!text) {
-    throw py::error_already_set();
-  }
+      support::steal<py::str>(PyUnicode_New(static_cast<Py_ssize_t>(base64_length(view.size())), 127));
   {
     // The text is new and not yet shared, so it can be filled without the GIL.
     char* out = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text.ptr()));
@@ -140,18 +135,14 @@ CaptureCommand capture_command(const py::object& system, const py::str& path) {
     if (support::args::to_bool(host_command)) {
       for (py::handle argument : host_command) command.argv.append(argument);
     } else {
-      command.argv.append("scrot");
-      command.argv.append("-o");
+      command.argv = py::list(py::make_tuple("scrot", "-o"));
     }
     command.argv.append(path);
   } else if (system.equal(py::str("Darwin"))) {
-    command.argv.append("screencapture");
-    command.argv.append("-x");
-    command.argv.append(path);
+    command.argv = py::list(py::make_tuple("screencapture", "-x", path));
   } else if (system.equal(py::str("Windows"))) {
-    command.argv.append("powershell");
-    command.argv.append("-Command");
-    command.argv.append(py::str(powershell_capture_script(path.cast<std::string>())));
+    command.argv = py::list(py::make_tuple("powershell", "-Command",
+                                           py::str(powershell_capture_script(path.cast<std::string>()))));
     command.time_limit = kPowershellTimeLimit;
   }
   return command;
@@ -172,7 +163,7 @@ py::object take_screenshot(py::object self) {
   const py::str path = screenshot_file();
   // One encoding serves both: the file holds the same pixels as the returned image.
   write_png_file(path, png);
-  state.set_last_screenshot_path(path);
+  state.set(state_keys().last_screenshot_path, path);
   return image_result(base64);
 }
 
@@ -195,7 +186,7 @@ py::object fallback_screenshot(py::object self) {
           write_png_file(path, png);
         }
         const py::str base64 = base64_of(png);
-        state.set_last_screenshot_path(path);
+        state.set(state_keys().last_screenshot_path, path);
         return image_result(base64);
       },
       [](py::error_already_set& error) -> py::object {

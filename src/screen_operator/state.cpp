@@ -15,11 +15,7 @@ const StateKeys& state_keys() { return support::interned<StateKeys>(); }
 namespace {
 
 py::dict attributes_of(py::handle self) {
-  PyObject* dict = PyObject_GenericGetDict(self.ptr(), nullptr);
-  if (dict == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::dict>(dict);
+  return support::steal<py::dict>(PyObject_GenericGetDict(self.ptr(), nullptr));
 }
 
 // A property over the instance attribute `key`, whose setter stores convert(value, name).
@@ -56,11 +52,8 @@ void State::set(const py::str& key, py::handle value) const { support::set_item(
 void State::reset(py::object display_number) {
   const StateKeys& keys = state_keys();
   set(keys.display_number, display_number);
-  set_screen(ScreenSize{});
-  set(keys.scale_factor, py::float_(1.0));
-  set(keys.api_width, py::int_(0));
-  set(keys.api_height, py::int_(0));
-  set_initialized(false);
+  set_geometry(Geometry{});
+  set(keys.initialized, py::bool_(false));
   set(keys.last_screenshot_path, py::none());
 }
 
@@ -93,10 +86,6 @@ void State::set_geometry(const Geometry& geometry) {
   set(keys.api_width, py::int_(geometry.api.width));
   set(keys.api_height, py::int_(geometry.api.height));
 }
-
-void State::set_initialized(bool initialized) { set(state_keys().initialized, py::bool_(initialized)); }
-
-void State::set_last_screenshot_path(py::handle path) { set(state_keys().last_screenshot_path, path); }
 
 py::object optional_int(py::handle value, const char* name) {
   return value.is_none() ? py::object(py::none()) : py::object(args::to_int(value, name));

@@ -27,23 +27,19 @@ class State {
   // A fresh executor's state (in the attributes' order of definition).
   void reset(py::object display_number);
 
-  py::object display_number() const { return get(state_keys().display_number); }
   ScreenSize screen() const;
   double scale_factor() const;
   Geometry geometry() const;
   bool initialized() const;
-  py::object last_screenshot_path() const { return get(state_keys().last_screenshot_path); }
+  // Any attribute's value (a key of state_keys()); a missing one raises AttributeError
+  // as getattr would.
+  py::object get(const py::str& key) const;
 
+  void set(const py::str& key, py::handle value) const;
   void set_screen(ScreenSize screen);
   void set_geometry(const Geometry& geometry);
-  void set_initialized(bool initialized);
-  void set_last_screenshot_path(py::handle path);
 
  private:
-  // The attribute's value; a missing one raises AttributeError as getattr would.
-  py::object get(const py::str& key) const;
-  void set(const py::str& key, py::handle value) const;
-
   py::handle self_;
   py::dict attributes_;
 };

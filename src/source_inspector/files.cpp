@@ -30,9 +30,7 @@ constexpr Py_ssize_t kPathLimit = PATH_MAX;  // bytes, the terminating NUL inclu
 py::object decode_source(py::handle data) {
   char* bytes = nullptr;
   Py_ssize_t size = 0;
-  if (PyBytes_AsStringAndSize(data.ptr(), &bytes, &size) < 0) {
-    throw py::error_already_set();
-  }
+  support::check(PyBytes_AsStringAndSize(data.ptr(), &bytes, &size));
   std::string_view raw(bytes, static_cast<std::size_t>(size));
   if (raw.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
     raw.remove_prefix(kUtf8Bom.size());
@@ -52,11 +50,7 @@ py::object decode_source(py::handle data) {
     }
     raw = translated;
   }
-  PyObject* text = PyUnicode_DecodeUTF8(raw.data(), static_cast<Py_ssize_t>(raw.size()), "replace");
-  if (text == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::object>(text);
+  return support::steal(PyUnicode_DecodeUTF8(raw.data(), static_cast<Py_ssize_t>(raw.size()), "replace"));
 }
 
 // Whether the system could open `path` at all: resolving a path of a million
@@ -115,12 +109,8 @@ ParsedFile parse_file(const py::str& path) {
       return failure(py::str("Not a regular file: ") + path);
     }
     py::object too_large = py::str("File too large: {} (more than 64 MB)").format(path);
-    const int oversized =
-        PyObject_RichCompareBool(status.attr("st_size").ptr(), py::int_(kSizeLimit).ptr(), Py_GT);
-    if (oversized < 0) {
-      throw py::error_already_set();
-    }
-    if (oversized == 1) {
+    if (support::check(
+            PyObject_RichCompareBool(status.attr("st_size").ptr(), py::int_(kSizeLimit).ptr(), Py_GT))) {
       return failure(too_large);
     }
     py::object data = read_bytes(resolved, kSizeLimit + 1);

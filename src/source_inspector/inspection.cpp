@@ -11,25 +11,14 @@ constexpr std::size_t kDocstringLimit = 200;
 constexpr std::size_t kModuleDocstringLimit = 300;
 constexpr std::size_t kTopImportCount = 10;
 
-py::object attribute(py::handle node, const py::object& name) { return py::getattr(node, name); }
-
-py::object size(std::size_t count) { return py::int_(count); }
-
 // A {"name": ..., "line": ...} entry.
 py::dict name_and_line(const Strings& names, py::handle name, py::handle line) {
-  py::dict entry;
-  support::set_item(entry, names.name, name);
-  support::set_item(entry, names.line, line);
-  return entry;
+  return support::make_dict({{names.name, name}, {names.line, line}});
 }
 
 bool is_upper(const Strings& names, py::handle text) {
-  py::object result =
-      py::reinterpret_steal<py::object>(PyObject_CallMethodNoArgs(text.ptr(), names.isupper.ptr()));
-  if (!result) {
-    throw py::error_already_set();
-  }
-  return PyObject_IsTrue(result.ptr()) == 1;
+  return PyObject_IsTrue(support::steal(PyObject_CallMethodNoArgs(text.ptr(), names.isupper.ptr())).ptr()) ==
+         1;
 }
 
 }  // namespace
@@ -55,55 +44,54 @@ const std::vector<LineSpan>& Inspection::lines() {
   return *lines_;
 }
 
+py::list Inspection::texts_of(py::handle nodes) {
+  py::list texts;
+  for (py::handle node : nodes) {
+    texts.append(segments_.text_or_empty(node));
+  }
+  return texts;
+}
+
 py::object Inspection::function_record(const FunctionNode& function) {
   const Strings& names = strings();
   py::handle node = function.node;
-  py::dict record;
-  support::set_item(record, names.name, attribute(node, names.name));
-  support::set_item(record, names.type, function.is_async ? names.async_function : names.function);
-  support::set_item(record, names.line, attribute(node, names.lineno));
-  support::set_item(record, names.end_line, attribute(node, names.end_lineno));
-  py::list parameters;
-  for (py::handle parameter : attribute(attribute(node, names.args), names.args)) {
-    py::dict entry;
-    support::set_item(entry, names.name, attribute(parameter, names.arg));
-    support::set_item(entry, names.annotation,
-                      segments_.text_or_empty(attribute(parameter, names.annotation)));
-    parameters.append(entry);
-  }
-  support::set_item(record, names.args, parameters);
-  support::set_item(record, names.return_type, segments_.text_or_empty(attribute(node, names.returns)));
-  py::list decorators;
-  for (py::handle decorator : attribute(node, names.decorator_list)) {
-    decorators.append(segments_.text_or_empty(decorator));
-  }
-  support::set_item(record, names.decorators, decorators);
-  support::set_item(record, names.docstring, docstring_prefix(schema_, node, kDocstringLimit));
-  support::set_item(record, names.is_method, py::bool_(function.is_method));
-  return record;
+  const auto parameters = [&] {
+    py::list entries;
+    for (py::handle parameter : py::getattr(py::getattr(node, names.args), names.args)) {
+      entries.append(support::make_dict(
+          {{names.name, py::getattr(parameter, names.arg)},
+           {names.annotation, segments_.text_or_empty(py::getattr(parameter, names.annotation))}}));
+    }
+    return entries;
+  };
+  // Braced items are evaluated in order: the attributes are read as they are listed.
+  return support::make_dict({{names.name, py::getattr(node, names.name)},
+                             {names.type, function.is_async ? names.async_function : names.function},
+                             {names.line, py::getattr(node, names.lineno)},
+                             {names.end_line, py::getattr(node, names.end_lineno)},
+                             {names.args, parameters()},
+                             {names.return_type, segments_.text_or_empty(py::getattr(node, names.returns))},
+                             {names.decorators, texts_of(py::getattr(node, names.decorator_list))},
+                             {names.docstring, docstring_prefix(schema_, node, kDocstringLimit)},
+                             {names.is_method, py::bool_(function.is_method)}});
 }
 
 py::object Inspection::class_record(py::handle node) {
   const Strings& names = strings();
-  py::dict record;
-  support::set_item(record, names.name, attribute(node, names.name));
-  support::set_item(record, names.line, attribute(node, names.lineno));
-  support::set_item(record, names.end_line, attribute(node, names.end_lineno));
-  py::list bases;
-  for (py::handle base : attribute(node, names.bases)) {
-    bases.append(segments_.text_or_empty(base));
-  }
-  support::set_item(record, names.bases, bases);
+  py::dict record = support::make_dict({{names.name, py::getattr(node, names.name)},
+                                        {names.line, py::getattr(node, names.lineno)},
+                                        {names.end_line, py::getattr(node, names.end_lineno)},
+                                        {names.bases, texts_of(py::getattr(node, names.bases))}});
   py::list methods;
   py::list attributes;
-  for (py::handle statement : attribute(node, names.body)) {
+  for (py::handle statement : py::getattr(node, names.body)) {
     NodeKind kind = schema_.kind_of(statement);
     if (is_function(kind)) {
-      methods.append(attribute(statement, names.name));
+      methods.append(py::getattr(statement, names.name));
     } else if (kind == NodeKind::kAssign) {
-      for (py::handle target : attribute(statement, names.targets)) {
+      for (py::handle target : py::getattr(statement, names.targets)) {
         if (schema_.kind_of(target) == NodeKind::kName) {
-          attributes.append(attribute(target, names.id));
+          attributes.append(py::getattr(target, names.id));
         }
       }
     }
@@ -111,7 +99,7 @@ py::object Inspection::class_record(py::handle node) {
   support::set_item(record, names.methods, methods);
   support::set_item(record, names.attributes, attributes);
   support::set_item(record, names.docstring, docstring_prefix(schema_, node, kDocstringLimit));
-  support::set_item(record, names.method_count, size(py::len(methods)));
+  support::set_item(record, names.method_count, py::int_(py::len(methods)));
   return record;
 }
 
@@ -147,21 +135,18 @@ py::list Inspection::imports() {
     const bool from_import = schema_.kind_of(node) == NodeKind::kImportFrom;
     py::object module;
     if (from_import) {
-      module = attribute(node, names.module);
+      module = py::getattr(node, names.module);
       if (!PyObject_IsTrue(module.ptr())) {
         module = names.empty;
       }
     }
-    py::object line = attribute(node, names.lineno);
-    for (py::handle alias : attribute(node, names.names)) {
-      py::dict record;
-      if (from_import) {
-        support::set_item(record, names.module, module);
-        support::set_item(record, names.name, attribute(alias, names.name));
-      } else {
-        support::set_item(record, names.module, attribute(alias, names.name));
-      }
-      support::set_item(record, names.alias, attribute(alias, names.asname));
+    py::object line = py::getattr(node, names.lineno);
+    for (py::handle alias : py::getattr(node, names.names)) {
+      py::dict record =
+          from_import
+              ? support::make_dict({{names.module, module}, {names.name, py::getattr(alias, names.name)}})
+              : support::make_dict({{names.module, py::getattr(alias, names.name)}});
+      support::set_item(record, names.alias, py::getattr(alias, names.asname));
       support::set_item(record, names.line, line);
       support::set_item(record, names.type, from_import ? names.from_import : names.import_);
       records.append(record);
@@ -184,12 +169,8 @@ py::list Inspection::todos() {
     matches = find_todo_comments(text, spans);
   }
   auto substring = [&](std::size_t start, std::size_t end) {
-    PyObject* part =
-        PyUnicode_Substring(source_.ptr(), static_cast<Py_ssize_t>(start), static_cast<Py_ssize_t>(end));
-    if (part == nullptr) {
-      throw py::error_already_set();
-    }
-    return py::reinterpret_steal<py::object>(part);
+    return support::steal(
+        PyUnicode_Substring(source_.ptr(), static_cast<Py_ssize_t>(start), static_cast<Py_ssize_t>(end)));
   };
   py::list records;
   for (const TodoMatch& match : matches) {
@@ -197,11 +178,9 @@ py::list Inspection::todos() {
     if (!match.marker_is_ascii) {
       marker = substring(match.marker_start, match.marker_end).attr(names.upper)();
     }
-    py::dict record;
-    support::set_item(record, names.line, size(match.line));
-    support::set_item(record, names.type, marker);
-    support::set_item(record, names.text, substring(match.text_start, match.text_end));
-    records.append(record);
+    records.append(support::make_dict({{names.line, py::int_(match.line)},
+                                       {names.type, marker},
+                                       {names.text, substring(match.text_start, match.text_end)}}));
   }
   todos_ = std::move(records);
   return *todos_;
@@ -217,12 +196,10 @@ py::list Inspection::complexity() {
   for (std::size_t i = 0; i < found.functions.size(); ++i) {
     py::handle node = found.functions[i].node;
     long long score = 1 + found.metrics[i].decision_points;
-    py::dict record;
-    support::set_item(record, names.name, attribute(node, names.name));
-    support::set_item(record, names.line, attribute(node, names.lineno));
-    support::set_item(record, names.complexity, py::int_(score));
-    support::set_item(record, names.rating, names.rating_of(score));
-    records.append(record);
+    records.append(support::make_dict({{names.name, py::getattr(node, names.name)},
+                                       {names.line, py::getattr(node, names.lineno)},
+                                       {names.complexity, py::int_(score)},
+                                       {names.rating, names.rating_of(score)}}));
   }
   complexity_ = std::move(records);
   return *complexity_;
@@ -238,23 +215,21 @@ py::dict Inspection::symbols() {
     NodeKind kind = schema_.kind_of(node);
     if (is_function(kind) || kind == NodeKind::kClassDef) {
       (kind == NodeKind::kClassDef ? classes : functions)
-          .append(name_and_line(names, attribute(node, names.name), attribute(node, names.lineno)));
+          .append(name_and_line(names, py::getattr(node, names.name), py::getattr(node, names.lineno)));
     } else if (kind == NodeKind::kAssign) {
-      py::object line = attribute(node, names.lineno);
-      for (py::handle target : attribute(node, names.targets)) {
+      py::object line = py::getattr(node, names.lineno);
+      for (py::handle target : py::getattr(node, names.targets)) {
         if (schema_.kind_of(target) == NodeKind::kName) {
-          py::object name = attribute(target, names.id);
+          py::object name = py::getattr(target, names.id);
           (is_upper(names, name) ? constants : variables).append(name_and_line(names, name, line));
         }
       }
     }
   }
-  py::dict result;
-  support::set_item(result, names.functions, functions);
-  support::set_item(result, names.classes, classes);
-  support::set_item(result, names.variables, variables);
-  support::set_item(result, names.constants, constants);
-  return result;
+  return support::make_dict({{names.functions, functions},
+                             {names.classes, classes},
+                             {names.variables, variables},
+                             {names.constants, constants}});
 }
 
 py::dict Inspection::call_graph() {
@@ -267,7 +242,7 @@ py::dict Inspection::call_graph() {
       PyList_SET_ITEM(called.ptr(), static_cast<Py_ssize_t>(j),
                       found.callee_names[callees[j]].inc_ref().ptr());
     }
-    support::set_item(graph, attribute(found.functions[i].node, strings().name), called);
+    support::set_item(graph, py::getattr(found.functions[i].node, strings().name), called);
   }
   return graph;
 }
@@ -319,36 +294,33 @@ py::dict Inspection::summary(py::handle path) {
     top_imports.append(support::dict_item(py::reinterpret_borrow<py::dict>(record), names.module));
   }
 
-  py::dict summary;
-  support::set_item(summary, names.path, path);
-  support::set_item(summary, names.total_lines, size(counts.total));
-  support::set_item(summary, names.code_lines, size(counts.total - counts.comment - counts.blank));
-  support::set_item(summary, names.comment_lines, size(counts.comment));
-  support::set_item(summary, names.blank_lines, size(counts.blank));
-  support::set_item(summary, names.module_docstring, docstring_prefix(schema_, tree_, kModuleDocstringLimit));
-  support::set_item(summary, names.function_count, size(py::len(function_records)));
-  support::set_item(summary, names.class_count, size(py::len(class_records)));
-  support::set_item(summary, names.import_count, size(py::len(import_records)));
-  support::set_item(summary, names.todo_count, size(py::len(todo_records)));
-  support::set_item(summary, names.avg_complexity, average);
-  support::set_item(summary, names.functions, function_entries);
-  support::set_item(summary, names.classes, class_entries);
-  support::set_item(summary, names.top_imports, top_imports);
-  return summary;
+  return support::make_dict(
+      {{names.path, path},
+       {names.total_lines, py::int_(counts.total)},
+       {names.code_lines, py::int_(counts.total - counts.comment - counts.blank)},
+       {names.comment_lines, py::int_(counts.comment)},
+       {names.blank_lines, py::int_(counts.blank)},
+       {names.module_docstring, docstring_prefix(schema_, tree_, kModuleDocstringLimit)},
+       {names.function_count, py::int_(py::len(function_records))},
+       {names.class_count, py::int_(py::len(class_records))},
+       {names.import_count, py::int_(py::len(import_records))},
+       {names.todo_count, py::int_(py::len(todo_records))},
+       {names.avg_complexity, average},
+       {names.functions, function_entries},
+       {names.classes, class_entries},
+       {names.top_imports, top_imports}});
 }
 
 py::dict Inspection::everything(py::handle path) {
   const Strings& names = strings();
-  py::dict result;
-  support::set_item(result, names.summary, summary(path));
-  support::set_item(result, names.functions, functions());
-  support::set_item(result, names.classes, classes());
-  support::set_item(result, names.imports, imports());
-  support::set_item(result, names.todos, todos());
-  support::set_item(result, names.complexity, complexity());
-  support::set_item(result, names.symbols, symbols());
-  support::set_item(result, names.call_graph, call_graph());
-  return result;
+  return support::make_dict({{names.summary, summary(path)},
+                             {names.functions, functions()},
+                             {names.classes, classes()},
+                             {names.imports, imports()},
+                             {names.todos, todos()},
+                             {names.complexity, complexity()},
+                             {names.symbols, symbols()},
+                             {names.call_graph, call_graph()}});
 }
 
 }  // namespace source_inspector

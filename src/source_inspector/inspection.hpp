@@ -29,6 +29,8 @@ class Inspection {
  private:
   const TreeIndex& index();
   const std::vector<LineSpan>& lines();
+  // The text of each node (text_or_empty).
+  py::list texts_of(py::handle nodes);
   py::object function_record(const FunctionNode& function);
   py::object class_record(py::handle node);
 

@@ -31,13 +31,7 @@ void roll_up(std::vector<FunctionMetrics>& functions, const std::vector<std::str
 }
 
 char complexity_rating(std::int64_t complexity) {
-  if (complexity <= 5) {
-    return 'A';
-  }
-  if (complexity <= 10) {
-    return 'B';
-  }
-  return complexity <= 20 ? 'C' : 'F';
+  return complexity <= 5 ? 'A' : complexity <= 10 ? 'B' : complexity <= 20 ? 'C' : 'F';
 }
 
 }  // namespace source_inspector

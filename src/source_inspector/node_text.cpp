@@ -26,12 +26,8 @@ constexpr LineTableStyle kLineTable =
 #endif
 
 py::object decode(std::string_view utf8, ByteRange range) {
-  PyObject* text = PyUnicode_DecodeUTF8(utf8.data() + range.begin,
-                                        static_cast<Py_ssize_t>(range.end - range.begin), nullptr);
-  if (text == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::object>(text);
+  return support::steal(PyUnicode_DecodeUTF8(utf8.data() + range.begin,
+                                             static_cast<Py_ssize_t>(range.end - range.begin), nullptr));
 }
 
 void check_line_number(const py::object& value) {
@@ -40,21 +36,19 @@ void check_line_number(const py::object& value) {
   }
 }
 
+// An int as a 64-bit value: beyond that range the nearest one, and `fits` false.
+LineIndex saturated(const py::object& value) {
+  int overflow = 0;
+  const long long result = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+  if (result == -1 && PyErr_Occurred()) {
+    throw py::error_already_set();
+  }
+  return overflow == 0 ? LineIndex{result, true} : LineIndex{overflow > 0 ? LLONG_MAX : LLONG_MIN, false};
+}
+
 // A line number as the runtime uses it: `lineno - 1`, as a list index.
 LineIndex line_index(const py::object& lineno) {
-  py::object index = py::reinterpret_steal<py::object>(PyNumber_Subtract(lineno.ptr(), py::int_(1).ptr()));
-  if (!index) {
-    throw py::error_already_set();
-  }
-  int overflow = 0;
-  long long value = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-  if (value == -1 && PyErr_Occurred()) {
-    throw py::error_already_set();
-  }
-  if (overflow != 0) {
-    return {overflow > 0 ? LLONG_MAX : LLONG_MIN, false};
-  }
-  return {value, true};
+  return saturated(support::steal(PyNumber_Subtract(lineno.ptr(), py::int_(1).ptr())));
 }
 
 // A column as a bytes slice bound: beyond 64 bits it acts as the nearest 64-bit value.
@@ -65,15 +59,7 @@ Column column(const py::object& value) {
   if (!PyLong_Check(value.ptr())) {
     throw py::type_error("slice indices must be integers or None or have an __index__ method");
   }
-  int overflow = 0;
-  long long bound = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
-  if (bound == -1 && PyErr_Occurred()) {
-    throw py::error_already_set();
-  }
-  if (overflow != 0) {
-    return overflow > 0 ? LLONG_MAX : LLONG_MIN;
-  }
-  return bound;
+  return saturated(value).value;
 }
 
 std::u32string code_points_of(py::handle text) {
@@ -86,12 +72,8 @@ std::u32string code_points_of(py::handle text) {
 }
 
 py::object from_code_points(std::u32string_view text) {
-  PyObject* made =
-      PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(), static_cast<Py_ssize_t>(text.size()));
-  if (made == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::object>(made);
+  return support::steal(
+      PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
 // ast.get_docstring(node): the text of a leading string expression, or None.
@@ -125,9 +107,7 @@ std::optional<std::u32string> docstring(AstSchema& schema, py::handle node) {
 
 CodePoints view_of(py::handle text) {
 #if PY_VERSION_HEX < 0x030C0000
-  if (PyUnicode_READY(text.ptr()) < 0) {
-    throw py::error_already_set();
-  }
+  support::check(PyUnicode_READY(text.ptr()));
 #endif
   return {PyUnicode_DATA(text.ptr()), static_cast<int>(PyUnicode_KIND(text.ptr())),
           static_cast<std::size_t>(PyUnicode_GET_LENGTH(text.ptr()))};
@@ -161,10 +141,7 @@ py::object SegmentReader::segment(py::handle node) {
   }
   check_line_number(lineno);
   check_line_number(end_lineno);
-  const int one_line = PyObject_RichCompareBool(end_lineno.ptr(), lineno.ptr(), Py_EQ);
-  if (one_line < 0) {
-    throw py::error_already_set();
-  }
+  const int one_line = support::check(PyObject_RichCompareBool(end_lineno.ptr(), lineno.ptr(), Py_EQ));
   std::variant<SegmentPieces, SegmentError> located = lines().locate(
       line_index(lineno), line_index(end_lineno), one_line == 1, column(col_offset), column(end_col_offset));
   if (const SegmentError* error = std::get_if<SegmentError>(&located)) {
@@ -180,17 +157,9 @@ py::object SegmentReader::segment(py::handle node) {
   py::object last = decode(utf8, *pieces->last);
   py::object joined = first;
   if (pieces->middle.end > pieces->middle.begin) {
-    joined =
-        py::reinterpret_steal<py::object>(PyUnicode_Concat(joined.ptr(), decode(utf8, pieces->middle).ptr()));
-    if (!joined) {
-      throw py::error_already_set();
-    }
+    joined = support::steal(PyUnicode_Concat(joined.ptr(), decode(utf8, pieces->middle).ptr()));
   }
-  joined = py::reinterpret_steal<py::object>(PyUnicode_Concat(joined.ptr(), last.ptr()));
-  if (!joined) {
-    throw py::error_already_set();
-  }
-  return joined;
+  return support::steal(PyUnicode_Concat(joined.ptr(), last.ptr()));
 }
 
 py::object SegmentReader::text_or_empty(py::handle node) {

@@ -3,15 +3,22 @@
 #include "source_inspector/metrics.hpp"
 #include "source_inspector/text.hpp"
 
+#include <algorithm>
 #include <iterator>
 #include <string>
+#include <string_view>
 
 namespace source_inspector {
 
+namespace {
+
+constexpr std::string_view kRatingLetters = "ABCF";
+
+}  // namespace
+
 Strings::Strings() {
-  const char* letters = "ABCF";
-  for (int i = 0; i < 4; ++i) {
-    ratings[i] = support::intern(std::string(1, letters[i]).c_str());
+  for (std::size_t i = 0; i < kRatingLetters.size(); ++i) {
+    ratings[i] = support::intern(std::string(1, kRatingLetters[i]).c_str());
   }
   for (std::size_t i = 0; i < std::size(kTodoMarkers); ++i) {
     todo_markers[i] = support::intern(std::string(kTodoMarkers[i]).c_str());
@@ -19,16 +26,8 @@ Strings::Strings() {
 }
 
 const py::object& Strings::rating_of(long long score) const {
-  switch (complexity_rating(score)) {
-    case 'A':
-      return ratings[0];
-    case 'B':
-      return ratings[1];
-    case 'C':
-      return ratings[2];
-    default:
-      return ratings[3];
-  }
+  // Any other letter reads as the last one.
+  return ratings[std::min(kRatingLetters.find(complexity_rating(score)), kRatingLetters.size() - 1)];
 }
 
 }  // namespace source_inspector

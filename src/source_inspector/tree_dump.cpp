@@ -35,12 +35,7 @@ class Output {
   }
 
   void text(py::handle value) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(value.ptr(), &size);
-    if (data == nullptr) {
-      throw py::error_already_set();
-    }
-    utf8_.append(data, static_cast<std::size_t>(size));
+    utf8_.append(support::utf8_view(value));
     length_ += static_cast<std::size_t>(PyUnicode_GET_LENGTH(value.ptr()));
   }
 
@@ -52,17 +47,9 @@ class Output {
   }
 
   py::object result() const {
-    py::object whole = py::reinterpret_steal<py::object>(
-        PyUnicode_DecodeUTF8(utf8_.data(), static_cast<Py_ssize_t>(utf8_.size()), nullptr));
-    if (!whole) {
-      throw py::error_already_set();
-    }
-    py::object cut = py::reinterpret_steal<py::object>(
-        PyUnicode_Substring(whole.ptr(), 0, static_cast<Py_ssize_t>(limit_)));
-    if (!cut) {
-      throw py::error_already_set();
-    }
-    return cut;
+    py::object whole =
+        support::steal(PyUnicode_DecodeUTF8(utf8_.data(), static_cast<Py_ssize_t>(utf8_.size()), nullptr));
+    return support::steal(PyUnicode_Substring(whole.ptr(), 0, static_cast<Py_ssize_t>(limit_)));
   }
 
  private:
@@ -78,7 +65,7 @@ class TreeDump {
     node_base_ = ast.attr("AST");
     keeps_none_ = py::make_tuple(ast.attr("Constant"), ast.attr("MatchSingleton"));
     if (!is_node(tree)) {
-      throw py::type_error("expected AST, got '" + class_name(tree) + "'");
+      throw py::type_error("expected AST, got '" + class_name(tree).cast<std::string>() + "'");
     }
     root_ = py::reinterpret_borrow<py::object>(tree);
   }
@@ -127,9 +114,7 @@ class TreeDump {
     return PyType_IsSubtype(Py_TYPE(value.ptr()), reinterpret_cast<PyTypeObject*>(node_base_.ptr())) != 0;
   }
 
-  static std::string class_name(py::handle value) {
-    return py::str(py::type::handle_of(value).attr("__name__")).cast<std::string>();
-  }
+  static py::str class_name(py::handle value) { return py::str(py::type::handle_of(value).attr("__name__")); }
 
   // The fields ast.dump shows, in order: present, and not None where the class's own
   // default is None (nor None or empty from 3.13 on, but for a Constant's value).
@@ -178,7 +163,7 @@ class TreeDump {
     if (PyList_Check(value.ptr())) {
       output_.ascii("[]");
     } else if (is_node(value)) {
-      output_.text(py::str(py::type::handle_of(value).attr("__name__")));
+      output_.text(class_name(value));
       output_.ascii("()");
     } else {
       output_.text(py::repr(value));
@@ -201,7 +186,7 @@ class TreeDump {
       return;
     }
     std::vector<Field> fields = shown_fields(value, false);
-    output_.text(py::str(py::type::handle_of(value).attr("__name__")));
+    output_.text(class_name(value));
     output_.ascii("(");
     bool single_line = fields.size() <= 3;
     for (std::size_t i = 0; i < fields.size() && single_line; ++i) {

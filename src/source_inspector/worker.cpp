@@ -11,7 +11,6 @@
 #include "support/keys.hpp"
 
 #include <optional>
-#include <stdexcept>
 #include <string_view>
 
 namespace source_inspector {
@@ -20,37 +19,37 @@ namespace {
 
 constexpr std::size_t kTreeDumpLimit = 5000;
 
-enum class Action {
-  kParseAst,
-  kFindFunctions,
-  kFindClasses,
-  kFindImports,
-  kFindTodos,
-  kComplexity,
-  kSymbols,
-  kCallGraph,
-  kSummarize
+// The actions on one parsed file: the parts of the walk each needs and its answer (the
+// tree dump where `run` is empty).
+struct Command {
+  std::string_view action;
+  unsigned parts;
+  py::object (*run)(Inspection& inspection, const py::str& path);
 };
 
-constexpr std::pair<std::string_view, Action> kActions[] = {
-    {"parse_ast", Action::kParseAst},       {"find_functions", Action::kFindFunctions},
-    {"find_classes", Action::kFindClasses}, {"find_imports", Action::kFindImports},
-    {"find_todos", Action::kFindTodos},     {"complexity", Action::kComplexity},
-    {"symbols", Action::kSymbols},          {"call_graph", Action::kCallGraph},
-    {"summarize", Action::kSummarize},
+constexpr Command kCommands[] = {
+    {"parse_ast", 0, nullptr},
+    {"find_functions", 0, [](Inspection& i, const py::str&) -> py::object { return i.functions(); }},
+    {"find_classes", 0, [](Inspection& i, const py::str&) -> py::object { return i.classes(); }},
+    {"find_imports", 0, [](Inspection& i, const py::str&) -> py::object { return i.imports(); }},
+    {"find_todos", 0, [](Inspection& i, const py::str&) -> py::object { return i.todos(); }},
+    {"complexity", kDecisionPoints,
+     [](Inspection& i, const py::str&) -> py::object { return i.complexity(); }},
+    {"symbols", 0, [](Inspection& i, const py::str&) -> py::object { return i.symbols(); }},
+    {"call_graph", kCallees, [](Inspection& i, const py::str&) -> py::object { return i.call_graph(); }},
+    {"summarize", kDecisionPoints,
+     [](Inspection& i, const py::str& path) -> py::object { return i.summary(path); }},
 };
 
-std::optional<Action> find_action(py::handle action) {
-  std::optional<std::string_view> name = support::utf8_view_if_valid(action);
-  if (!name) {
-    return std::nullopt;
-  }
-  for (const auto& [known, value] : kActions) {
-    if (known == *name) {
-      return value;
+const Command* find_command(py::handle action) {
+  if (std::optional<std::string_view> name = support::utf8_view_if_valid(action)) {
+    for (const Command& command : kCommands) {
+      if (command.action == *name) {
+        return &command;
+      }
     }
   }
-  return std::nullopt;
+  return nullptr;
 }
 
 py::dict success(py::handle result) {
@@ -70,39 +69,7 @@ py::object member(const py::dict& command, const py::object& key) {
 }
 
 bool equals(py::handle value, const py::object& text) {
-  int equal = PyObject_RichCompareBool(value.ptr(), text.ptr(), Py_EQ);
-  if (equal < 0) {
-    throw py::error_already_set();
-  }
-  return equal == 1;
-}
-
-py::object tree_dump(const py::object& tree) {
-  return support::make_dict({{strings().ast, dump_prefix(tree, kTreeDumpLimit)}});
-}
-
-py::object run_action(Action action, const ParsedFile& file, const py::str& path) {
-  switch (action) {
-    case Action::kParseAst:
-      return tree_dump(file.tree);
-    case Action::kFindFunctions:
-      return Inspection(file.tree, file.source, 0).functions();
-    case Action::kFindClasses:
-      return Inspection(file.tree, file.source, 0).classes();
-    case Action::kFindImports:
-      return Inspection(file.tree, file.source, 0).imports();
-    case Action::kFindTodos:
-      return Inspection(file.tree, file.source, 0).todos();
-    case Action::kComplexity:
-      return Inspection(file.tree, file.source, kDecisionPoints).complexity();
-    case Action::kSymbols:
-      return Inspection(file.tree, file.source, 0).symbols();
-    case Action::kCallGraph:
-      return Inspection(file.tree, file.source, kCallees).call_graph();
-    case Action::kSummarize:
-      return Inspection(file.tree, file.source, kDecisionPoints).summary(path);
-  }
-  throw std::logic_error("unhandled action");
+  return support::check(PyObject_RichCompareBool(value.ptr(), text.ptr(), Py_EQ)) == 1;
 }
 
 py::dict dispatch(const py::object& action, const py::object& path) {
@@ -115,11 +82,15 @@ py::dict dispatch(const py::object& action, const py::object& path) {
   if (!file.error.is_none()) {
     return failure(file.error);
   }
-  std::optional<Action> known = find_action(action);
-  if (!known) {
+  const Command* command = find_command(action);
+  if (command == nullptr) {
     return failure(py::str("Unknown action: ") + py::str(action));
   }
-  return success(run_action(*known, file, path_text));
+  if (command->run == nullptr) {
+    return success(support::make_dict({{names.ast, dump_prefix(file.tree, kTreeDumpLimit)}}));
+  }
+  Inspection inspection(file.tree, file.source, command->parts);
+  return success(command->run(inspection, path_text));
 }
 
 // The response to one non-blank input line, and whether it was "quit".

@@ -76,13 +76,7 @@ double to_real(py::handle value, const char* name) {
   return convert_number(value, name, "float", [](PyObject* v) { return PyFloat_AsDouble(v); });
 }
 
-bool to_bool(py::handle value) {
-  int truth = PyObject_IsTrue(value.ptr());
-  if (truth < 0) {
-    throw py::error_already_set();
-  }
-  return truth != 0;
-}
+bool to_bool(py::handle value) { return check(PyObject_IsTrue(value.ptr())) != 0; }
 
 py::str to_str(py::handle value, const char* name) {
   return exact_type(value, name, "str", false, [](PyObject* v) { return PyUnicode_CheckExact(v); });

@@ -32,13 +32,6 @@ void delete_init_target(PyObject* capsule) {
   delete static_cast<InitTarget*>(PyCapsule_GetPointer(capsule, kInitTargetName));
 }
 
-py::object checked(PyObject* made) {
-  if (made == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::object>(made);
-}
-
 }  // namespace
 
 PyMethodDef fast_method(const char* name, FastMethod function, const char* doc) {
@@ -60,9 +53,7 @@ std::string PlainClass::qualname(const char* name) const {
 }
 
 void PlainClass::set(const char* name, py::object value) {
-  if (PyObject_SetAttrString(cls_.ptr(), name, value.ptr()) < 0) {
-    throw py::error_already_set();
-  }
+  check(PyObject_SetAttrString(cls_.ptr(), name, value.ptr()));
 }
 
 void PlainClass::set_init(const char* doc, py::object function) {
@@ -71,10 +62,10 @@ void PlainClass::set_init(const char* doc, py::object function) {
   target->definition = fast_method("__init__", &call_init, doc == nullptr ? nullptr : target->doc.c_str());
   target->function = std::move(function);
   PyMethodDef* definition = &target->definition;
-  py::object capsule = checked(PyCapsule_New(target.get(), kInitTargetName, &delete_init_target));
+  py::object capsule = steal(PyCapsule_New(target.get(), kInitTargetName, &delete_init_target));
   target.release();
-  py::object init = checked(PyCFunction_New(definition, capsule.ptr()));
-  set("__init__", checked(PyInstanceMethod_New(init.ptr())));
+  py::object init = steal(PyCFunction_New(definition, capsule.ptr()));
+  set("__init__", steal(PyInstanceMethod_New(init.ptr())));
 }
 
 void PlainClass::set_property(const char* name, py::object getter, py::object setter) {
@@ -88,12 +79,11 @@ void PlainClass::set_classmethod(const char* name, py::object function) {
   if (PyInstanceMethod_Check(bound)) {
     bound = PyInstanceMethod_GET_FUNCTION(bound);
   }
-  set(name, checked(PyClassMethod_New(bound)));
+  set(name, steal(PyClassMethod_New(bound)));
 }
 
 PlainClass& PlainClass::def_fast(PyMethodDef& definition) {
-  set(definition.ml_name,
-      checked(PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls_.ptr()), &definition)));
+  set(definition.ml_name, steal(PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls_.ptr()), &definition)));
   return *this;
 }
 

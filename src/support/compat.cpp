@@ -9,9 +9,7 @@ py::object optional_attr(py::handle object, py::handle name) {
 #else
   const int found = _PyObject_LookupAttr(object.ptr(), name.ptr(), &value);
 #endif
-  if (found < 0) {
-    throw py::error_already_set();
-  }
+  check(found);
   return py::reinterpret_steal<py::object>(value);
 }
 
@@ -42,22 +40,14 @@ Utf8::Utf8(py::handle text) {
     view_ = *cached;
     return;
   }
-  encoded_ =
-      py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogatepass"));
-  if (!encoded_) {
-    throw py::error_already_set();
-  }
+  encoded_ = steal(PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogatepass"));
   view_ = std::string_view(PyBytes_AS_STRING(encoded_.ptr()),
                            static_cast<std::size_t>(PyBytes_GET_SIZE(encoded_.ptr())));
 }
 
 py::str from_utf8(std::string_view text) {
-  PyObject* decoded =
-      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
-  if (decoded == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::str>(decoded);
+  return steal<py::str>(
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass"));
 }
 
 }  // namespace support

@@ -1,6 +1,8 @@
 #include "support/coroutine.hpp"
 
-#include <string>
+#include "support/compat.hpp"
+
+#include <string_view>
 
 namespace support {
 
@@ -83,18 +85,21 @@ void delegate_ended(Coroutine::promise_type& promise, PySendResult status, PyObj
   promise.delegate = py::object();
 }
 
-// Resumes the frame with the value or error already stored in the promise and keeps
-// starting the awaitables it goes on to await, until one of them yields or the body ends.
-PySendResult run(CoroutineObject* self, PyObject** out) {
+// Resumes the frame with the value or error already stored in the promise (or first
+// sends `sent` to the awaitable in progress, when given) and keeps starting the
+// awaitables it goes on to await, until one of them yields or the body ends.
+PySendResult run(CoroutineObject* self, PyObject** out, PyObject* sent = nullptr) {
   self->state = State::running;
-  for (;;) {
-    self->frame.resume();
-    if (self->frame.done()) {
-      return finish(self, out);
+  for (;; sent = nullptr) {
+    if (sent == nullptr) {
+      self->frame.resume();
+      if (self->frame.done()) {
+        return finish(self, out);
+      }
     }
     Coroutine::promise_type& promise = self->frame.promise();
     PyObject* value = nullptr;
-    PySendResult status = PyIter_Send(promise.delegate.ptr(), Py_None, &value);
+    PySendResult status = PyIter_Send(promise.delegate.ptr(), sent == nullptr ? Py_None : sent, &value);
     if (status == PYGEN_NEXT) {
       self->state = State::suspended;
       *out = value;
@@ -128,19 +133,8 @@ PySendResult coroutine_send(PyObject* object, PyObject* value, PyObject** out) {
       }
       return run(self, out);
     default:
-      break;
+      return run(self, out, value);
   }
-  Coroutine::promise_type& promise = self->frame.promise();
-  self->state = State::running;
-  PyObject* result = nullptr;
-  PySendResult status = PyIter_Send(promise.delegate.ptr(), value, &result);
-  if (status == PYGEN_NEXT) {
-    self->state = State::suspended;
-    *out = result;
-    return status;
-  }
-  delegate_ended(promise, status, result);
-  return run(self, out);
 }
 
 // Sets the error indicator from throw()'s argument: an exception instance or class.
@@ -158,15 +152,6 @@ bool set_thrown_error(PyObject* exception) {
   return false;
 }
 
-// getattr(object, name, None) as a new reference or nullptr; false on a real error.
-bool optional_attr(PyObject* object, const char* name, PyObject** result) {
-  *result = PyObject_GetAttrString(object, name);
-  if (*result == nullptr && PyErr_ExceptionMatches(PyExc_AttributeError)) {
-    PyErr_Clear();
-  }
-  return *result != nullptr || !PyErr_Occurred();
-}
-
 bool is_generator_exit(PyObject* exception) {
   PyObject* cls = PyExceptionInstance_Check(exception) ? PyExceptionInstance_Class(exception) : exception;
   return PyExceptionClass_Check(cls) && PyErr_GivenExceptionMatches(cls, PyExc_GeneratorExit);
@@ -176,47 +161,24 @@ bool is_generator_exit(PyObject* exception) {
 // closes it, anything else goes to its throw(). Returns PYGEN_NEXT with *out set if the
 // awaitable handled it and yielded; otherwise the promise holds what the frame resumes with.
 PySendResult throw_into_delegate(Coroutine::promise_type& promise, PyObject* exception, PyObject** out) {
-  PyObject* delegate = promise.delegate.ptr();
-  if (is_generator_exit(exception)) {
-    PyObject* close = nullptr;
-    if (!optional_attr(delegate, "close", &close)) {
-      delegate_ended(promise, PYGEN_ERROR, nullptr);
-      return PYGEN_ERROR;
-    }
-    if (close != nullptr) {
-      PyObject* closed = PyObject_CallNoArgs(close);
-      Py_DECREF(close);
-      if (closed == nullptr) {
-        delegate_ended(promise, PYGEN_ERROR, nullptr);
-        return PYGEN_ERROR;
+  try {
+    const bool closing = is_generator_exit(exception);
+    py::object method = optional_attr(promise.delegate, py::str(closing ? "close" : "throw"));
+    if (closing || !method) {
+      if (method) {
+        method();
       }
-      Py_DECREF(closed);
+      set_thrown_error(exception);
+    } else if (PyObject* yielded = PyObject_CallOneArg(method.ptr(), exception)) {
+      *out = yielded;
+      return PYGEN_NEXT;
+    } else if (PyErr_ExceptionMatches(PyExc_StopIteration)) {
+      py::error_already_set stop;
+      delegate_ended(promise, PYGEN_RETURN, py::getattr(stop.value(), "value", py::none()).release().ptr());
+      return PYGEN_RETURN;
     }
-    set_thrown_error(exception);
-    delegate_ended(promise, PYGEN_ERROR, nullptr);
-    return PYGEN_ERROR;
-  }
-  PyObject* method = nullptr;
-  if (!optional_attr(delegate, "throw", &method)) {
-    delegate_ended(promise, PYGEN_ERROR, nullptr);
-    return PYGEN_ERROR;
-  }
-  if (method == nullptr) {
-    set_thrown_error(exception);
-    delegate_ended(promise, PYGEN_ERROR, nullptr);
-    return PYGEN_ERROR;
-  }
-  PyObject* yielded = PyObject_CallOneArg(method, exception);
-  Py_DECREF(method);
-  if (yielded != nullptr) {
-    *out = yielded;
-    return PYGEN_NEXT;
-  }
-  if (PyErr_ExceptionMatches(PyExc_StopIteration)) {
-    py::error_already_set stop;
-    py::object value = py::getattr(stop.value(), "value", py::none());
-    delegate_ended(promise, PYGEN_RETURN, value.release().ptr());
-    return PYGEN_RETURN;
+  } catch (...) {
+    set_error_from_current_exception();
   }
   delegate_ended(promise, PYGEN_ERROR, nullptr);
   return PYGEN_ERROR;
@@ -241,9 +203,9 @@ PySendResult coroutine_throw(CoroutineObject* self, PyObject* exception, PyObjec
   return run(self, out);
 }
 
-PyObject* method_send(PyObject* object, PyObject* value) {
-  PyObject* result = nullptr;
-  PySendResult status = coroutine_send(object, value, &result);
+// The answer of send() or throw(): the yielded value, or nullptr with StopIteration or
+// the error set.
+PyObject* iteration_result(PySendResult status, PyObject* result) {
   if (status == PYGEN_RETURN) {
     set_stop_iteration(result);
     Py_DECREF(result);
@@ -252,15 +214,16 @@ PyObject* method_send(PyObject* object, PyObject* value) {
   return status == PYGEN_NEXT ? result : nullptr;
 }
 
+PyObject* method_send(PyObject* object, PyObject* value) {
+  PyObject* result = nullptr;
+  const PySendResult status = coroutine_send(object, value, &result);
+  return iteration_result(status, result);
+}
+
 PyObject* method_throw(PyObject* object, PyObject* exception) {
   PyObject* result = nullptr;
-  PySendResult status = coroutine_throw(as_coroutine(object), exception, &result);
-  if (status == PYGEN_RETURN) {
-    set_stop_iteration(result);
-    Py_DECREF(result);
-    return nullptr;
-  }
-  return status == PYGEN_NEXT ? result : nullptr;
+  const PySendResult status = coroutine_throw(as_coroutine(object), exception, &result);
+  return iteration_result(status, result);
 }
 
 PyObject* method_close(PyObject* object, PyObject*) {
@@ -339,34 +302,13 @@ int coroutine_clear(PyObject* object) {
   return 0;
 }
 
-// Keeps the error indicator aside while a finalizer runs.
-class SavedError {
- public:
-#if PY_VERSION_HEX >= 0x030C0000
-  SavedError() : exception_(PyErr_GetRaisedException()) {}
-  ~SavedError() { PyErr_SetRaisedException(exception_); }
-
- private:
-  PyObject* exception_;
-#else
-  SavedError() { PyErr_Fetch(&type_, &value_, &traceback_); }
-  ~SavedError() { PyErr_Restore(type_, value_, traceback_); }
-
- private:
-  PyObject *type_, *value_, *traceback_;
-#endif
- public:
-  SavedError(const SavedError&) = delete;
-  SavedError& operator=(const SavedError&) = delete;
-};
-
 // A coroutine dropped before it ended: warn like Python if it never started, else close it.
 void coroutine_finalize(PyObject* object) {
   CoroutineObject* self = as_coroutine(object);
   if (self->state == State::finished) {
     return;
   }
-  SavedError saved;
+  py::error_scope saved;  // the error indicator stays aside while the finalizer runs
   if (self->state == State::created) {
     if (PyErr_WarnFormat(PyExc_RuntimeWarning, 1, "coroutine '%U' was never awaited", self->qualname) < 0) {
       PyErr_WriteUnraisable(object);
@@ -443,10 +385,7 @@ PyTypeObject* coroutine_type() {
   return reinterpret_cast<PyTypeObject*>(
       storage
           .call_once_and_store_result([] {
-            py::object type = py::reinterpret_steal<py::object>(PyType_FromSpec(&coroutine_spec));
-            if (!type) {
-              throw py::error_already_set();
-            }
+            py::object type = steal(PyType_FromSpec(&coroutine_spec));
             import("collections.abc").attr("Coroutine").attr("register")(type);
             return type;
           })
@@ -462,32 +401,9 @@ bool is_iterable_coroutine_generator(PyObject* object) {
   return (flags.cast<long>() & CO_ITERABLE_COROUTINE) != 0;
 }
 
-}  // namespace
-
-Coroutine::~Coroutine() {
-  if (frame_) {
-    frame_.destroy();
-  }
-}
-
-py::object Coroutine::to_python(const char* qualname) && {
-  PyTypeObject* type = coroutine_type();
-  py::str full_name(qualname);
-  std::string short_name(qualname);
-  short_name = short_name.substr(short_name.rfind('.') + 1);
-  py::str name(short_name);
-  CoroutineObject* self = PyObject_GC_New(CoroutineObject, type);
-  if (self == nullptr) {
-    throw py::error_already_set();
-  }
-  self->frame = std::exchange(frame_, {});
-  self->name = name.release().ptr();
-  self->qualname = full_name.release().ptr();
-  self->state = State::created;
-  PyObject_GC_Track(reinterpret_cast<PyObject*>(self));
-  return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(self));
-}
-
+// The iterator that `await awaitable` would delegate to; TypeError as Python words it
+// when the object is not awaitable (thrown as py::error_already_set, like every failure
+// of a co_await).
 py::object awaitable_iterator(py::handle awaitable) {
   PyObject* object = awaitable.ptr();
   if (PyCoro_CheckExact(object) || is_iterable_coroutine_generator(object)) {
@@ -500,10 +416,7 @@ py::object awaitable_iterator(py::handle awaitable) {
     PyErr_Format(PyExc_TypeError, "object %s can't be used in 'await' expression", Py_TYPE(object)->tp_name);
     throw py::error_already_set();
   }
-  py::object iterator = py::reinterpret_steal<py::object>(async->am_await(object));
-  if (!iterator) {
-    throw py::error_already_set();
-  }
+  py::object iterator = steal(async->am_await(object));
   if (PyCoro_CheckExact(iterator.ptr())) {
     PyErr_SetString(PyExc_TypeError, "__await__() returned a coroutine");
     throw py::error_already_set();
@@ -514,6 +427,31 @@ py::object awaitable_iterator(py::handle awaitable) {
     throw py::error_already_set();
   }
   return iterator;
+}
+
+}  // namespace
+
+Coroutine::~Coroutine() {
+  if (frame_) {
+    frame_.destroy();
+  }
+}
+
+py::object Coroutine::to_python(const char* qualname) && {
+  PyTypeObject* type = coroutine_type();
+  py::str full_name(qualname);
+  const std::string_view full(qualname);
+  py::str name(full.substr(full.rfind('.') + 1));
+  CoroutineObject* self = PyObject_GC_New(CoroutineObject, type);
+  if (self == nullptr) {
+    throw py::error_already_set();
+  }
+  self->frame = std::exchange(frame_, {});
+  self->name = name.release().ptr();
+  self->qualname = full_name.release().ptr();
+  self->state = State::created;
+  PyObject_GC_Track(reinterpret_cast<PyObject*>(self));
+  return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(self));
 }
 
 detail::Awaiter Coroutine::promise_type::await_transform(py::handle awaitable) {

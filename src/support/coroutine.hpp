@@ -98,9 +98,4 @@ struct Coroutine::promise_type {
   }
 };
 
-// The iterator that `await awaitable` would delegate to; TypeError as Python words it
-// when the object is not awaitable (thrown as py::error_already_set, like every failure
-// of a co_await).
-py::object awaitable_iterator(py::handle awaitable);
-
 }  // namespace support

@@ -6,11 +6,7 @@ namespace {
 
 // type(exception).__name__
 py::str type_short_name(py::handle exception) {
-  PyObject* name = PyType_GetName(Py_TYPE(exception.ptr()));
-  if (name == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::str>(name);
+  return steal<py::str>(PyType_GetName(Py_TYPE(exception.ptr())));
 }
 
 }  // namespace

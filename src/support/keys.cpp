@@ -2,18 +2,10 @@
 
 namespace support {
 
-py::str intern(const char* text) {
-  PyObject* interned = PyUnicode_InternFromString(text);
-  if (interned == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::str>(interned);
-}
+py::str intern(const char* text) { return steal<py::str>(PyUnicode_InternFromString(text)); }
 
 void set_item(const py::dict& dict, py::handle key, py::handle value) {
-  if (PyDict_SetItem(dict.ptr(), key.ptr(), value.ptr()) < 0) {
-    throw py::error_already_set();
-  }
+  check(PyDict_SetItem(dict.ptr(), key.ptr(), value.ptr()));
 }
 
 py::dict make_dict(std::initializer_list<std::pair<py::handle, py::handle>> items) {

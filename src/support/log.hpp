@@ -20,19 +20,17 @@ class Logger {
   bool enabled(Level level) const;
 
   // The message is built only when the level is enabled: pass a callable returning
-  // something convertible to std::string (or a py::str).
-  template <class MakeMessage>
-  void log(Level level, MakeMessage&& make_message) const {
-    if (enabled(level)) {
-      emit(level, py::str(std::forward<MakeMessage>(make_message)()), py::handle());
-    }
-  }
-  // The same, with an exception object given as exc_info (a traceback in the record).
+  // something convertible to std::string (or a py::str). An exception object, when
+  // given, goes as exc_info (a traceback in the record).
   template <class MakeMessage>
   void log_exception(Level level, py::handle exception, MakeMessage&& make_message) const {
     if (enabled(level)) {
       emit(level, py::str(std::forward<MakeMessage>(make_message)()), exception);
     }
+  }
+  template <class MakeMessage>
+  void log(Level level, MakeMessage&& make_message) const {
+    log_exception(level, py::handle(), std::forward<MakeMessage>(make_message));
   }
 
   template <class F>

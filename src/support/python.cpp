@@ -8,10 +8,7 @@ namespace support {
 py::module_ import(const char* name) {
   // sys.modules first, as an import statement looks: a dictionary lookup instead of
   // the whole import machinery on every use.
-  const auto key = py::reinterpret_steal<py::object>(PyUnicode_InternFromString(name));
-  if (!key) {
-    throw py::error_already_set();
-  }
+  const auto key = steal(PyUnicode_InternFromString(name));
   auto loaded = py::reinterpret_steal<py::object>(PyImport_GetModule(key.ptr()));
   if (PyErr_Occurred()) {
     throw py::error_already_set();

@@ -23,4 +23,22 @@ std::string type_name(py::handle value);
 // Call only inside a catch block.
 void set_error_from_current_exception() noexcept;
 
+// The new reference a C-API call returned, or the error it set raised as
+// py::error_already_set when it returned nullptr.
+template <class T = py::object>
+T steal(PyObject* result) {
+  if (result == nullptr) {
+    throw py::error_already_set();
+  }
+  return py::reinterpret_steal<T>(result);
+}
+
+// Raises the error a C-API call set when it returned a negative status; else the status.
+inline int check(int status) {
+  if (status < 0) {
+    throw py::error_already_set();
+  }
+  return status;
+}
+
 }  // namespace support
