@@ -1,6 +1,6 @@
 # Acts on one element of a snapshot, run as `python3 -c PROGRAM REQUEST` by the
 # DesktopAccess ref actions. REQUEST is a JSON object: op ("click", "place", "type",
-# "keys", "select", "toggle", "checked"), the element's bus_name, pid, path (child indexes from
+# "keys", "select", "shows", "toggle", "checked"), the element's bus_name, pid, path (child indexes from
 # the application), role and name as the snapshot saw them, and the op's own fields
 # (text, clear_first, press_enter, value). Prints one JSON object. The element is found
 # again by application and path and must still have the snapshot's role and name:
@@ -18,6 +18,8 @@ from gi.repository import Atspi  # noqa: E402
 # Actions that click, by name in order of preference (compared in lower case). Never
 # any first action: GTK 4 text views list clipboard and deletion actions first.
 CLICK_ACTIONS = ("click", "press", "activate", "jump", "toggle", "open")
+# Actions that open a combo box's list.
+OPEN_ACTIONS = ("showmenu", "press", "open")
 TOGGLE_ACTIONS = ("toggle", "click", "press", "activate")
 # Roles whose "activate" is Enter, not a click: they are clicked with the pointer.
 TEXT_ROLES = ("text", "entry", "password text", "terminal", "spin button")
@@ -232,7 +234,7 @@ def matching_option(options, value):
     return None
 
 
-def select_option(node, request):
+def select_option(app, node, request):
     entry = matching_option(options_of(node), request["value"])
     if entry is None and (node.get_role_name() or "") in OPTION_ROLES:
         # An option's ref selects among its siblings.
@@ -254,9 +256,25 @@ def select_option(node, request):
     if not selected:
         selected = perform(option, CLICK_ACTIONS)
     name = option_name(option)
-    if not selected or not shows(node, name):
-        return {"success": False, "error": "Could not select '{}'".format(request["value"])}
-    return {"success": True, "done": "selection", "value": name}
+    if selected and shows(node, name):
+        return {"success": True, "done": "selection", "value": name}
+    if (node.get_role_name() or "") == "combo box" and perform(node, OPEN_ACTIONS):
+        # The open list shows the option: the pointer picks it there.
+        rectangle, window_relative = settled_place(app, option)
+        if rectangle is not None:
+            return {"success": True, "done": None, "rectangle": rectangle, "window_relative": window_relative,
+                    "window": window_name(app, request), "popup": True, "value": name}
+    return {"success": False, "error": "Could not select '{}'".format(request["value"])}
+
+
+def settled_place(app, node):
+    """The place of a node that is just being shown, once it has one."""
+    deadline = time.monotonic() + STATE_WAIT_SECONDS
+    while True:
+        found = place(app, node)
+        if found[0] is not None or time.monotonic() > deadline:
+            return found
+        time.sleep(0.02)
 
 
 def shows(node, name):
@@ -310,7 +328,9 @@ def act(request):
     if op == "keys":
         return type_keys(app, node, request, request["done"])
     if op == "select":
-        return select_option(node, request)
+        return select_option(app, node, request)
+    if op == "shows":
+        return {"success": True, "shows": shows(node, request["value"])}
     if op == "toggle":
         return toggle(app, node, request)
     if op == "checked":

@@ -64,6 +64,14 @@ support::Coroutine x_window_of(py::object pid, py::object name) {
   co_return py::len(found) == 1 ? py::object(found[0]) : py::none();
 }
 
+// The X window of an element: x_window_of, None without a process id or xdotool.
+support::Coroutine element_window(py::object self, py::object pid, py::object name) {
+  if (pid.is_none() || !flag(self, "_linux_xdotool_available")) {
+    co_return py::none();
+  }
+  co_return co_await x_window_of(pid, name);
+}
+
 }  // namespace
 
 py::object acting_request(py::handle record, const char* op) {
@@ -96,10 +104,7 @@ support::Coroutine run_acting(py::object self, py::object request) {
 }
 
 support::Coroutine activate_window(py::object self, py::object pid, py::object name) {
-  if (pid.is_none() || !flag(self, "_linux_xdotool_available")) {
-    co_return py::none();
-  }
-  py::object window = co_await x_window_of(pid, name);
+  py::object window = co_await element_window(self, pid, name);
   if (!window.is_none()) {
     co_await xdotool(py::make_tuple("xdotool", "windowactivate", "--sync", window),
                      py::int_(kXdotoolSeconds));
@@ -115,9 +120,18 @@ support::Coroutine answer_point(py::object self, py::object answer, py::object p
   auto field = [&](int index) { return rectangle[py::int_(index)].cast<long long>(); };
   long long x = field(0) + field(2) / 2;
   long long y = field(1) + field(3) / 2;
-  // The pointer clicks whatever is on top at that point: the element's window first.
-  py::object window = co_await activate_window(self, pid, answer.attr("get")("window", ""));
-  if (support::args::to_bool(answer.attr("get")("window_relative", false))) {
+  // The pointer clicks whatever is on top at that point: the element's window first,
+  // unless the element is in an open popup, which activating would close.
+  const bool in_popup = support::args::to_bool(answer.attr("get")("popup", false));
+  const bool window_relative = support::args::to_bool(answer.attr("get")("window_relative", false));
+  py::object name = answer.attr("get")("window", "");
+  py::object window = py::none();
+  if (!in_popup) {
+    window = co_await activate_window(self, pid, name);
+  } else if (window_relative) {
+    window = co_await element_window(self, pid, name);
+  }
+  if (window_relative) {
     if (window.is_none()) {
       co_return py::none();
     }

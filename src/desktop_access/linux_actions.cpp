@@ -139,8 +139,25 @@ Coroutine select_ref(py::object self, py::object ref, py::object record, py::obj
   if (!succeeded(answer)) {
     co_return answer_failure(answer, ref);
   }
+  py::object option = answer.attr("get")("value", value);
+  if (answer.attr("get")("done").is_none()) {
+    // The option shows in the combo box's open list: clicked there, then checked.
+    py::object clicked = co_await click_at_place(self, ref, record, answer, false);
+    if (PyDict_Check(clicked.ptr())) {
+      co_return clicked;
+    }
+    request["op"] = "shows";
+    request["value"] = option;
+    py::object shown = co_await run_acting(self, request);
+    if (!succeeded(shown)) {
+      co_return answer_failure(shown, ref);
+    }
+    if (!support::args::to_bool(shown.attr("get")("shows", false))) {
+      co_return ref_failure(py::str("Could not select '{}'").format(value), ref);
+    }
+  }
   co_return py::dict("success"_a = true, "action"_a = "select", "ref"_a = ref,
-                     "element"_a = linux_label(record), "value"_a = answer.attr("get")("value", value));
+                     "element"_a = linux_label(record), "value"_a = option);
 }
 
 Coroutine toggle_ref(py::object self, py::object ref, py::object record) {

@@ -120,3 +120,18 @@ def test_keys_wait_for_the_window_to_be_activated(acting, programs):
     assert ["windowactivate", "--sync", "77"] in programs.calls("xdotool")
     keys = requests(programs)[1]
     assert (keys["op"], keys["text"], keys["done"], keys["press_enter"]) == ("keys", None, "editable", True)
+
+
+def test_an_option_picked_in_an_open_list_counts_only_once_the_combo_box_shows_it(acting, programs):
+    acting._pyautogui_available = False
+    acting._linux_xdotool_available = True
+    programs.add("xdotool", 'case "$1" in search) echo 77;; getwindowname) echo Editor;; esac')
+    popup = {"success": True, "done": None, "rectangle": [0, 0, 10, 10], "window_relative": False, "window": "Editor",
+             "popup": True, "value": "Large"}
+    answering(programs, popup, {"success": True, "shows": True}, popup, {"success": True, "shows": False})
+    assert run(acting.select_ref(1, "large")) == {"success": True, "action": "select", "ref": 1,
+                                                  "element": 'push button "Save"', "value": "Large"}
+    assert run(acting.select_ref(1, "large")) == {"success": False, "error": "Could not select 'large'", "ref": 1}
+    # The open list closes when its window is activated: the pointer goes straight there.
+    assert [call[0] for call in programs.calls("xdotool")] == ["mousemove", "mousemove"]
+    assert [request["value"] for request in requests(programs)] == ["large", "Large", "large", "Large"]
