@@ -1,8 +1,8 @@
 # Acts on one element of a snapshot, run as `python3 -c PROGRAM REQUEST` by the
 # DesktopAccess ref actions. REQUEST is a JSON object: op ("click", "place", "type",
-# "keys", "select", "shows", "toggle", "checked"), the element's bus_name, pid, path (child indexes from
-# the application), role and name as the snapshot saw them, and the op's own fields
-# (text, clear_first, press_enter, value). Prints one JSON object. The element is found
+# "keys", "select", "shows", "toggle", "checked"), the element's bus_name, pid, path
+# (child indexes from the application), role and name as the snapshot saw them, and the
+# op's own fields (text, clear_first, press_enter, value, before, done). Prints one JSON object. The element is found
 # again by application and path and must still have the snapshot's role and name:
 # otherwise the answer is {"success": false, "stale": true} and nothing is done.
 
@@ -29,6 +29,10 @@ OPTION_ROLES = ("list item", "menu item", "tree item", "table cell")
 VALUE_LIMIT = 1000
 STATE_WAIT_SECONDS = 1.0
 RETURN_KEYSYM = 0xFF0D
+CONTROL_MASK = 1 << 2
+A_KEYSYM = 0x61
+KEY_SECONDS = 0.005
+REMAP_SECONDS = 0.05
 
 
 class Stale(Exception):
@@ -72,24 +76,18 @@ def find_element(request):
     return app, node
 
 
-def named_action(node, wanted):
-    """(index, name) of the first action in `wanted` order that the node has, or None."""
+def perform(node, wanted):
+    """Performs the node's first action named in `wanted` (in that order of preference);
+    False when it has none of them."""
     try:
         action = node.get_action_iface()
         names = [(action.get_action_name(i) or "").lower() for i in range(action.get_n_actions())] if action else []
     except Exception:
-        return None
+        return False
     for name in wanted:
         if name in names:
-            return names.index(name), name
-    return None
-
-
-def perform(node, wanted):
-    found = named_action(node, wanted)
-    if found is None:
-        return False
-    return bool(node.get_action_iface().do_action(found[0]))
+            return bool(action.do_action(names.index(name)))
+    return False
 
 
 def place(app, node):
@@ -180,21 +178,54 @@ def type_text(app, node, request):
 def type_keys(app, node, request, done="keyboard"):
     """Types request["text"] (unless None) with the keyboard, then Enter when asked, into
     the element once it has the focus."""
-    if not (has_focus(node) or grab_focus(node) and has_focus(node)):
+    if not (has_focus(node) or grab_focus(node) and settled(lambda: has_focus(node))):
         if request["op"] == "keys":
             return {"success": False, "error": "The element cannot take the keyboard focus"}
         return {"success": True, "done": done, "focus_needed": True, "text": request["text"],
                 "window": window_name(app, request)}
     if request["text"] is not None:
         if request["clear_first"]:
-            try:
-                node.get_editable_text_iface().delete_text(0, node.get_text_iface().get_character_count())
-            except Exception:
-                pass
-        Atspi.generate_keyboard_event(0, request["text"], Atspi.KeySynthType.STRING)
+            select_all()
+        type_characters(request["text"])
+        # Keys are not exact (a remapped key may come out as another character): a text
+        # that can be read back must hold what was typed.
+        if not settled(lambda: request["text"] in text_of(node)) and text_of(node):
+            return {"success": False, "error": "The typed text did not arrive whole; the element holds: "
+                    + text_of(node)}
     if request["press_enter"]:
         Atspi.generate_keyboard_event(RETURN_KEYSYM, None, Atspi.KeySynthType.SYM)
     return {"success": True, "done": done, "value": text_of(node), "pressed_enter": request["press_enter"]}
+
+
+def select_all():
+    """Ctrl+A: what is typed next replaces the text."""
+    Atspi.generate_keyboard_event(CONTROL_MASK, None, Atspi.KeySynthType.LOCKMODIFIERS)
+    try:
+        Atspi.generate_keyboard_event(A_KEYSYM, None, Atspi.KeySynthType.SYM)
+    finally:
+        Atspi.generate_keyboard_event(CONTROL_MASK, None, Atspi.KeySynthType.UNLOCKMODIFIERS)
+    time.sleep(KEY_SECONDS)
+
+
+def type_characters(text):
+    """Types the text key by key, each character by its keysym. A character the keyboard
+    map lacks gets a spare key code remapped for it: the pause lets the application read
+    the new map before the next one (typed as one string they come out garbled)."""
+    for character in text:
+        code = ord(character)
+        keysym = code if 0x20 <= code < 0x7F else 0xFF0D if character == "\n" else 0x01000000 | code
+        Atspi.generate_keyboard_event(keysym, None, Atspi.KeySynthType.SYM)
+        time.sleep(KEY_SECONDS if code < 0x7F else REMAP_SECONDS)
+
+
+def settled(condition):
+    """Whether `condition()` holds, waiting a moment for the application to catch up."""
+    deadline = time.monotonic() + STATE_WAIT_SECONDS
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.02)
+    return True
 
 
 def option_name(node):
@@ -224,7 +255,7 @@ def options_of(node):
 def matching_option(options, value):
     """The option named `value` (ignoring case), else the first whose name holds it."""
     wanted = value.lower()
-    named = [(option_name(option).lower(), entry) for entry in options for option in (entry[2],)]
+    named = [(option_name(entry[2]).lower(), entry) for entry in options]
     for name, entry in named:
         if name == wanted:
             return entry
@@ -244,7 +275,7 @@ def select_option(app, node, request):
         return {"success": False, "error": "Could not select '{}'".format(request["value"])}
     container, index, option = entry
     selected = False
-    # A combo box selects through its own Selection by the option's index in its menu.
+    # A GTK 3 combo box selects through its own Selection by the option's index in its menu.
     for holder in (node,) if container is node else (node, container):
         try:
             selection = holder.get_selection_iface()
@@ -269,12 +300,8 @@ def select_option(app, node, request):
 
 def settled_place(app, node):
     """The place of a node that is just being shown, once it has one."""
-    deadline = time.monotonic() + STATE_WAIT_SECONDS
-    while True:
-        found = place(app, node)
-        if found[0] is not None or time.monotonic() > deadline:
-            return found
-        time.sleep(0.02)
+    settled(lambda: place(app, node)[0] is not None)
+    return place(app, node)
 
 
 def shows(node, name):
@@ -282,12 +309,7 @@ def shows(node, name):
     a Qt combo box's popup list selects without changing the combo box."""
     if (node.get_role_name() or "") != "combo box":
         return True
-    deadline = time.monotonic() + STATE_WAIT_SECONDS
-    while name not in (display_name(node), text_of(node)):
-        if time.monotonic() > deadline:
-            return False
-        time.sleep(0.02)
-    return True
+    return settled(lambda: name in (display_name(node), text_of(node)))
 
 
 def is_checked(node):
@@ -297,12 +319,8 @@ def is_checked(node):
 
 def settled_checked(node, before):
     """The check state once it differs from `before`, or as it is after a short wait."""
-    deadline = time.monotonic() + STATE_WAIT_SECONDS
-    while True:
-        checked = is_checked(node)
-        if checked != before or time.monotonic() > deadline:
-            return checked
-        time.sleep(0.02)
+    settled(lambda: is_checked(node) != before)
+    return is_checked(node)
 
 
 def toggle(app, node, request):

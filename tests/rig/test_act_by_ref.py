@@ -2,6 +2,9 @@
 roles it applies to, checked in the window's own record of what reached it."""
 
 import asyncio
+import json
+import subprocess
+from pathlib import Path
 
 import pytest
 
@@ -20,6 +23,7 @@ WIDGETS = {
             "combo": ("combo box", "")},
 }
 GREETING = "Grüße – ☃ 東京 🎉"
+ACTING_PROGRAM = Path(__file__).resolve().parents[2] / "src" / "desktop_access" / "atspi_acting.py"
 
 
 def run(coroutine):
@@ -115,6 +119,21 @@ def test_typing_replaces_or_appends_any_text_and_presses_enter(access, window):
     notes = "Zeile 1\nZeile 2 ✓"
     assert run(access.type_ref(snapshot.ref("notes"), notes))["value"] == notes
     window.wait_for(lambda state: state["text"] == notes, what="the multi-line text")
+
+
+def test_the_keyboard_way_types_any_text_once_the_field_has_the_focus(access, windows, virtual_desktop):
+    # The way taken by fields without EditableText, asked for directly on a GTK 3 entry.
+    window = windows["gtk3"]
+    window.activate()
+    snapshot = Snapshot(access, window)
+    request = dict(snapshot.records[snapshot.ref("entry")], op="keys",
+                   text="Grüße ☃ 東京", clear_first=True, press_enter=True, done="keyboard")
+    output = subprocess.run(["python3", str(ACTING_PROGRAM), json.dumps(request)], env=virtual_desktop.service_env,
+                            capture_output=True, text=True, timeout=30)
+    assert json.loads(output.stdout) == {"success": True, "done": "keyboard", "value": "Grüße ☃ 東京",
+                                         "pressed_enter": True}
+    window.wait_for(lambda state: state["entry"] == "Grüße ☃ 東京" and state["keys"][-1] == "Return",
+                    what="the typed keys")
 
 
 def test_toggle_reads_the_new_state_back(access, window):
