@@ -66,6 +66,18 @@ Coroutine click_at_place(py::object self, py::object ref, py::object record, py:
   co_return point;
 }
 
+// Clicks at the place the answer gives, then runs `read_back` to see the effect: its
+// answer, or the failure result of either step.
+Coroutine click_and_read_back(py::object self, py::object ref, py::object record, py::object answer,
+                              py::object read_back) {
+  py::object clicked = co_await click_at_place(self, ref, record, answer, false);
+  if (PyDict_Check(clicked.ptr())) {
+    co_return clicked;
+  }
+  py::object after = co_await run_acting(self, read_back);
+  co_return succeeded(after) ? after : answer_failure(after, ref);
+}
+
 // An error of the acting machinery (time limit, no interpreter) as a failure result.
 template <class Body>
 Coroutine guarded(py::object ref, Body body) {
@@ -142,15 +154,11 @@ Coroutine select_ref(py::object self, py::object ref, py::object record, py::obj
   py::object option = answer.attr("get")("value", value);
   if (answer.attr("get")("done").is_none()) {
     // The option shows in the combo box's open list: clicked there, then checked.
-    py::object clicked = co_await click_at_place(self, ref, record, answer, false);
-    if (PyDict_Check(clicked.ptr())) {
-      co_return clicked;
-    }
     request["op"] = "shows";
     request["value"] = option;
-    py::object shown = co_await run_acting(self, request);
+    py::object shown = co_await click_and_read_back(self, ref, record, answer, request);
     if (!succeeded(shown)) {
-      co_return answer_failure(shown, ref);
+      co_return shown;
     }
     if (!support::args::to_bool(shown.attr("get")("shows", false))) {
       co_return ref_failure(py::str("Could not select '{}'").format(value), ref);
@@ -167,15 +175,11 @@ Coroutine toggle_ref(py::object self, py::object ref, py::object record) {
   }
   py::object checked = answer.attr("get")("checked", false);
   if (answer.attr("get")("done").is_none()) {
-    py::object clicked = co_await click_at_place(self, ref, record, answer, false);
-    if (PyDict_Check(clicked.ptr())) {
-      co_return clicked;
-    }
     py::object request = acting_request(record, "checked");
     request["before"] = checked;
-    py::object after = co_await run_acting(self, request);
+    py::object after = co_await click_and_read_back(self, ref, record, answer, request);
     if (!succeeded(after)) {
-      co_return answer_failure(after, ref);
+      co_return after;
     }
     checked = after.attr("get")("checked", false);
   }
