@@ -37,7 +37,7 @@ from typing import NamedTuple
 SYSTEM_PYTHON = "/usr/bin/python3"
 AT_SPI_BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
 AT_SPI_REGISTRY = "/usr/libexec/at-spi2-registryd"
-REQUIRED_PROGRAMS = ("Xvfb", "openbox", "dbus-daemon", "dbus-send", "xprop", "xdotool", "scrot", "xclip",
+REQUIRED_PROGRAMS = ("Xvfb", "openbox", "dbus-daemon", "dbus-send", "xprop", "xwininfo", "xdotool", "scrot", "xclip",
                      "xmessage")
 TREE_DUMP_SCRIPT = Path(__file__).with_name("atspi_tree_dump.py")
 TEST_WINDOW_SCRIPTS = {toolkit: Path(__file__).with_name(name) for toolkit, name in (

@@ -187,10 +187,6 @@ py::object backend_of(py::handle record) { return record.attr("get")("backend", 
 
 bool is_backend(py::handle backend, const char* name) { return backend.equal(py::str(name)); }
 
-bool is_macos_or_linux(py::handle backend) {
-  return is_backend(backend, "macos") || is_backend(backend, "linux_atspi");
-}
-
 py::dict not_found(py::handle ref) {
   return failure(
       py::str("Ref [{}] not found. Take a new desktop_snapshot() to get current refs.").format(ref));
@@ -227,7 +223,8 @@ Coroutine type_ref(py::object self, py::object ref, py::object text, py::object 
     co_return not_found(ref);
   }
   py::object backend = backend_of(record);
-  const char* method = is_backend(backend, "macos") ? "_type_ref_macos"
+  const char* method = is_backend(backend, "macos")         ? "_type_ref_macos"
+                       : is_backend(backend, "linux_atspi") ? "_type_ref_linux"
                        : is_backend(backend, "pywinauto") || is_backend(backend, "uiautomation")
                            ? "_type_ref_windows"
                            : nullptr;
@@ -244,7 +241,10 @@ Coroutine select_ref(py::object self, py::object ref, py::object value) {
     co_return not_found_short(ref);
   }
   py::object backend = backend_of(record);
-  if (is_macos_or_linux(backend)) {
+  if (is_backend(backend, "linux_atspi")) {
+    co_return co_await self.attr("_select_ref_linux")(ref, record, value);
+  }
+  if (is_backend(backend, "macos")) {
     co_return ref_failure(py::str("Select not yet supported on {}").format(backend), ref);
   }
   try {
@@ -265,7 +265,10 @@ Coroutine toggle_ref(py::object self, py::object ref) {
     co_return not_found_short(ref);
   }
   py::object backend = backend_of(record);
-  if (is_macos_or_linux(backend)) {
+  if (is_backend(backend, "linux_atspi")) {
+    co_return co_await self.attr("_toggle_ref_linux")(ref, record);
+  }
+  if (is_backend(backend, "macos")) {
     co_return co_await self.attr("click_ref")(ref);
   }
   try {

@@ -11,3 +11,15 @@ add_custom_command(
   COMMENT "Embedding the AT-SPI2 walker program"
   VERBATIM)
 target_sources(desktop_access PRIVATE ${desktop_access_walker_header})
+
+# The program that acts on one element by ref, embedded the same way.
+set(desktop_access_acting_source ${CMAKE_CURRENT_LIST_DIR}/atspi_acting.py)
+set(desktop_access_acting_header ${PROJECT_BINARY_DIR}/generated/desktop_access/desktop_access/atspi_acting.hpp)
+add_custom_command(
+  OUTPUT ${desktop_access_acting_header}
+  COMMAND ${CMAKE_COMMAND} -DINPUT=${desktop_access_acting_source} -DOUTPUT=${desktop_access_acting_header}
+          -DNAME=kAtspiActingProgram -P ${CMAKE_CURRENT_LIST_DIR}/embed_program.cmake
+  DEPENDS ${desktop_access_acting_source} ${CMAKE_CURRENT_LIST_DIR}/embed_program.cmake
+  COMMENT "Embedding the AT-SPI2 acting program"
+  VERBATIM)
+target_sources(desktop_access PRIVATE ${desktop_access_acting_header})

@@ -267,6 +267,7 @@ class TestRefLookup:
 
     @pytest.mark.parametrize("record, method", [
         ({"backend": "macos"}, "_type_ref_macos"),
+        ({"backend": "linux_atspi"}, "_type_ref_linux"),
         ({"element": 1, "backend": "pywinauto"}, "_type_ref_windows"),
         ({"element": 1, "backend": "uiautomation"}, "_type_ref_windows"),
         ({"element": 1}, "_type_ref_windows"),
@@ -278,19 +279,26 @@ class TestRefLookup:
         assert recorder.calls == [(method, (1, record, "hi", True, False))]
 
     def test_type_and_select_unsupported_backends(self, access):
-        access._ref_map = {1: {"backend": "linux_atspi"}, 2: {"backend": "macos"}}
+        access._ref_map = {1: {"backend": "other"}, 2: {"backend": "macos"}}
         assert run(access.type_ref(1, "x")) == {"success": False, "error": "Type not supported on this backend yet",
                                                 "ref": 1}
         assert run(access.select_ref(2, "x")) == {"success": False, "error": "Select not yet supported on macos",
                                                   "ref": 2}
-        assert run(access.select_ref(1, "x"))["error"] == "Select not yet supported on linux_atspi"
 
-    @pytest.mark.parametrize("backend", ["macos", "linux_atspi"])
-    def test_toggle_on_macos_and_linux_is_a_single_click(self, access, recorder, backend):
+    def test_toggle_on_macos_is_a_single_click(self, access, recorder):
         access.click_ref = recorder.method("click_ref", {"success": True, "action": "click"})
-        access._ref_map = {5: {"backend": backend}}
+        access._ref_map = {5: {"backend": "macos"}}
         assert run(access.toggle_ref(5)) == {"success": True, "action": "click"}
         assert recorder.calls == [("click_ref", (5,))]
+
+    def test_linux_select_and_toggle_go_to_the_linux_backend(self, access, recorder):
+        access._select_ref_linux = recorder.method("select")
+        access._toggle_ref_linux = recorder.method("toggle")
+        record = {"backend": "linux_atspi"}
+        access._ref_map = {5: record}
+        assert run(access.select_ref(5, "Large")) == {"from": "select"}
+        assert run(access.toggle_ref(5)) == {"from": "toggle"}
+        assert recorder.calls == [("select", (5, record, "Large")), ("toggle", (5, record))]
 
     def test_select_and_toggle_run_the_windows_action_in_the_executor(self, access):
         threads = []

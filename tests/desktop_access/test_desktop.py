@@ -227,13 +227,6 @@ class TestSnapshot:
         assert result["snapshot"].startswith(f"Window: Editor Test (id: {test_window.window_id})\n\nNote: ")
         assert access._ref_map == {}
 
-    def test_click_by_linux_ref_asks_for_coordinates(self, access, test_window):
-        run(access.snapshot())
-        result = run(access.click_ref(1))
-        assert result["success"] is False and result["error"].startswith("Direct element clicking via AT-SPI2")
-        assert test_window.state()["clicks"]["Save"] == 0
-
-
 class TestWindows:
     def test_list_focus_and_focused_window(self, access, test_window, second_window):
         listed = run(access.list_windows())

@@ -274,16 +274,3 @@ esac""")
         programs.add("xdotool", "exec /bin/sleep 30")
         assert run(xdotool.get_focused_window()) == {"success": False, "error": "xdotool timed out after 5 seconds"}
         assert fast_time_limits.asked == [5]
-
-
-class TestClickByRef:
-    def test_linux_refs_cannot_be_clicked(self, atspi):
-        atspi._ref_map = {1: {"role": "push button", "name": "Save", "value": "", "backend": "linux_atspi"}}
-        assert run(atspi.click_ref(1, double_click=True)) == {
-            "success": False,
-            "error": "Direct element clicking via AT-SPI2 is not yet supported. Use screenshot + coordinate-based "
-                     "click instead: desktop click x=100 y=200",
-            "ref": 1, "hint": "Take a screenshot first, then click at the element's coordinates."}
-        atspi._pyautogui_available = False
-        assert run(atspi.toggle_ref(1)) == {
-            "success": False, "error": "PyAutoGUI not available for clicking. Install: pip install pyautogui", "ref": 1}
