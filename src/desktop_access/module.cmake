@@ -1,25 +1,22 @@
-# The AT-SPI2 walker runs in a child python3; its program text is kept as a .py file
-# and compiled into the module as a string constant.
-set(desktop_access_walker_source ${CMAKE_CURRENT_LIST_DIR}/atspi_walker.py)
-set(desktop_access_tree_source ${CMAKE_CURRENT_LIST_DIR}/atspi_tree.py)
-set(desktop_access_walker_header ${PROJECT_BINARY_DIR}/generated/desktop_access/desktop_access/atspi_walker.hpp)
-add_custom_command(
-  OUTPUT ${desktop_access_walker_header}
-  COMMAND ${CMAKE_COMMAND} -DTREE=${desktop_access_tree_source} -DINPUT=${desktop_access_walker_source}
-          -DOUTPUT=${desktop_access_walker_header} -P ${CMAKE_CURRENT_LIST_DIR}/embed_walker.cmake
-  DEPENDS ${desktop_access_tree_source} ${desktop_access_walker_source} ${CMAKE_CURRENT_LIST_DIR}/embed_walker.cmake
-  COMMENT "Embedding the AT-SPI2 walker program"
-  VERBATIM)
-target_sources(desktop_access PRIVATE ${desktop_access_walker_header})
+# The AT-SPI2 programs run in a child python3; their text is kept in .py files and
+# compiled into the module as string constants:
+#   embed_python(<generated header> <constant> <source>...)
+# joins the sources' text in order.
+function(embed_python header constant)
+  set(output ${PROJECT_BINARY_DIR}/generated/desktop_access/desktop_access/${header})
+  list(JOIN ARGN "," inputs)
+  add_custom_command(
+    OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -DINPUTS=${inputs} -DOUTPUT=${output} -DNAME=${constant}
+            -P ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/embed_program.cmake
+    DEPENDS ${ARGN} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/embed_program.cmake
+    COMMENT "Embedding ${header}"
+    VERBATIM)
+  target_sources(desktop_access PRIVATE ${output})
+endfunction()
 
-# The program that acts on one element by ref, embedded the same way.
-set(desktop_access_acting_source ${CMAKE_CURRENT_LIST_DIR}/atspi_acting.py)
-set(desktop_access_acting_header ${PROJECT_BINARY_DIR}/generated/desktop_access/desktop_access/atspi_acting.hpp)
-add_custom_command(
-  OUTPUT ${desktop_access_acting_header}
-  COMMAND ${CMAKE_COMMAND} -DINPUT=${desktop_access_acting_source} -DOUTPUT=${desktop_access_acting_header}
-          -DNAME=kAtspiActingProgram -P ${CMAKE_CURRENT_LIST_DIR}/embed_program.cmake
-  DEPENDS ${desktop_access_acting_source} ${CMAKE_CURRENT_LIST_DIR}/embed_program.cmake
-  COMMENT "Embedding the AT-SPI2 acting program"
-  VERBATIM)
-target_sources(desktop_access PRIVATE ${desktop_access_acting_header})
+# The walker: the tree reader's definitions followed by the walker's own.
+embed_python(atspi_walker.hpp kAtspiWalkerBody
+             ${CMAKE_CURRENT_LIST_DIR}/atspi_tree.py ${CMAKE_CURRENT_LIST_DIR}/atspi_walker.py)
+# The program that acts on one element by ref.
+embed_python(atspi_acting.hpp kAtspiActingProgram ${CMAKE_CURRENT_LIST_DIR}/atspi_acting.py)
