@@ -10,12 +10,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 
 namespace scheduler {
 
@@ -49,6 +48,10 @@ py::object shortened(const py::object& text, Py_ssize_t limit, const char* marke
   return *marker == '\0' ? head : head + py::str(marker);
 }
 
+struct Keys {
+  support::Interned value{"_value_"};
+};
+
 // The value string of an enumeration member; a plain string (as a host may assign one)
 // stands for itself.
 py::object value_of(const py::object& member) {
@@ -57,7 +60,7 @@ py::object value_of(const py::object& member) {
   }
   // Enumeration members keep their value in `_value_`; `.value` is a property written
   // in Python, slow for every form of every save.
-  if (PyObject* value = PyObject_GetAttrString(member.ptr(), "_value_")) {
+  if (PyObject* value = PyObject_GetAttr(member.ptr(), support::interned<Keys>().value.ptr())) {
     return py::reinterpret_steal<py::object>(value);
   }
   PyErr_Clear();
@@ -188,37 +191,41 @@ const py::tuple& keys_of() {
   return keys.call_once_and_store_result([] { return interned(Columns); }).get_stored();
 }
 
-// The to_dict functions this module gives its classes, kept to tell them from a host's.
-PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<py::object> job_to_dict_function;
-PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<py::object> execution_to_dict_function;
+// The class this module makes for a record kind and its to_dict, kept to tell them from
+// a host's.
+struct Made {
+  py::object cls;
+  py::object to_dict;
+};
+PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<Made> made_job;
+PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<Made> made_execution;
 
-// A record kind: its columns, their names, its class in this module and its to_dict.
+// A record kind: its columns, their names, its class name and what this module made for it.
 struct Record {
   std::span<const Column> columns;
   const py::tuple& (*keys)();
   const char* class_name;
-  py::gil_safe_call_once_and_store<py::object>* own_to_dict;
+  py::gil_safe_call_once_and_store<Made>* made;
 
-  std::size_t index_of(std::string_view name) const {
+  std::size_t index_of(const char* name) const {
     std::size_t index = 0;
-    while (columns[index].name != name) {
+    while (std::strcmp(columns[index].name, name) != 0) {
       ++index;
     }
     return index;
   }
 };
 
-constexpr Record kJob{kJobColumns, &keys_of<kJobColumns>, "ScheduledJob", &job_to_dict_function};
-constexpr Record kExecution{kExecutionColumns, &keys_of<kExecutionColumns>, "JobExecution",
-                            &execution_to_dict_function};
+constexpr Record kJob{kJobColumns, &keys_of<kJobColumns>, "ScheduledJob", &made_job};
+constexpr Record kExecution{kExecutionColumns, &keys_of<kExecutionColumns>, "JobExecution", &made_execution};
 
-// Reads the fields of a record: from its instance dictionary when it is of the module's
-// own class (whose fields live there), otherwise through getattr, which honours
+// Reads the fields of a record: from its instance dictionary when it is of the class
+// this module made (whose fields live there), otherwise through getattr, which honours
 // whatever a subclass defines.
 class RecordReader {
  public:
-  RecordReader(py::handle record, const char* class_name) : record_(record) {
-    if (Py_TYPE(record.ptr()) == reinterpret_cast<PyTypeObject*>(module_attr(class_name).ptr())) {
+  RecordReader(py::handle record, const Record& kind) : record_(record) {
+    if (Py_TYPE(record.ptr()) == reinterpret_cast<PyTypeObject*>(kind.made->get_stored().cls.ptr())) {
       fields_ = py::reinterpret_steal<py::object>(PyObject_GenericGetDict(record.ptr(), nullptr));
       if (!fields_) {
         throw py::error_already_set();
@@ -243,11 +250,12 @@ class RecordReader {
   py::object fields_;
 };
 
-// Calls `entry(key, value)` for each entry of the dictionary form of `record`, in order.
+// Calls `entry(key, value)` for each entry of the dictionary form of `record`, in order;
+// with `whole_prompt`, the prompt as it is.
 template <class Entry>
-void each_entry(py::handle record, const Record& kind, Entry&& entry) {
+void each_entry(py::handle record, const Record& kind, bool whole_prompt, Entry&& entry) {
   const py::tuple& keys = kind.keys();
-  const RecordReader fields(record, kind.class_name);
+  const RecordReader fields(record, kind);
   for (std::size_t index = 0; index < kind.columns.size(); ++index) {
     const Column& column = kind.columns[index];
     if (column.shown == Shown::kHidden) {
@@ -265,7 +273,7 @@ void each_entry(py::handle record, const Record& kind, Entry&& entry) {
         value = value_of(value);
         break;
       case Shown::kShortPrompt:
-        value = shortened(value, kPromptShown, "...");
+        value = whole_prompt ? value : shortened(value, kPromptShown, "...");
         break;
       case Shown::kShortResult:
         value = shortened(value, kResultShown, "");
@@ -282,7 +290,7 @@ void each_entry(py::handle record, const Record& kind, Entry&& entry) {
 
 py::dict to_dict(py::handle record, const Record& kind) {
   py::dict form;
-  each_entry(record, kind,
+  each_entry(record, kind, false,
              [&](py::handle key, const py::object& value) { support::set_item(form, key, value); });
   return form;
 }
@@ -380,7 +388,7 @@ py::object make_dataclass(const Record& kind, const char* doc, py::dict (*to_dic
           .attr("make_dataclass")(kind.class_name, fields, "namespace"_a = py::dict("__doc__"_a = doc));
   cls.attr("__module__") = kModuleName;
   support::PlainClass(cls).def("to_dict", to_dict);
-  kind.own_to_dict->call_once_and_store_result([&] { return cls.attr("to_dict"); });
+  kind.made->call_once_and_store_result([&] { return Made{cls, cls.attr("to_dict")}; });
   return cls;
 }
 
@@ -533,10 +541,19 @@ py::str format_timestamp(py::handle ts) {
       return py::str("Invalid");
     }
   }
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local->tm_year + 1900, local->tm_mon + 1,
-                local->tm_mday, local->tm_hour, local->tm_min, std::min(local->tm_sec, 59));
-  return py::str(text);
+  char text[] = "YYYY-mm-dd HH:MM:SS";
+  const auto put = [&](std::size_t at, int number, std::size_t width) {
+    for (std::size_t digit = width; digit-- > 0; number /= 10) {
+      text[at + digit] = static_cast<char>('0' + number % 10);
+    }
+  };
+  put(0, local->tm_year + 1900, 4);
+  put(5, local->tm_mon + 1, 2);
+  put(8, local->tm_mday, 2);
+  put(11, local->tm_hour, 2);
+  put(14, local->tm_min, 2);
+  put(17, std::min(local->tm_sec, 59), 2);
+  return py::str(text, sizeof text - 1);
 }
 
 py::dict job_to_dict(py::handle job) { return to_dict(job, kJob); }
@@ -545,11 +562,11 @@ py::dict execution_to_dict(py::handle execution) { return to_dict(execution, kEx
 
 bool has_own_to_dict(py::handle cls, bool job) {
   const py::object method = cls.attr("to_dict");
-  return method.is((job ? kJob : kExecution).own_to_dict->get_stored());
+  return method.is((job ? kJob : kExecution).made->get_stored().to_dict);
 }
 
-void visit_form(py::handle record, bool job, const FormEntry& entry) {
-  each_entry(record, job ? kJob : kExecution, entry);
+void visit_form(py::handle record, bool job, bool whole_prompt, const FormEntry& entry) {
+  each_entry(record, job ? kJob : kExecution, whole_prompt, entry);
 }
 
 void define_records(py::module_& m) {

@@ -26,9 +26,10 @@ py::dict execution_to_dict(py::handle execution);
 // for a ScheduledJob (`job`) or JobExecution: a host may replace it, a subclass override it.
 bool has_own_to_dict(py::handle cls, bool job);
 // Calls `entry(key, value)` for each entry of the dictionary form that the module's own
-// to_dict gives `record`, in order, without building the dictionary.
+// to_dict gives `record`, in order, without building the dictionary; with `whole_prompt`,
+// a job's prompt not shortened.
 using FormEntry = std::function<void(py::handle key, py::handle value)>;
-void visit_form(py::handle record, bool job, const FormEntry& entry);
+void visit_form(py::handle record, bool job, bool whole_prompt, const FormEntry& entry);
 
 // The value a job field takes when a host gives `value` for field `name`: a string for
 // "job_type" or "state" becomes the enumeration member with that value (ValueError if

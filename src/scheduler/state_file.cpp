@@ -8,6 +8,7 @@
 #include "support/keys.hpp"
 
 #include <optional>
+#include <string_view>
 
 namespace scheduler {
 
@@ -30,7 +31,7 @@ void remove_quietly(const py::object& path) {
 
 // Writes `text` to a temporary file beside `path`, flushed to the disk, and renames it
 // over `path`: readers see the old content or the new, never a part.
-void write_atomically(const py::object& path, const py::bytes& text) {
+void write_atomically(const py::object& path, std::string_view text) {
   const py::module_ os = support::import("os");
   const py::object directory = path.attr("parent");
   directory.attr("mkdir")("parents"_a = true, "exist_ok"_a = true);
@@ -40,22 +41,23 @@ void write_atomically(const py::object& path, const py::bytes& text) {
   const py::object descriptor = made[0];
   const py::object temporary = made[1];
   try {
-    py::object file;
     try {
-      file = os.attr("fdopen")(descriptor, "wb");
+      // Written from the text in place, not copied into a bytes object first.
+      const py::object view = py::reinterpret_steal<py::object>(PyMemoryView_FromMemory(
+          const_cast<char*>(text.data()), static_cast<Py_ssize_t>(text.size()), PyBUF_READ));
+      if (!view) {
+        throw py::error_already_set();
+      }
+      for (std::size_t written = 0; written < text.size();) {
+        written += os.attr("write")(descriptor, view[py::slice(py::int_(written), py::none(), py::none())])
+                       .cast<std::size_t>();
+      }
+      os.attr("fsync")(descriptor);
     } catch (py::error_already_set&) {
       os.attr("close")(descriptor);
       throw;
     }
-    try {
-      file.attr("write")(text);
-      file.attr("flush")();
-      os.attr("fsync")(file.attr("fileno")());
-    } catch (py::error_already_set&) {
-      file.attr("close")();
-      throw;
-    }
-    file.attr("close")();
+    os.attr("close")(descriptor);
     os.attr("replace")(temporary, path);
   } catch (py::error_already_set&) {
     remove_quietly(temporary);
@@ -102,17 +104,14 @@ class RecordWriter {
       record[keys().prompt] = job.attr(keys().prompt);
       return text_.value(record, depth);
     }
-    return form(job, true, depth, [&](py::handle key, py::handle value) {
-      return key.is(keys().prompt) ? job.attr(keys().prompt) : py::reinterpret_borrow<py::object>(value);
-    });
+    return form(job, true, depth);
   }
 
   bool execution(py::handle execution, int depth) {
     if (!own(execution, false)) {
       return text_.value(execution.attr("to_dict")(), depth);
     }
-    return form(execution, false, depth,
-                [](py::handle, py::handle value) { return py::reinterpret_borrow<py::object>(value); });
+    return form(execution, false, depth);
   }
 
  private:
@@ -125,17 +124,16 @@ class RecordWriter {
     return checked.own;
   }
 
-  template <class Shown>
-  bool form(py::handle record, bool job, int depth, Shown shown) {
+  bool form(py::handle record, bool job, int depth) {
     bool first = true;
     bool written = true;
-    visit_form(record, job, [&](py::handle key, py::handle value) {
+    visit_form(record, job, true, [&](py::handle key, py::handle value) {
       if (first) {
         text_.open('{');
       }
       text_.entry(depth, first, key);
       first = false;
-      written = written && text_.value(shown(key, value), depth + 1);
+      written = written && text_.value(value, depth + 1);
     });
     text_.close('}', depth);
     return written;
@@ -238,10 +236,11 @@ void keep_copy(const py::object& path) {
 void save_state(py::handle scheduler) {
   try {
     const std::optional<std::string> text = state_text(scheduler);
-    write_atomically(
-        scheduler.attr("_storage_path"),
-        text ? py::bytes(*text)
-             : py::bytes(support::json::dumps_indented(state_of(scheduler), 2).attr("encode")("ascii")));
+    const py::bytes fallback =
+        text ? py::bytes()
+             : py::bytes(support::json::dumps_indented(state_of(scheduler), 2).attr("encode")("ascii"));
+    write_atomically(scheduler.attr("_storage_path"),
+                     text ? std::string_view(*text) : std::string_view(fallback));
     scheduler.attr("_unsaved") = false;
     scheduler.attr("_save_failure") = py::none();
   } catch (py::error_already_set& error) {

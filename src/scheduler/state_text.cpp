@@ -1,6 +1,9 @@
 #include "scheduler/state_text.hpp"
 
-#include <limits>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <string_view>
 
 namespace scheduler {
 
@@ -11,6 +14,14 @@ constexpr int kMaxDepth = 16;
 
 // A character written as itself: printable ASCII other than the quote and the backslash.
 constexpr bool is_plain(Py_UCS4 c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; }
+
+constexpr auto kPlainByte = [] {
+  std::array<bool, 256> plain{};
+  for (Py_UCS4 c = 0; c < plain.size(); ++c) {
+    plain[c] = is_plain(c);
+  }
+  return plain;
+}();
 
 }  // namespace
 
@@ -151,19 +162,16 @@ void IndentedJson::string(PyObject* item) {
   if (kind == PyUnicode_1BYTE_KIND) {
     // Runs of plain characters appended whole: most of a state is such text.
     const char* bytes = static_cast<const char*>(data);
-    Py_ssize_t index = 0;
-    while (index < length) {
-      Py_ssize_t end = index;
-      while (end < length && is_plain(static_cast<unsigned char>(bytes[end]))) {
-        ++end;
+    Py_ssize_t start = 0;
+    for (Py_ssize_t index = 0; index < length; ++index) {
+      const auto c = static_cast<unsigned char>(bytes[index]);
+      if (!kPlainByte[c]) {
+        text_.append(bytes + start, static_cast<std::size_t>(index - start));
+        escaped(c);
+        start = index + 1;
       }
-      text_.append(bytes + index, static_cast<std::size_t>(end - index));
-      if (end < length) {
-        escaped(static_cast<unsigned char>(bytes[end]));
-        ++end;
-      }
-      index = end;
     }
+    text_.append(bytes + start, static_cast<std::size_t>(length - start));
   } else {
     for (Py_ssize_t index = 0; index < length; ++index) {
       const Py_UCS4 c = PyUnicode_READ(kind, data, index);
@@ -181,7 +189,8 @@ bool IndentedJson::integer(PyObject* item) {
   int overflow = 0;
   const long long number = PyLong_AsLongLongAndOverflow(item, &overflow);
   if (overflow == 0 && !(number == -1 && PyErr_Occurred())) {
-    text_ += std::to_string(number);
+    char digits[24];
+    text_.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
     return true;
   }
   PyErr_Clear();
@@ -196,20 +205,49 @@ bool IndentedJson::integer(PyObject* item) {
 }
 
 void IndentedJson::real(double number) {
-  if (number != number) {
+  if (std::isnan(number)) {
     text_ += "NaN";
-  } else if (number == std::numeric_limits<double>::infinity()) {
-    text_ += "Infinity";
-  } else if (number == -std::numeric_limits<double>::infinity()) {
-    text_ += "-Infinity";
-  } else {
-    // float.__repr__: the shortest text that reads back to the same value.
-    char* digits = PyOS_double_to_string(number, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
-    if (digits == nullptr) {
-      throw py::error_already_set();
-    }
+    return;
+  }
+  if (std::isinf(number)) {
+    text_ += number > 0 ? "Infinity" : "-Infinity";
+    return;
+  }
+  // float.__repr__: the shortest digits that read back to the same value (to_chars
+  // gives them as "d.ddde+XX"), positional from 1e-4 up to 1e16 as repr lays them out.
+  char buffer[32];
+  const char* start = buffer;
+  const char* end = std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::scientific).ptr;
+  if (*start == '-') {
+    text_ += '-';
+    ++start;
+  }
+  const std::string_view scientific(start, static_cast<std::size_t>(end - start));
+  const std::size_t e = scientific.find('e');
+  int power = 0;
+  std::from_chars(scientific.data() + e + 2, end, power);
+  const int point = (scientific[e + 1] == '-' ? -power : power) + 1;  // digits before the point
+  if (point <= -4 || point > 16) {
+    text_ += scientific;
+    return;
+  }
+  char buffer_digits[24];
+  buffer_digits[0] = scientific[0];
+  const std::size_t fraction = e > 1 ? scientific.copy(buffer_digits + 1, e - 2, 2) : 0;
+  const std::string_view digits(buffer_digits, fraction + 1);
+  const auto count = static_cast<int>(digits.size());
+  if (point <= 0) {
+    text_ += "0.";
+    text_.append(static_cast<std::size_t>(-point), '0');
     text_ += digits;
-    PyMem_Free(digits);
+  } else if (point >= count) {
+    text_ += digits;
+    text_.append(static_cast<std::size_t>(point - count), '0');
+    text_ += ".0";
+  } else {
+    text_ += digits.substr(0, static_cast<std::size_t>(point));
+    text_ += '.';
+    text_ += digits.substr(static_cast<std::size_t>(point));
   }
 }
 
