@@ -9,12 +9,13 @@
 #include <pybind11/gil_safe_call_once.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
-#include <cstring>
 #include <ctime>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace scheduler {
 
@@ -200,24 +201,35 @@ struct Made {
 PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<Made> made_job;
 PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<Made> made_execution;
 
-// A record kind: its columns, their names, its class name and what this module made for it.
+// For each column, the index of the column named by its `source` (its own index when none).
+template <const auto& Columns>
+constexpr auto kSourceOf = [] {
+  std::array<std::size_t, std::size(Columns)> sources{};
+  for (std::size_t index = 0; index < sources.size(); ++index) {
+    sources[index] = index;
+    for (std::size_t other = 0; Columns[index].source != nullptr && other < sources.size(); ++other) {
+      if (std::string_view(Columns[other].name) == Columns[index].source) {
+        sources[index] = other;
+      }
+    }
+  }
+  return sources;
+}();
+
+// A record kind: its columns, their names and sources, its class name and what this
+// module made for it.
 struct Record {
   std::span<const Column> columns;
   const py::tuple& (*keys)();
+  const std::size_t* source_of;
   const char* class_name;
   py::gil_safe_call_once_and_store<Made>* made;
-
-  std::size_t index_of(const char* name) const {
-    std::size_t index = 0;
-    while (std::strcmp(columns[index].name, name) != 0) {
-      ++index;
-    }
-    return index;
-  }
 };
 
-constexpr Record kJob{kJobColumns, &keys_of<kJobColumns>, "ScheduledJob", &made_job};
-constexpr Record kExecution{kExecutionColumns, &keys_of<kExecutionColumns>, "JobExecution", &made_execution};
+constexpr Record kJob{kJobColumns, &keys_of<kJobColumns>, kSourceOf<kJobColumns>.data(), "ScheduledJob",
+                      &made_job};
+constexpr Record kExecution{kExecutionColumns, &keys_of<kExecutionColumns>,
+                            kSourceOf<kExecutionColumns>.data(), "JobExecution", &made_execution};
 
 // Reads the fields of a record: from its instance dictionary when it is of the class
 // this module made (whose fields live there), otherwise through getattr, which honours
@@ -254,20 +266,21 @@ class RecordReader {
 // with `whole_prompt`, the prompt as it is.
 template <class Entry>
 void each_entry(py::handle record, const Record& kind, bool whole_prompt, Entry&& entry) {
-  const py::tuple& keys = kind.keys();
+  PyObject* keys = kind.keys().ptr();
   const RecordReader fields(record, kind);
   for (std::size_t index = 0; index < kind.columns.size(); ++index) {
     const Column& column = kind.columns[index];
+    const py::handle key = PyTuple_GET_ITEM(keys, index);
     if (column.shown == Shown::kHidden) {
       continue;
     }
     if (column.shown == Shown::kTimeText) {
-      const py::object time = fields[keys[kind.index_of(column.source)]];
+      const py::object time = fields[PyTuple_GET_ITEM(keys, kind.source_of[index])];
       const bool formatted = column.unset == nullptr || support::args::to_bool(time);
-      entry(keys[index], formatted ? format_timestamp(time) : py::str(column.unset));
+      entry(key, formatted ? format_timestamp(time) : py::str(column.unset));
       continue;
     }
-    py::object value = fields[keys[index]];
+    py::object value = fields[key];
     switch (column.shown) {
       case Shown::kValueString:
         value = value_of(value);
@@ -284,7 +297,7 @@ void each_entry(py::handle record, const Record& kind, bool whole_prompt, Entry&
       default:
         break;
     }
-    entry(keys[index], value);
+    entry(key, value);
   }
 }
 
@@ -565,8 +578,19 @@ bool has_own_to_dict(py::handle cls, bool job) {
   return method.is((job ? kJob : kExecution).made->get_stored().to_dict);
 }
 
-void visit_form(py::handle record, bool job, bool whole_prompt, const FormEntry& entry) {
-  each_entry(record, job ? kJob : kExecution, whole_prompt, entry);
+bool write_form(IndentedJson& text, py::handle record, bool job, int depth) {
+  bool first = true;
+  bool written = true;
+  each_entry(record, job ? kJob : kExecution, true, [&](py::handle key, py::handle value) {
+    if (first) {
+      text.open('{');
+    }
+    text.entry(depth, first, key);
+    first = false;
+    written = written && text.value(value, depth + 1);
+  });
+  text.close('}', depth);
+  return written;
 }
 
 void define_records(py::module_& m) {

@@ -104,14 +104,14 @@ class RecordWriter {
       record[keys().prompt] = job.attr(keys().prompt);
       return text_.value(record, depth);
     }
-    return form(job, true, depth);
+    return write_form(text_, job, true, depth);
   }
 
   bool execution(py::handle execution, int depth) {
     if (!own(execution, false)) {
       return text_.value(execution.attr("to_dict")(), depth);
     }
-    return form(execution, false, depth);
+    return write_form(text_, execution, false, depth);
   }
 
  private:
@@ -122,21 +122,6 @@ class RecordWriter {
       checked.own = has_own_to_dict(py::type::handle_of(record), job);
     }
     return checked.own;
-  }
-
-  bool form(py::handle record, bool job, int depth) {
-    bool first = true;
-    bool written = true;
-    visit_form(record, job, true, [&](py::handle key, py::handle value) {
-      if (first) {
-        text_.open('{');
-      }
-      text_.entry(depth, first, key);
-      first = false;
-      written = written && text_.value(value, depth + 1);
-    });
-    text_.close('}', depth);
-    return written;
   }
 
   struct Checked {
