@@ -11,6 +11,8 @@ namespace scheduler {
 
 namespace {
 
+using namespace std::string_view_literals;
+
 constexpr int kIndent = 2;
 constexpr int kMaxDepth = 16;
 
@@ -44,11 +46,11 @@ bool all_plain(const char* bytes) {
 bool IndentedJson::value(py::handle handle, int depth) {
   PyObject* item = handle.ptr();
   if (item == Py_None) {
-    text_ += "null";
+    text_ += "null"sv;
   } else if (item == Py_True) {
-    text_ += "true";
+    text_ += "true"sv;
   } else if (item == Py_False) {
-    text_ += "false";
+    text_ += "false"sv;
   } else if (PyUnicode_Check(item)) {
     string(item);
   } else if (PyLong_Check(item)) {
@@ -74,7 +76,7 @@ void IndentedJson::entry(int depth, bool first, py::handle key) {
   newline(depth + 1);
   if (key) {
     string(key.ptr());
-    text_ += ": ";
+    text_ += ": "sv;
   }
 }
 
@@ -90,7 +92,7 @@ void IndentedJson::newline(int depth) {
 
 bool IndentedJson::dict(PyObject* item, int depth) {
   if (PyDict_GET_SIZE(item) == 0) {
-    text_ += "{}";
+    text_ += "{}"sv;
     return true;
   }
   open('{');
@@ -115,7 +117,7 @@ bool IndentedJson::dict(PyObject* item, int depth) {
 bool IndentedJson::sequence(PyObject* item, int depth) {
   const Py_ssize_t size = PySequence_Fast_GET_SIZE(item);
   if (size == 0) {
-    text_ += "[]";
+    text_ += "[]"sv;
     return true;
   }
   open('[');
@@ -131,42 +133,27 @@ bool IndentedJson::sequence(PyObject* item, int depth) {
 
 void IndentedJson::escape(Py_UCS4 unit) {
   static constexpr char kHex[] = "0123456789abcdef";
-  text_ += "\\u";
+  text_ += "\\u"sv;
   for (int shift = 12; shift >= 0; shift -= 4) {
     text_ += kHex[(unit >> shift) & 0xF];
   }
 }
 
 void IndentedJson::escaped(Py_UCS4 c) {
-  switch (c) {
-    case '"':
-      text_ += "\\\"";
-      break;
-    case '\\':
-      text_ += "\\\\";
-      break;
-    case '\n':
-      text_ += "\\n";
-      break;
-    case '\r':
-      text_ += "\\r";
-      break;
-    case '\t':
-      text_ += "\\t";
-      break;
-    case '\b':
-      text_ += "\\b";
-      break;
-    case '\f':
-      text_ += "\\f";
-      break;
-    default:
-      if (c >= 0x10000) {
-        escape(0xD800 + ((c - 0x10000) >> 10));
-        escape(0xDC00 + ((c - 0x10000) & 0x3FF));
-      } else {
-        escape(c);
-      }
+  // The characters with a short escape, each followed by its letter.
+  static constexpr std::string_view kShort = "\"\"\\\\\nn\rr\tt\bb\ff";
+  for (std::size_t index = 0; index < kShort.size(); index += 2) {
+    if (c == static_cast<unsigned char>(kShort[index])) {
+      text_ += '\\';
+      text_ += kShort[index + 1];
+      return;
+    }
+  }
+  if (c >= 0x10000) {
+    escape(0xD800 + ((c - 0x10000) >> 10));
+    escape(0xDC00 + ((c - 0x10000) & 0x3FF));
+  } else {
+    escape(c);
   }
 }
 
@@ -228,11 +215,11 @@ bool IndentedJson::integer(PyObject* item) {
 
 void IndentedJson::real(double number) {
   if (std::isnan(number)) {
-    text_ += "NaN";
+    text_ += "NaN"sv;
     return;
   }
   if (std::isinf(number)) {
-    text_ += number > 0 ? "Infinity" : "-Infinity";
+    text_ += number > 0 ? "Infinity"sv : "-Infinity"sv;
     return;
   }
   // float.__repr__: the shortest digits that read back to the same value (to_chars
@@ -259,13 +246,13 @@ void IndentedJson::real(double number) {
   const std::string_view digits(buffer_digits, fraction + 1);
   const auto count = static_cast<int>(digits.size());
   if (point <= 0) {
-    text_ += "0.";
+    text_ += "0."sv;
     text_.append(static_cast<std::size_t>(-point), '0');
     text_ += digits;
   } else if (point >= count) {
     text_ += digits;
     text_.append(static_cast<std::size_t>(point - count), '0');
-    text_ += ".0";
+    text_ += ".0"sv;
   } else {
     text_ += digits.substr(0, static_cast<std::size_t>(point));
     text_ += '.';
