@@ -30,15 +30,6 @@ constexpr Py_ssize_t kResultShown = 200;
 py::object str_type() {
   return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyUnicode_Type));
 }
-py::object float_type() {
-  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyFloat_Type));
-}
-py::object int_type() {
-  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyLong_Type));
-}
-py::object bool_type() {
-  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyBool_Type));
-}
 
 // `text` itself when it has at most `limit` items, else its first `limit` followed by `marker`.
 py::object shortened(const py::object& text, Py_ssize_t limit, const char* marker) {
@@ -104,21 +95,8 @@ py::str python_format(double seconds) {
 
 // What a field holds, which gives its annotation.
 enum class Kind { kText, kOptionalText, kInteger, kReal, kBoolean, kJobType, kJobState, kMetadata };
-// A field's default.
-enum class Initial {
-  kRequired,
-  kEmptyText,
-  kNone,
-  kZero,
-  kZeroReal,
-  kTrue,
-  kFalse,
-  kCron,
-  kActive,
-  kNewId,
-  kNow,
-  kNewDict
-};
+// A field's default: the zero of its type unless named otherwise.
+enum class Initial { kZero, kRequired, kTrue, kNewId, kNow };
 // How a column shows in the dictionary form.
 enum class Shown { kAsIs, kValueString, kShortPrompt, kShortResult, kRounded, kHidden, kTimeText };
 
@@ -143,21 +121,21 @@ constexpr Column time_text(const char* name, const char* source, const char* uns
 
 constexpr Column kJobColumns[] = {
     {"id", Kind::kText, Initial::kNewId, Shown::kAsIs},
-    {"name", Kind::kText, Initial::kEmptyText, Shown::kAsIs},
-    {"description", Kind::kText, Initial::kEmptyText, Shown::kAsIs},
-    {"job_type", Kind::kJobType, Initial::kCron, Shown::kValueString},
-    {"schedule", Kind::kText, Initial::kEmptyText, Shown::kAsIs},
+    {"name", Kind::kText, Initial::kZero, Shown::kAsIs},
+    {"description", Kind::kText, Initial::kZero, Shown::kAsIs},
+    {"job_type", Kind::kJobType, Initial::kZero, Shown::kValueString},
+    {"schedule", Kind::kText, Initial::kZero, Shown::kAsIs},
     {"interval_seconds", Kind::kInteger, Initial::kZero, Shown::kAsIs},
-    {"prompt", Kind::kText, Initial::kEmptyText, Shown::kShortPrompt},
-    {"model_key", Kind::kOptionalText, Initial::kNone, Shown::kAsIs},
+    {"prompt", Kind::kText, Initial::kZero, Shown::kShortPrompt},
+    {"model_key", Kind::kOptionalText, Initial::kZero, Shown::kAsIs},
     {"spawn_worker", Kind::kBoolean, Initial::kTrue, Shown::kAsIs},
-    {"state", Kind::kJobState, Initial::kActive, Shown::kValueString},
+    {"state", Kind::kJobState, Initial::kZero, Shown::kValueString},
     {"created_at", Kind::kReal, Initial::kNow, Shown::kAsIs},
-    {"last_run", Kind::kReal, Initial::kZeroReal, Shown::kAsIs},
-    {"next_run", Kind::kReal, Initial::kZeroReal, Shown::kAsIs},
+    {"last_run", Kind::kReal, Initial::kZero, Shown::kAsIs},
+    {"next_run", Kind::kReal, Initial::kZero, Shown::kAsIs},
     {"run_count", Kind::kInteger, Initial::kZero, Shown::kAsIs},
     {"max_runs", Kind::kInteger, Initial::kZero, Shown::kAsIs},
-    {"metadata", Kind::kMetadata, Initial::kNewDict, Shown::kHidden},
+    {"metadata", Kind::kMetadata, Initial::kZero, Shown::kHidden},
     time_text("next_run_human", "next_run", "Not scheduled"),
     time_text("last_run_human", "last_run", "Never"),
 };
@@ -167,13 +145,13 @@ constexpr Column kExecutionColumns[] = {
     {"job_name", Kind::kText, Initial::kRequired, Shown::kAsIs},
     {"started_at", Kind::kReal, Initial::kRequired, Shown::kAsIs},
     time_text("started_at_human", "started_at", nullptr),
-    {"completed_at", Kind::kReal, Initial::kZeroReal, Shown::kAsIs},
-    {"duration", Kind::kReal, Initial::kZeroReal, Shown::kRounded},
-    {"success", Kind::kBoolean, Initial::kFalse, Shown::kAsIs},
-    {"result", Kind::kText, Initial::kEmptyText, Shown::kShortResult},
-    {"error", Kind::kText, Initial::kEmptyText, Shown::kAsIs},
-    {"model_used", Kind::kText, Initial::kEmptyText, Shown::kAsIs},
-    {"worker_id", Kind::kText, Initial::kEmptyText, Shown::kAsIs},
+    {"completed_at", Kind::kReal, Initial::kZero, Shown::kAsIs},
+    {"duration", Kind::kReal, Initial::kZero, Shown::kRounded},
+    {"success", Kind::kBoolean, Initial::kZero, Shown::kAsIs},
+    {"result", Kind::kText, Initial::kZero, Shown::kShortResult},
+    {"error", Kind::kText, Initial::kZero, Shown::kAsIs},
+    {"model_used", Kind::kText, Initial::kZero, Shown::kAsIs},
+    {"worker_id", Kind::kText, Initial::kZero, Shown::kAsIs},
 };
 
 py::tuple interned(std::span<const Column> columns) {
@@ -325,59 +303,32 @@ struct Enumerations {
   py::object job_state;
 };
 
-py::object annotation(Kind kind, const Enumerations& enumerations) {
-  const py::object dict_type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyDict_Type));
+// The annotation of a field that holds `kind`, and the zero of that type (an
+// enumeration's first member; a new dict for the metadata).
+std::pair<py::object, py::object> field_type(Kind kind, const Enumerations& enumerations) {
+  const auto type = [](PyTypeObject& object) {
+    return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&object));
+  };
   switch (kind) {
     case Kind::kText:
-      return str_type();
+      return {type(PyUnicode_Type), py::str("")};
     case Kind::kOptionalText:
-      return str_type() | py::none();
+      return {type(PyUnicode_Type) | py::none(), py::none()};
     case Kind::kInteger:
-      return int_type();
+      return {type(PyLong_Type), py::int_(0)};
     case Kind::kReal:
-      return float_type();
+      return {type(PyFloat_Type), py::float_(0.0)};
     case Kind::kBoolean:
-      return bool_type();
+      return {type(PyBool_Type), py::bool_(false)};
     case Kind::kJobType:
-      return enumerations.job_type;
+      return {enumerations.job_type, py::list(enumerations.job_type)[0]};
     case Kind::kJobState:
-      return enumerations.job_state;
+      return {enumerations.job_state, py::list(enumerations.job_state)[0]};
     case Kind::kMetadata:
-      return dict_type[py::make_tuple(str_type(), support::import("typing").attr("Any"))];
+      return {type(PyDict_Type)[py::make_tuple(type(PyUnicode_Type), support::import("typing").attr("Any"))],
+              support::import("dataclasses").attr("field")("default_factory"_a = type(PyDict_Type))};
   }
-  return py::none();
-}
-
-// The default of a column: a value, or a dataclasses.field with a factory.
-py::object initial_value(Initial initial, const Enumerations& enumerations) {
-  const py::object field = support::import("dataclasses").attr("field");
-  switch (initial) {
-    case Initial::kEmptyText:
-      return py::str("");
-    case Initial::kNone:
-    case Initial::kRequired:
-      return py::none();
-    case Initial::kZero:
-      return py::int_(0);
-    case Initial::kZeroReal:
-      return py::float_(0.0);
-    case Initial::kTrue:
-      return py::bool_(true);
-    case Initial::kFalse:
-      return py::bool_(false);
-    case Initial::kCron:
-      return enumerations.job_type.attr("CRON");
-    case Initial::kActive:
-      return enumerations.job_state.attr("ACTIVE");
-    case Initial::kNewId:
-      return field("default_factory"_a = py::cpp_function(&new_job_id));
-    case Initial::kNow:
-      return field("default_factory"_a = py::cpp_function(&current_time));
-    case Initial::kNewDict:
-      return field("default_factory"_a =
-                       py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyDict_Type)));
-  }
-  return py::none();
+  return {};
 }
 
 // Makes the dataclass of `kind` with the given docstring, owned by this module, and its
@@ -389,12 +340,18 @@ py::object make_dataclass(const Record& kind, const char* doc, py::dict (*to_dic
     if (!column.is_field()) {
       continue;
     }
-    const py::object type = annotation(column.kind, enumerations);
-    if (column.initial == Initial::kRequired) {
-      fields.append(py::make_tuple(column.name, type));
-    } else {
-      fields.append(py::make_tuple(column.name, type, initial_value(column.initial, enumerations)));
+    auto [type, initial] = field_type(column.kind, enumerations);
+    const py::object field = support::import("dataclasses").attr("field");
+    if (column.initial == Initial::kTrue) {
+      initial = py::bool_(true);
+    } else if (column.initial == Initial::kNewId) {
+      initial = field("default_factory"_a = py::cpp_function(&new_job_id));
+    } else if (column.initial == Initial::kNow) {
+      initial = field("default_factory"_a = py::cpp_function(&current_time));
     }
+    fields.append(column.initial == Initial::kRequired
+                      ? py::tuple(py::make_tuple(column.name, type))
+                      : py::tuple(py::make_tuple(column.name, type, initial)));
   }
   py::object cls =
       support::import("dataclasses")
