@@ -27,8 +27,8 @@ constexpr const char* kTimestampFormat = "%Y-%m-%d %H:%M:%S";
 constexpr Py_ssize_t kPromptShown = 300;
 constexpr Py_ssize_t kResultShown = 200;
 
-py::object str_type() {
-  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyUnicode_Type));
+py::object type_object(PyTypeObject& type) {
+  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&type));
 }
 
 // `text` itself when it has at most `limit` items, else its first `limit` followed by `marker`.
@@ -292,7 +292,7 @@ py::object make_enum(const char* name, std::initializer_list<std::pair<const cha
     pairs.append(py::make_tuple(member, value));
   }
   return support::import("enum").attr("Enum")(name, pairs, "module"_a = kModuleName, "qualname"_a = name,
-                                              "type"_a = str_type());
+                                              "type"_a = type_object(PyUnicode_Type));
 }
 
 py::object new_job_id() { return support::import("uuid").attr("uuid4")().attr("hex")[py::slice(0, 10, 1)]; }
@@ -306,27 +306,25 @@ struct Enumerations {
 // The annotation of a field that holds `kind`, and the zero of that type (an
 // enumeration's first member; a new dict for the metadata).
 std::pair<py::object, py::object> field_type(Kind kind, const Enumerations& enumerations) {
-  const auto type = [](PyTypeObject& object) {
-    return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&object));
-  };
   switch (kind) {
     case Kind::kText:
-      return {type(PyUnicode_Type), py::str("")};
+      return {type_object(PyUnicode_Type), py::str("")};
     case Kind::kOptionalText:
-      return {type(PyUnicode_Type) | py::none(), py::none()};
+      return {type_object(PyUnicode_Type) | py::none(), py::none()};
     case Kind::kInteger:
-      return {type(PyLong_Type), py::int_(0)};
+      return {type_object(PyLong_Type), py::int_(0)};
     case Kind::kReal:
-      return {type(PyFloat_Type), py::float_(0.0)};
+      return {type_object(PyFloat_Type), py::float_(0.0)};
     case Kind::kBoolean:
-      return {type(PyBool_Type), py::bool_(false)};
+      return {type_object(PyBool_Type), py::bool_(false)};
     case Kind::kJobType:
       return {enumerations.job_type, py::list(enumerations.job_type)[0]};
     case Kind::kJobState:
       return {enumerations.job_state, py::list(enumerations.job_state)[0]};
     case Kind::kMetadata:
-      return {type(PyDict_Type)[py::make_tuple(type(PyUnicode_Type), support::import("typing").attr("Any"))],
-              support::import("dataclasses").attr("field")("default_factory"_a = type(PyDict_Type))};
+      return {type_object(PyDict_Type)[py::make_tuple(type_object(PyUnicode_Type),
+                                                      support::import("typing").attr("Any"))],
+              support::import("dataclasses").attr("field")("default_factory"_a = type_object(PyDict_Type))};
   }
   return {};
 }
@@ -384,37 +382,26 @@ const Column* job_column(py::handle name) {
 // TypeError unless `value` is of the type `column` holds: a str for text, a real number
 // (not a bool) for numbers, an enumeration member for the enumerations.
 void check_type(const Column& column, py::handle value) {
-  const char* expected = nullptr;
-  bool right = true;
-  const bool number = (PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr())) && !PyBool_Check(value.ptr());
-  switch (column.kind) {
-    case Kind::kText:
-      expected = "str";
-      right = PyUnicode_Check(value.ptr());
-      break;
-    case Kind::kOptionalText:
-      expected = "str or None";
-      right = PyUnicode_Check(value.ptr()) || value.is_none();
-      break;
-    case Kind::kInteger:
-      expected = "int";
-      right = number;
-      break;
-    case Kind::kReal:
-      expected = "float";
-      right = number;
-      break;
-    case Kind::kJobType:
-      expected = "JobType";
-      right = py::isinstance(value, module_attr("JobType"));
-      break;
-    case Kind::kJobState:
-      expected = "JobState";
-      right = py::isinstance(value, module_attr("JobState"));
-      break;
-    default:
-      break;
-  }
+  PyObject* item = value.ptr();
+  const bool number = (PyLong_Check(item) || PyFloat_Check(item)) && !PyBool_Check(item);
+  const auto [expected, right] = [&]() -> std::pair<const char*, bool> {
+    switch (column.kind) {
+      case Kind::kText:
+        return {"str", PyUnicode_Check(item) != 0};
+      case Kind::kOptionalText:
+        return {"str or None", PyUnicode_Check(item) != 0 || value.is_none()};
+      case Kind::kInteger:
+        return {"int", number};
+      case Kind::kReal:
+        return {"float", number};
+      case Kind::kJobType:
+        return {"JobType", py::isinstance(value, module_attr("JobType"))};
+      case Kind::kJobState:
+        return {"JobState", py::isinstance(value, module_attr("JobState"))};
+      default:
+        return {nullptr, true};
+    }
+  }();
   if (!right) {
     raise(PyExc_TypeError, std::string("Field '") + column.name + "' has incorrect type (expected " +
                                expected + ", got " + support::type_name(value) + ")");
@@ -567,8 +554,8 @@ void define_records(py::module_& m) {
   m.attr("JobState") = enumerations.job_state;
   m.attr("ScheduledJob") = job;
   m.attr("JobExecution") = execution;
-  m.attr("JobFireCallback") = typing.attr(
-      "Callable")[py::make_tuple(py::list(py::make_tuple(job)), typing.attr("Awaitable")[str_type()])];
+  m.attr("JobFireCallback") = typing.attr("Callable")[py::make_tuple(
+      py::list(py::make_tuple(job)), typing.attr("Awaitable")[type_object(PyUnicode_Type)])];
   m.def("_format_timestamp", &format_timestamp, py::arg("ts"),
         "Format a Unix timestamp as a human-readable string.");
 }

@@ -277,29 +277,34 @@ bool remove_job(py::object self, py::object job_id) {
   return true;
 }
 
-bool pause_job(py::object self, py::object job_id) {
-  const py::object job = self.attr("_jobs").attr("get")(args::to_str(job_id, "job_id"));
+py::object get_job(py::object self, py::object job_id) {
+  return self.attr("_jobs").attr("get")(args::to_str(job_id, "job_id"));
+}
+
+namespace {
+
+// Pauses or resumes (with a new next run) job `job_id`; false when there is none.
+bool set_active(py::object self, py::object job_id, bool active) {
+  const py::object job = get_job(self, std::move(job_id));
   if (job.is_none()) {
     return false;
   }
-  job.attr("state") = job_state("PAUSED");
+  job.attr("state") = job_state(active ? "ACTIVE" : "PAUSED");
+  if (active) {
+    job.attr("next_run") = self.attr("_calc_next_run")(job);
+  }
   self.attr("_save")();
   return true;
+}
+
+}  // namespace
+
+bool pause_job(py::object self, py::object job_id) {
+  return set_active(std::move(self), std::move(job_id), false);
 }
 
 bool resume_job(py::object self, py::object job_id) {
-  const py::object job = self.attr("_jobs").attr("get")(args::to_str(job_id, "job_id"));
-  if (job.is_none()) {
-    return false;
-  }
-  job.attr("state") = job_state("ACTIVE");
-  job.attr("next_run") = self.attr("_calc_next_run")(job);
-  self.attr("_save")();
-  return true;
-}
-
-py::object get_job(py::object self, py::object job_id) {
-  return self.attr("_jobs").attr("get")(args::to_str(job_id, "job_id"));
+  return set_active(std::move(self), std::move(job_id), true);
 }
 
 py::list list_jobs(py::object self) {

@@ -65,24 +65,6 @@ void write_atomically(const py::object& path, std::string_view text) {
   }
 }
 
-py::dict state_of(py::handle scheduler) {
-  py::dict jobs;
-  for (auto [key, job] : py::dict(scheduler.attr("_jobs"))) {
-    py::dict record = job.attr("to_dict")();
-    record["prompt"] = job.attr("prompt");  // whole, so a long prompt survives a restart
-    jobs[key] = record;
-  }
-  py::list executions;
-  const py::object history = scheduler.attr("_executions");
-  for (py::handle execution : history[py::slice(py::int_(-kExecutionsSaved), py::none(), py::none())]) {
-    executions.append(execution.attr("to_dict")());
-  }
-  py::dict state;
-  state["jobs"] = jobs;
-  state["executions"] = executions;
-  return state;
-}
-
 struct Keys {
   support::Interned jobs{"jobs"};
   support::Interned executions{"executions"};
@@ -90,40 +72,49 @@ struct Keys {
 };
 const Keys& keys() { return support::interned<Keys>(); }
 
+py::list latest_executions(py::handle scheduler) {
+  return scheduler.attr("_executions")[py::slice(py::int_(-kExecutionsSaved), py::none(), py::none())];
+}
+
+// A record's dictionary form as saved, through its to_dict: a job's with the whole
+// prompt, so that a long prompt survives a restart.
+py::dict saved_form(py::handle record, bool job) {
+  py::dict form = record.attr("to_dict")();
+  if (job) {
+    form[keys().prompt] = record.attr(keys().prompt);
+  }
+  return form;
+}
+
+py::dict state_of(py::handle scheduler) {
+  py::dict jobs;
+  for (auto [key, job] : py::dict(scheduler.attr("_jobs"))) {
+    jobs[key] = saved_form(job, true);
+  }
+  py::list executions;
+  for (py::handle execution : latest_executions(scheduler)) {
+    executions.append(saved_form(execution, false));
+  }
+  return support::make_dict({{keys().jobs, jobs}, {keys().executions, executions}});
+}
+
 // Writes the records of a save, each straight from its fields while its class has this
 // module's own to_dict (asked once per class: the records of a save share one or two).
 class RecordWriter {
  public:
   explicit RecordWriter(IndentedJson& text) : text_(text) {}
 
-  // A job's dictionary form with the whole prompt, so that a long prompt survives a
-  // restart; false when it holds something left to the json module.
-  bool job(py::handle job, int depth) {
-    if (!own(job, true)) {
-      py::dict record = job.attr("to_dict")();
-      record[keys().prompt] = job.attr(keys().prompt);
-      return text_.value(record, depth);
-    }
-    return write_form(text_, job, true, depth);
-  }
-
-  bool execution(py::handle execution, int depth) {
-    if (!own(execution, false)) {
-      return text_.value(execution.attr("to_dict")(), depth);
-    }
-    return write_form(text_, execution, false, depth);
-  }
-
- private:
-  bool own(py::handle record, bool job) {
+  // False when the record holds something left to the json module.
+  bool write(py::handle record, bool job, int depth) {
     Checked& checked = job ? job_class_ : execution_class_;
     if (checked.cls != Py_TYPE(record.ptr())) {
       checked.cls = Py_TYPE(record.ptr());
       checked.own = has_own_to_dict(py::type::handle_of(record), job);
     }
-    return checked.own;
+    return checked.own ? write_form(text_, record, job, depth) : text_.value(saved_form(record, job), depth);
   }
 
+ private:
   struct Checked {
     PyTypeObject* cls = nullptr;
     bool own = false;
@@ -152,7 +143,7 @@ std::optional<std::string> state_text(py::handle scheduler) {
     }
     text.entry(1, first, key);
     first = false;
-    if (!records.job(job, 2)) {
+    if (!records.write(job, true, 2)) {
       return std::nullopt;
     }
   }
@@ -162,15 +153,14 @@ std::optional<std::string> state_text(py::handle scheduler) {
     text.close('}', 1);
   }
   text.entry(0, false, keys().executions);
-  const py::list executions =
-      scheduler.attr("_executions")[py::slice(py::int_(-kExecutionsSaved), py::none(), py::none())];
+  const py::list executions = latest_executions(scheduler);
   if (executions.empty()) {
     text.value(executions, 1);
   } else {
     text.open('[');
     for (std::size_t index = 0; index < executions.size(); ++index) {
       text.entry(1, index == 0);
-      if (!records.execution(executions[index], 2)) {
+      if (!records.write(executions[index], false, 2)) {
         return std::nullopt;
       }
     }

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -214,49 +215,45 @@ bool IndentedJson::integer(PyObject* item) {
 }
 
 void IndentedJson::real(double number) {
-  if (std::isnan(number)) {
-    text_ += "NaN"sv;
-    return;
-  }
-  if (std::isinf(number)) {
-    text_ += number > 0 ? "Infinity"sv : "-Infinity"sv;
+  if (!std::isfinite(number)) {
+    text_ += std::isnan(number) ? "NaN"sv : number > 0 ? "Infinity"sv : "-Infinity"sv;
     return;
   }
   // float.__repr__: the shortest digits that read back to the same value (to_chars
   // gives them as "d.ddde+XX"), positional from 1e-4 up to 1e16 as repr lays them out.
   char buffer[32];
-  const char* start = buffer;
-  const char* end = std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::scientific).ptr;
+  char* start = buffer;
+  char* end = std::to_chars(buffer, buffer + sizeof buffer - 1, number, std::chars_format::scientific).ptr;
+  *end = '\0';
   if (*start == '-') {
     text_ += '-';
     ++start;
   }
   const std::string_view scientific(start, static_cast<std::size_t>(end - start));
   const std::size_t e = scientific.find('e');
-  int power = 0;
-  std::from_chars(scientific.data() + e + 2, end, power);
-  const int point = (scientific[e + 1] == '-' ? -power : power) + 1;  // digits before the point
+  const int point = std::atoi(start + e + 1) + 1;  // digits before the decimal point
   if (point <= -4 || point > 16) {
     text_ += scientific;
     return;
   }
-  char buffer_digits[24];
-  buffer_digits[0] = scientific[0];
-  const std::size_t fraction = e > 1 ? scientific.copy(buffer_digits + 1, e - 2, 2) : 0;
-  const std::string_view digits(buffer_digits, fraction + 1);
-  const auto count = static_cast<int>(digits.size());
+  const char lead = scientific[0];
+  const std::string_view fraction = e > 1 ? scientific.substr(2, e - 2) : std::string_view();
+  const int count = 1 + static_cast<int>(fraction.size());
   if (point <= 0) {
     text_ += "0."sv;
     text_.append(static_cast<std::size_t>(-point), '0');
-    text_ += digits;
+    text_ += lead;
+    text_ += fraction;
   } else if (point >= count) {
-    text_ += digits;
+    text_ += lead;
+    text_ += fraction;
     text_.append(static_cast<std::size_t>(point - count), '0');
     text_ += ".0"sv;
   } else {
-    text_ += digits.substr(0, static_cast<std::size_t>(point));
+    text_ += lead;
+    text_ += fraction.substr(0, static_cast<std::size_t>(point - 1));
     text_ += '.';
-    text_ += digits.substr(static_cast<std::size_t>(point));
+    text_ += fraction.substr(static_cast<std::size_t>(point - 1));
   }
 }
 
