@@ -525,15 +525,13 @@ bool has_own_to_dict(py::handle cls, bool job) {
 bool write_form(IndentedJson& text, py::handle record, bool job, int depth) {
   bool first = true;
   bool written = true;
+  text.open('{');
   each_entry(record, job ? kJob : kExecution, true, [&](py::handle key, py::handle value) {
-    if (first) {
-      text.open('{');
-    }
     text.entry(depth, first, key);
     first = false;
     written = written && text.value(value, depth + 1);
   });
-  text.close('}', depth);
+  text.close('}', depth, first);
   return written;
 }
 

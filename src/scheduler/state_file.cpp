@@ -133,13 +133,11 @@ std::optional<std::string> state_text(py::handle scheduler) {
   text.open('{');
   RecordWriter records(text);
   text.entry(0, true, keys().jobs);
+  text.open('{');
   bool first = true;
   for (auto [key, job] : jobs) {
     if (!PyUnicode_Check(key.ptr())) {
       return std::nullopt;
-    }
-    if (first) {
-      text.open('{');
     }
     text.entry(1, first, key);
     first = false;
@@ -147,25 +145,17 @@ std::optional<std::string> state_text(py::handle scheduler) {
       return std::nullopt;
     }
   }
-  if (first) {
-    text.value(py::dict(), 1);
-  } else {
-    text.close('}', 1);
-  }
+  text.close('}', 1, first);
   text.entry(0, false, keys().executions);
   const py::list executions = latest_executions(scheduler);
-  if (executions.empty()) {
-    text.value(executions, 1);
-  } else {
-    text.open('[');
-    for (std::size_t index = 0; index < executions.size(); ++index) {
-      text.entry(1, index == 0);
-      if (!records.write(executions[index], false, 2)) {
-        return std::nullopt;
-      }
+  text.open('[');
+  for (std::size_t index = 0; index < executions.size(); ++index) {
+    text.entry(1, index == 0);
+    if (!records.write(executions[index], false, 2)) {
+      return std::nullopt;
     }
-    text.close(']', 1);
   }
+  text.close(']', 1, executions.empty());
   text.close('}', 0);
   return text.take();
 }

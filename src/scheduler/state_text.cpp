@@ -81,8 +81,10 @@ void IndentedJson::entry(int depth, bool first, py::handle key) {
   }
 }
 
-void IndentedJson::close(char bracket, int depth) {
-  newline(depth);
+void IndentedJson::close(char bracket, int depth, bool empty) {
+  if (!empty) {
+    newline(depth);
+  }
   text_ += bracket;
 }
 
@@ -92,10 +94,6 @@ void IndentedJson::newline(int depth) {
 }
 
 bool IndentedJson::dict(PyObject* item, int depth) {
-  if (PyDict_GET_SIZE(item) == 0) {
-    text_ += "{}"sv;
-    return true;
-  }
   open('{');
   Py_ssize_t position = 0;
   PyObject* key = nullptr;
@@ -111,16 +109,12 @@ bool IndentedJson::dict(PyObject* item, int depth) {
       return false;
     }
   }
-  close('}', depth);
+  close('}', depth, first);
   return true;
 }
 
 bool IndentedJson::sequence(PyObject* item, int depth) {
   const Py_ssize_t size = PySequence_Fast_GET_SIZE(item);
-  if (size == 0) {
-    text_ += "[]"sv;
-    return true;
-  }
   open('[');
   for (Py_ssize_t index = 0; index < size; ++index) {
     entry(depth, index == 0);
@@ -128,7 +122,7 @@ bool IndentedJson::sequence(PyObject* item, int depth) {
       return false;
     }
   }
-  close(']', depth);
+  close(']', depth, size == 0);
   return true;
 }
 
