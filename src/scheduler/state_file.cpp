@@ -42,15 +42,22 @@ void write_atomically(const py::object& path, std::string_view text) {
   const py::object temporary = made[1];
   try {
     try {
-      // Written from the text in place, not copied into a bytes object first.
+      // Written from the text in place, not copied into a bytes object first; each view
+      // is released after its write, so that nothing reads the text once it is freed.
       const py::object view = py::reinterpret_steal<py::object>(PyMemoryView_FromMemory(
           const_cast<char*>(text.data()), static_cast<Py_ssize_t>(text.size()), PyBUF_READ));
       if (!view) {
         throw py::error_already_set();
       }
       for (std::size_t written = 0; written < text.size();) {
-        written += os.attr("write")(descriptor, view[py::slice(py::int_(written), py::none(), py::none())])
-                       .cast<std::size_t>();
+        const py::object part = view[py::slice(py::int_(written), py::none(), py::none())];
+        try {
+          written += os.attr("write")(descriptor, part).cast<std::size_t>();
+        } catch (py::error_already_set&) {
+          part.attr("release")();
+          throw;
+        }
+        part.attr("release")();
       }
       os.attr("fsync")(descriptor);
     } catch (py::error_already_set&) {

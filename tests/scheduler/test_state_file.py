@@ -194,3 +194,22 @@ def test_the_state_text_is_what_json_writes_for_any_character_and_number(state_f
             spawn_worker=bits + edges + [None, True, rng.uniform(0, 1)], model_key=None if number % 2 else "m")
     scheduler._save()
     assert state_file.read_text() == json.dumps(saved_state(scheduler), indent=2)
+
+
+def test_a_save_leaves_no_readable_view_of_its_text(state_file, monkeypatch):
+    kept = []
+    real_write = os.write
+
+    def keeping_write(descriptor, data):
+        kept.append(data)
+        return real_write(descriptor, data[:3])  # partial writes: the rest follows
+
+    monkeypatch.setattr(os, "write", keeping_write)
+    scheduler = Scheduler(storage_path=state_file)
+    scheduler.add_job(ScheduledJob(id="kept", job_type=JobType.ONCE))
+    monkeypatch.undo()
+    assert json.loads(state_file.read_text())["jobs"]["kept"]["id"] == "kept"
+    assert len(kept) > 1
+    for data in kept:
+        with pytest.raises(ValueError):
+            bytes(data)
