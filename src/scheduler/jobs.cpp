@@ -9,8 +9,8 @@
 #include <pybind11/gil_safe_call_once.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
-#include <cstdio>
 #include <ctime>
 #include <optional>
 #include <span>
@@ -27,17 +27,8 @@ constexpr const char* kTimestampFormat = "%Y-%m-%d %H:%M:%S";
 constexpr Py_ssize_t kPromptShown = 300;
 constexpr Py_ssize_t kResultShown = 200;
 
-py::object str_type() {
-  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyUnicode_Type));
-}
-py::object float_type() {
-  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyFloat_Type));
-}
-py::object int_type() {
-  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyLong_Type));
-}
-py::object bool_type() {
-  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyBool_Type));
+py::object type_object(PyTypeObject& type) {
+  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&type));
 }
 
 // `text` itself when it has at most `limit` items, else its first `limit` followed by `marker`.
@@ -49,6 +40,10 @@ py::object shortened(const py::object& text, Py_ssize_t limit, const char* marke
   return *marker == '\0' ? head : head + py::str(marker);
 }
 
+struct Keys {
+  support::Interned value{"_value_"};
+};
+
 // The value string of an enumeration member; a plain string (as a host may assign one)
 // stands for itself.
 py::object value_of(const py::object& member) {
@@ -57,7 +52,7 @@ py::object value_of(const py::object& member) {
   }
   // Enumeration members keep their value in `_value_`; `.value` is a property written
   // in Python, slow for every form of every save.
-  if (PyObject* value = PyObject_GetAttrString(member.ptr(), "_value_")) {
+  if (PyObject* value = PyObject_GetAttr(member.ptr(), support::interned<Keys>().value.ptr())) {
     return py::reinterpret_steal<py::object>(value);
   }
   PyErr_Clear();
@@ -100,21 +95,8 @@ py::str python_format(double seconds) {
 
 // What a field holds, which gives its annotation.
 enum class Kind { kText, kOptionalText, kInteger, kReal, kBoolean, kJobType, kJobState, kMetadata };
-// A field's default.
-enum class Initial {
-  kRequired,
-  kEmptyText,
-  kNone,
-  kZero,
-  kZeroReal,
-  kTrue,
-  kFalse,
-  kCron,
-  kActive,
-  kNewId,
-  kNow,
-  kNewDict
-};
+// A field's default: the zero of its type unless named otherwise.
+enum class Initial { kZero, kRequired, kTrue, kNewId, kNow };
 // How a column shows in the dictionary form.
 enum class Shown { kAsIs, kValueString, kShortPrompt, kShortResult, kRounded, kHidden, kTimeText };
 
@@ -139,21 +121,21 @@ constexpr Column time_text(const char* name, const char* source, const char* uns
 
 constexpr Column kJobColumns[] = {
     {"id", Kind::kText, Initial::kNewId, Shown::kAsIs},
-    {"name", Kind::kText, Initial::kEmptyText, Shown::kAsIs},
-    {"description", Kind::kText, Initial::kEmptyText, Shown::kAsIs},
-    {"job_type", Kind::kJobType, Initial::kCron, Shown::kValueString},
-    {"schedule", Kind::kText, Initial::kEmptyText, Shown::kAsIs},
+    {"name", Kind::kText, Initial::kZero, Shown::kAsIs},
+    {"description", Kind::kText, Initial::kZero, Shown::kAsIs},
+    {"job_type", Kind::kJobType, Initial::kZero, Shown::kValueString},
+    {"schedule", Kind::kText, Initial::kZero, Shown::kAsIs},
     {"interval_seconds", Kind::kInteger, Initial::kZero, Shown::kAsIs},
-    {"prompt", Kind::kText, Initial::kEmptyText, Shown::kShortPrompt},
-    {"model_key", Kind::kOptionalText, Initial::kNone, Shown::kAsIs},
+    {"prompt", Kind::kText, Initial::kZero, Shown::kShortPrompt},
+    {"model_key", Kind::kOptionalText, Initial::kZero, Shown::kAsIs},
     {"spawn_worker", Kind::kBoolean, Initial::kTrue, Shown::kAsIs},
-    {"state", Kind::kJobState, Initial::kActive, Shown::kValueString},
+    {"state", Kind::kJobState, Initial::kZero, Shown::kValueString},
     {"created_at", Kind::kReal, Initial::kNow, Shown::kAsIs},
-    {"last_run", Kind::kReal, Initial::kZeroReal, Shown::kAsIs},
-    {"next_run", Kind::kReal, Initial::kZeroReal, Shown::kAsIs},
+    {"last_run", Kind::kReal, Initial::kZero, Shown::kAsIs},
+    {"next_run", Kind::kReal, Initial::kZero, Shown::kAsIs},
     {"run_count", Kind::kInteger, Initial::kZero, Shown::kAsIs},
     {"max_runs", Kind::kInteger, Initial::kZero, Shown::kAsIs},
-    {"metadata", Kind::kMetadata, Initial::kNewDict, Shown::kHidden},
+    {"metadata", Kind::kMetadata, Initial::kZero, Shown::kHidden},
     time_text("next_run_human", "next_run", "Not scheduled"),
     time_text("last_run_human", "last_run", "Never"),
 };
@@ -163,13 +145,13 @@ constexpr Column kExecutionColumns[] = {
     {"job_name", Kind::kText, Initial::kRequired, Shown::kAsIs},
     {"started_at", Kind::kReal, Initial::kRequired, Shown::kAsIs},
     time_text("started_at_human", "started_at", nullptr),
-    {"completed_at", Kind::kReal, Initial::kZeroReal, Shown::kAsIs},
-    {"duration", Kind::kReal, Initial::kZeroReal, Shown::kRounded},
-    {"success", Kind::kBoolean, Initial::kFalse, Shown::kAsIs},
-    {"result", Kind::kText, Initial::kEmptyText, Shown::kShortResult},
-    {"error", Kind::kText, Initial::kEmptyText, Shown::kAsIs},
-    {"model_used", Kind::kText, Initial::kEmptyText, Shown::kAsIs},
-    {"worker_id", Kind::kText, Initial::kEmptyText, Shown::kAsIs},
+    {"completed_at", Kind::kReal, Initial::kZero, Shown::kAsIs},
+    {"duration", Kind::kReal, Initial::kZero, Shown::kRounded},
+    {"success", Kind::kBoolean, Initial::kZero, Shown::kAsIs},
+    {"result", Kind::kText, Initial::kZero, Shown::kShortResult},
+    {"error", Kind::kText, Initial::kZero, Shown::kAsIs},
+    {"model_used", Kind::kText, Initial::kZero, Shown::kAsIs},
+    {"worker_id", Kind::kText, Initial::kZero, Shown::kAsIs},
 };
 
 py::tuple interned(std::span<const Column> columns) {
@@ -188,37 +170,52 @@ const py::tuple& keys_of() {
   return keys.call_once_and_store_result([] { return interned(Columns); }).get_stored();
 }
 
-// The to_dict functions this module gives its classes, kept to tell them from a host's.
-PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<py::object> job_to_dict_function;
-PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<py::object> execution_to_dict_function;
+// The class this module makes for a record kind and its to_dict, kept to tell them from
+// a host's.
+struct Made {
+  py::object cls;
+  py::object to_dict;
+};
+PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<Made> made_job;
+PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<Made> made_execution;
 
-// A record kind: its columns, their names, its class in this module and its to_dict.
+// For each column, the index of the column named by its `source` (its own index when none).
+template <const auto& Columns>
+constexpr auto kSourceOf = [] {
+  std::array<std::size_t, std::size(Columns)> sources{};
+  for (std::size_t index = 0; index < sources.size(); ++index) {
+    sources[index] = index;
+    for (std::size_t other = 0; Columns[index].source != nullptr && other < sources.size(); ++other) {
+      if (std::string_view(Columns[other].name) == Columns[index].source) {
+        sources[index] = other;
+      }
+    }
+  }
+  return sources;
+}();
+
+// A record kind: its columns, their names and sources, its class name and what this
+// module made for it.
 struct Record {
   std::span<const Column> columns;
   const py::tuple& (*keys)();
+  const std::size_t* source_of;
   const char* class_name;
-  py::gil_safe_call_once_and_store<py::object>* own_to_dict;
-
-  std::size_t index_of(std::string_view name) const {
-    std::size_t index = 0;
-    while (columns[index].name != name) {
-      ++index;
-    }
-    return index;
-  }
+  py::gil_safe_call_once_and_store<Made>* made;
 };
 
-constexpr Record kJob{kJobColumns, &keys_of<kJobColumns>, "ScheduledJob", &job_to_dict_function};
-constexpr Record kExecution{kExecutionColumns, &keys_of<kExecutionColumns>, "JobExecution",
-                            &execution_to_dict_function};
+constexpr Record kJob{kJobColumns, &keys_of<kJobColumns>, kSourceOf<kJobColumns>.data(), "ScheduledJob",
+                      &made_job};
+constexpr Record kExecution{kExecutionColumns, &keys_of<kExecutionColumns>,
+                            kSourceOf<kExecutionColumns>.data(), "JobExecution", &made_execution};
 
-// Reads the fields of a record: from its instance dictionary when it is of the module's
-// own class (whose fields live there), otherwise through getattr, which honours
+// Reads the fields of a record: from its instance dictionary when it is of the class
+// this module made (whose fields live there), otherwise through getattr, which honours
 // whatever a subclass defines.
 class RecordReader {
  public:
-  RecordReader(py::handle record, const char* class_name) : record_(record) {
-    if (Py_TYPE(record.ptr()) == reinterpret_cast<PyTypeObject*>(module_attr(class_name).ptr())) {
+  RecordReader(py::handle record, const Record& kind) : record_(record) {
+    if (Py_TYPE(record.ptr()) == reinterpret_cast<PyTypeObject*>(kind.made->get_stored().cls.ptr())) {
       fields_ = py::reinterpret_steal<py::object>(PyObject_GenericGetDict(record.ptr(), nullptr));
       if (!fields_) {
         throw py::error_already_set();
@@ -243,29 +240,31 @@ class RecordReader {
   py::object fields_;
 };
 
-// Calls `entry(key, value)` for each entry of the dictionary form of `record`, in order.
+// Calls `entry(key, value)` for each entry of the dictionary form of `record`, in order;
+// with `whole_prompt`, the prompt as it is.
 template <class Entry>
-void each_entry(py::handle record, const Record& kind, Entry&& entry) {
-  const py::tuple& keys = kind.keys();
-  const RecordReader fields(record, kind.class_name);
+void each_entry(py::handle record, const Record& kind, bool whole_prompt, Entry&& entry) {
+  PyObject* keys = kind.keys().ptr();
+  const RecordReader fields(record, kind);
   for (std::size_t index = 0; index < kind.columns.size(); ++index) {
     const Column& column = kind.columns[index];
+    const py::handle key = PyTuple_GET_ITEM(keys, index);
     if (column.shown == Shown::kHidden) {
       continue;
     }
     if (column.shown == Shown::kTimeText) {
-      const py::object time = fields[keys[kind.index_of(column.source)]];
+      const py::object time = fields[PyTuple_GET_ITEM(keys, kind.source_of[index])];
       const bool formatted = column.unset == nullptr || support::args::to_bool(time);
-      entry(keys[index], formatted ? format_timestamp(time) : py::str(column.unset));
+      entry(key, formatted ? format_timestamp(time) : py::str(column.unset));
       continue;
     }
-    py::object value = fields[keys[index]];
+    py::object value = fields[key];
     switch (column.shown) {
       case Shown::kValueString:
         value = value_of(value);
         break;
       case Shown::kShortPrompt:
-        value = shortened(value, kPromptShown, "...");
+        value = whole_prompt ? value : shortened(value, kPromptShown, "...");
         break;
       case Shown::kShortResult:
         value = shortened(value, kResultShown, "");
@@ -276,13 +275,13 @@ void each_entry(py::handle record, const Record& kind, Entry&& entry) {
       default:
         break;
     }
-    entry(keys[index], value);
+    entry(key, value);
   }
 }
 
 py::dict to_dict(py::handle record, const Record& kind) {
   py::dict form;
-  each_entry(record, kind,
+  each_entry(record, kind, false,
              [&](py::handle key, const py::object& value) { support::set_item(form, key, value); });
   return form;
 }
@@ -293,7 +292,7 @@ py::object make_enum(const char* name, std::initializer_list<std::pair<const cha
     pairs.append(py::make_tuple(member, value));
   }
   return support::import("enum").attr("Enum")(name, pairs, "module"_a = kModuleName, "qualname"_a = name,
-                                              "type"_a = str_type());
+                                              "type"_a = type_object(PyUnicode_Type));
 }
 
 py::object new_job_id() { return support::import("uuid").attr("uuid4")().attr("hex")[py::slice(0, 10, 1)]; }
@@ -304,59 +303,30 @@ struct Enumerations {
   py::object job_state;
 };
 
-py::object annotation(Kind kind, const Enumerations& enumerations) {
-  const py::object dict_type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyDict_Type));
+// The annotation of a field that holds `kind`, and the zero of that type (an
+// enumeration's first member; a new dict for the metadata).
+std::pair<py::object, py::object> field_type(Kind kind, const Enumerations& enumerations) {
   switch (kind) {
     case Kind::kText:
-      return str_type();
+      return {type_object(PyUnicode_Type), py::str("")};
     case Kind::kOptionalText:
-      return str_type() | py::none();
+      return {type_object(PyUnicode_Type) | py::none(), py::none()};
     case Kind::kInteger:
-      return int_type();
+      return {type_object(PyLong_Type), py::int_(0)};
     case Kind::kReal:
-      return float_type();
+      return {type_object(PyFloat_Type), py::float_(0.0)};
     case Kind::kBoolean:
-      return bool_type();
+      return {type_object(PyBool_Type), py::bool_(false)};
     case Kind::kJobType:
-      return enumerations.job_type;
+      return {enumerations.job_type, py::list(enumerations.job_type)[0]};
     case Kind::kJobState:
-      return enumerations.job_state;
+      return {enumerations.job_state, py::list(enumerations.job_state)[0]};
     case Kind::kMetadata:
-      return dict_type[py::make_tuple(str_type(), support::import("typing").attr("Any"))];
+      return {type_object(PyDict_Type)[py::make_tuple(type_object(PyUnicode_Type),
+                                                      support::import("typing").attr("Any"))],
+              support::import("dataclasses").attr("field")("default_factory"_a = type_object(PyDict_Type))};
   }
-  return py::none();
-}
-
-// The default of a column: a value, or a dataclasses.field with a factory.
-py::object initial_value(Initial initial, const Enumerations& enumerations) {
-  const py::object field = support::import("dataclasses").attr("field");
-  switch (initial) {
-    case Initial::kEmptyText:
-      return py::str("");
-    case Initial::kNone:
-    case Initial::kRequired:
-      return py::none();
-    case Initial::kZero:
-      return py::int_(0);
-    case Initial::kZeroReal:
-      return py::float_(0.0);
-    case Initial::kTrue:
-      return py::bool_(true);
-    case Initial::kFalse:
-      return py::bool_(false);
-    case Initial::kCron:
-      return enumerations.job_type.attr("CRON");
-    case Initial::kActive:
-      return enumerations.job_state.attr("ACTIVE");
-    case Initial::kNewId:
-      return field("default_factory"_a = py::cpp_function(&new_job_id));
-    case Initial::kNow:
-      return field("default_factory"_a = py::cpp_function(&current_time));
-    case Initial::kNewDict:
-      return field("default_factory"_a =
-                       py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyDict_Type)));
-  }
-  return py::none();
+  return {};
 }
 
 // Makes the dataclass of `kind` with the given docstring, owned by this module, and its
@@ -368,19 +338,25 @@ py::object make_dataclass(const Record& kind, const char* doc, py::dict (*to_dic
     if (!column.is_field()) {
       continue;
     }
-    const py::object type = annotation(column.kind, enumerations);
-    if (column.initial == Initial::kRequired) {
-      fields.append(py::make_tuple(column.name, type));
-    } else {
-      fields.append(py::make_tuple(column.name, type, initial_value(column.initial, enumerations)));
+    auto [type, initial] = field_type(column.kind, enumerations);
+    const py::object field = support::import("dataclasses").attr("field");
+    if (column.initial == Initial::kTrue) {
+      initial = py::bool_(true);
+    } else if (column.initial == Initial::kNewId) {
+      initial = field("default_factory"_a = py::cpp_function(&new_job_id));
+    } else if (column.initial == Initial::kNow) {
+      initial = field("default_factory"_a = py::cpp_function(&current_time));
     }
+    fields.append(column.initial == Initial::kRequired
+                      ? py::tuple(py::make_tuple(column.name, type))
+                      : py::tuple(py::make_tuple(column.name, type, initial)));
   }
   py::object cls =
       support::import("dataclasses")
           .attr("make_dataclass")(kind.class_name, fields, "namespace"_a = py::dict("__doc__"_a = doc));
   cls.attr("__module__") = kModuleName;
   support::PlainClass(cls).def("to_dict", to_dict);
-  kind.own_to_dict->call_once_and_store_result([&] { return cls.attr("to_dict"); });
+  kind.made->call_once_and_store_result([&] { return Made{cls, cls.attr("to_dict")}; });
   return cls;
 }
 
@@ -406,37 +382,26 @@ const Column* job_column(py::handle name) {
 // TypeError unless `value` is of the type `column` holds: a str for text, a real number
 // (not a bool) for numbers, an enumeration member for the enumerations.
 void check_type(const Column& column, py::handle value) {
-  const char* expected = nullptr;
-  bool right = true;
-  const bool number = (PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr())) && !PyBool_Check(value.ptr());
-  switch (column.kind) {
-    case Kind::kText:
-      expected = "str";
-      right = PyUnicode_Check(value.ptr());
-      break;
-    case Kind::kOptionalText:
-      expected = "str or None";
-      right = PyUnicode_Check(value.ptr()) || value.is_none();
-      break;
-    case Kind::kInteger:
-      expected = "int";
-      right = number;
-      break;
-    case Kind::kReal:
-      expected = "float";
-      right = number;
-      break;
-    case Kind::kJobType:
-      expected = "JobType";
-      right = py::isinstance(value, module_attr("JobType"));
-      break;
-    case Kind::kJobState:
-      expected = "JobState";
-      right = py::isinstance(value, module_attr("JobState"));
-      break;
-    default:
-      break;
-  }
+  PyObject* item = value.ptr();
+  const bool number = (PyLong_Check(item) || PyFloat_Check(item)) && !PyBool_Check(item);
+  const auto [expected, right] = [&]() -> std::pair<const char*, bool> {
+    switch (column.kind) {
+      case Kind::kText:
+        return {"str", PyUnicode_Check(item) != 0};
+      case Kind::kOptionalText:
+        return {"str or None", PyUnicode_Check(item) != 0 || value.is_none()};
+      case Kind::kInteger:
+        return {"int", number};
+      case Kind::kReal:
+        return {"float", number};
+      case Kind::kJobType:
+        return {"JobType", py::isinstance(value, module_attr("JobType"))};
+      case Kind::kJobState:
+        return {"JobState", py::isinstance(value, module_attr("JobState"))};
+      default:
+        return {nullptr, true};
+    }
+  }();
   if (!right) {
     raise(PyExc_TypeError, std::string("Field '") + column.name + "' has incorrect type (expected " +
                                expected + ", got " + support::type_name(value) + ")");
@@ -533,10 +498,19 @@ py::str format_timestamp(py::handle ts) {
       return py::str("Invalid");
     }
   }
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local->tm_year + 1900, local->tm_mon + 1,
-                local->tm_mday, local->tm_hour, local->tm_min, std::min(local->tm_sec, 59));
-  return py::str(text);
+  char text[] = "YYYY-mm-dd HH:MM:SS";
+  const auto put = [&](std::size_t at, int number, std::size_t width) {
+    for (std::size_t digit = width; digit-- > 0; number /= 10) {
+      text[at + digit] = static_cast<char>('0' + number % 10);
+    }
+  };
+  put(0, local->tm_year + 1900, 4);
+  put(5, local->tm_mon + 1, 2);
+  put(8, local->tm_mday, 2);
+  put(11, local->tm_hour, 2);
+  put(14, local->tm_min, 2);
+  put(17, std::min(local->tm_sec, 59), 2);
+  return py::str(text, sizeof text - 1);
 }
 
 py::dict job_to_dict(py::handle job) { return to_dict(job, kJob); }
@@ -545,11 +519,20 @@ py::dict execution_to_dict(py::handle execution) { return to_dict(execution, kEx
 
 bool has_own_to_dict(py::handle cls, bool job) {
   const py::object method = cls.attr("to_dict");
-  return method.is((job ? kJob : kExecution).own_to_dict->get_stored());
+  return method.is((job ? kJob : kExecution).made->get_stored().to_dict);
 }
 
-void visit_form(py::handle record, bool job, const FormEntry& entry) {
-  each_entry(record, job ? kJob : kExecution, entry);
+bool write_form(IndentedJson& text, py::handle record, bool job, int depth) {
+  bool first = true;
+  bool written = true;
+  text.open('{');
+  each_entry(record, job ? kJob : kExecution, true, [&](py::handle key, py::handle value) {
+    text.entry(depth, first, key);
+    first = false;
+    written = written && text.value(value, depth + 1);
+  });
+  text.close('}', depth, first);
+  return written;
 }
 
 void define_records(py::module_& m) {
@@ -569,8 +552,8 @@ void define_records(py::module_& m) {
   m.attr("JobState") = enumerations.job_state;
   m.attr("ScheduledJob") = job;
   m.attr("JobExecution") = execution;
-  m.attr("JobFireCallback") = typing.attr(
-      "Callable")[py::make_tuple(py::list(py::make_tuple(job)), typing.attr("Awaitable")[str_type()])];
+  m.attr("JobFireCallback") = typing.attr("Callable")[py::make_tuple(
+      py::list(py::make_tuple(job)), typing.attr("Awaitable")[type_object(PyUnicode_Type)])];
   m.def("_format_timestamp", &format_timestamp, py::arg("ts"),
         "Format a Unix timestamp as a human-readable string.");
 }

@@ -5,9 +5,8 @@
 // defaults and its dictionary form.
 #pragma once
 
+#include "scheduler/state_text.hpp"
 #include "support/python.hpp"
-
-#include <functional>
 
 namespace scheduler {
 
@@ -25,10 +24,10 @@ py::dict execution_to_dict(py::handle execution);
 // Whether instances of `cls` take their dictionary form from this module's own to_dict
 // for a ScheduledJob (`job`) or JobExecution: a host may replace it, a subclass override it.
 bool has_own_to_dict(py::handle cls, bool job);
-// Calls `entry(key, value)` for each entry of the dictionary form that the module's own
-// to_dict gives `record`, in order, without building the dictionary.
-using FormEntry = std::function<void(py::handle key, py::handle value)>;
-void visit_form(py::handle record, bool job, const FormEntry& entry);
+// Writes the dictionary form that the module's own to_dict gives `record` into `text` at
+// `depth`, without building the dictionary, a job's prompt whole (so that a long prompt
+// survives a restart); false when it holds something left to the json module.
+bool write_form(IndentedJson& text, py::handle record, bool job, int depth);
 
 // The value a job field takes when a host gives `value` for field `name`: a string for
 // "job_type" or "state" becomes the enumeration member with that value (ValueError if

@@ -277,30 +277,31 @@ bool remove_job(py::object self, py::object job_id) {
   return true;
 }
 
-bool pause_job(py::object self, py::object job_id) {
-  const py::object job = self.attr("_jobs").attr("get")(args::to_str(job_id, "job_id"));
-  if (job.is_none()) {
-    return false;
-  }
-  job.attr("state") = job_state("PAUSED");
-  self.attr("_save")();
-  return true;
-}
-
-bool resume_job(py::object self, py::object job_id) {
-  const py::object job = self.attr("_jobs").attr("get")(args::to_str(job_id, "job_id"));
-  if (job.is_none()) {
-    return false;
-  }
-  job.attr("state") = job_state("ACTIVE");
-  job.attr("next_run") = self.attr("_calc_next_run")(job);
-  self.attr("_save")();
-  return true;
-}
-
 py::object get_job(py::object self, py::object job_id) {
   return self.attr("_jobs").attr("get")(args::to_str(job_id, "job_id"));
 }
+
+namespace {
+
+// Pauses or resumes (with a new next run) job `job_id`; false when there is none.
+bool set_active(const py::object& self, const py::object& job_id, bool active) {
+  const py::object job = get_job(self, job_id);
+  if (job.is_none()) {
+    return false;
+  }
+  job.attr("state") = job_state(active ? "ACTIVE" : "PAUSED");
+  if (active) {
+    job.attr("next_run") = self.attr("_calc_next_run")(job);
+  }
+  self.attr("_save")();
+  return true;
+}
+
+}  // namespace
+
+bool pause_job(py::object self, py::object job_id) { return set_active(self, job_id, false); }
+
+bool resume_job(py::object self, py::object job_id) { return set_active(self, job_id, true); }
 
 py::list list_jobs(py::object self) {
   // Python's own ordering of the next runs (any numbers), unscheduled jobs last; the
@@ -329,12 +330,8 @@ py::list list_executions(py::object self, py::object limit, py::object job_id) {
     }
   }
   // The last `limit` records; 0 takes all, and -n drops the first n.
-  const py::object negated = py::reinterpret_steal<py::object>(PyNumber_Negative(count.ptr()));
-  if (!negated) {
-    throw py::error_already_set();
-  }
   py::list forms;
-  for (py::handle execution : records[py::slice(negated, py::none(), py::none())]) {
+  for (py::handle execution : records[py::slice(-count, py::none(), py::none())]) {
     forms.append(execution.attr("to_dict")());
   }
   return forms;

@@ -8,6 +8,7 @@
 #include "support/keys.hpp"
 
 #include <optional>
+#include <string_view>
 
 namespace scheduler {
 
@@ -30,7 +31,7 @@ void remove_quietly(const py::object& path) {
 
 // Writes `text` to a temporary file beside `path`, flushed to the disk, and renames it
 // over `path`: readers see the old content or the new, never a part.
-void write_atomically(const py::object& path, const py::bytes& text) {
+void write_atomically(const py::object& path, std::string_view text) {
   const py::module_ os = support::import("os");
   const py::object directory = path.attr("parent");
   directory.attr("mkdir")("parents"_a = true, "exist_ok"_a = true);
@@ -40,45 +41,35 @@ void write_atomically(const py::object& path, const py::bytes& text) {
   const py::object descriptor = made[0];
   const py::object temporary = made[1];
   try {
-    py::object file;
     try {
-      file = os.attr("fdopen")(descriptor, "wb");
+      // Written from the text in place, not copied into a bytes object first; each view
+      // is released after its write, so that nothing reads the text once it is freed.
+      const py::object view = py::reinterpret_steal<py::object>(PyMemoryView_FromMemory(
+          const_cast<char*>(text.data()), static_cast<Py_ssize_t>(text.size()), PyBUF_READ));
+      if (!view) {
+        throw py::error_already_set();
+      }
+      for (std::size_t written = 0; written < text.size();) {
+        const py::object part = view[py::slice(py::int_(written), py::none(), py::none())];
+        try {
+          written += os.attr("write")(descriptor, part).cast<std::size_t>();
+        } catch (py::error_already_set&) {
+          part.attr("release")();
+          throw;
+        }
+        part.attr("release")();
+      }
+      os.attr("fsync")(descriptor);
     } catch (py::error_already_set&) {
       os.attr("close")(descriptor);
       throw;
     }
-    try {
-      file.attr("write")(text);
-      file.attr("flush")();
-      os.attr("fsync")(file.attr("fileno")());
-    } catch (py::error_already_set&) {
-      file.attr("close")();
-      throw;
-    }
-    file.attr("close")();
+    os.attr("close")(descriptor);
     os.attr("replace")(temporary, path);
   } catch (py::error_already_set&) {
     remove_quietly(temporary);
     throw;
   }
-}
-
-py::dict state_of(py::handle scheduler) {
-  py::dict jobs;
-  for (auto [key, job] : py::dict(scheduler.attr("_jobs"))) {
-    py::dict record = job.attr("to_dict")();
-    record["prompt"] = job.attr("prompt");  // whole, so a long prompt survives a restart
-    jobs[key] = record;
-  }
-  py::list executions;
-  const py::object history = scheduler.attr("_executions");
-  for (py::handle execution : history[py::slice(py::int_(-kExecutionsSaved), py::none(), py::none())]) {
-    executions.append(execution.attr("to_dict")());
-  }
-  py::dict state;
-  state["jobs"] = jobs;
-  state["executions"] = executions;
-  return state;
 }
 
 struct Keys {
@@ -88,59 +79,49 @@ struct Keys {
 };
 const Keys& keys() { return support::interned<Keys>(); }
 
+py::list latest_executions(py::handle scheduler) {
+  return scheduler.attr("_executions")[py::slice(py::int_(-kExecutionsSaved), py::none(), py::none())];
+}
+
+// A record's dictionary form as saved, through its to_dict: a job's with the whole
+// prompt, so that a long prompt survives a restart.
+py::dict saved_form(py::handle record, bool job) {
+  py::dict form = record.attr("to_dict")();
+  if (job) {
+    form[keys().prompt] = record.attr(keys().prompt);
+  }
+  return form;
+}
+
+py::dict state_of(py::handle scheduler) {
+  py::dict jobs;
+  for (auto [key, job] : py::dict(scheduler.attr("_jobs"))) {
+    jobs[key] = saved_form(job, true);
+  }
+  py::list executions;
+  for (py::handle execution : latest_executions(scheduler)) {
+    executions.append(saved_form(execution, false));
+  }
+  return support::make_dict({{keys().jobs, jobs}, {keys().executions, executions}});
+}
+
 // Writes the records of a save, each straight from its fields while its class has this
 // module's own to_dict (asked once per class: the records of a save share one or two).
 class RecordWriter {
  public:
   explicit RecordWriter(IndentedJson& text) : text_(text) {}
 
-  // A job's dictionary form with the whole prompt, so that a long prompt survives a
-  // restart; false when it holds something left to the json module.
-  bool job(py::handle job, int depth) {
-    if (!own(job, true)) {
-      py::dict record = job.attr("to_dict")();
-      record[keys().prompt] = job.attr(keys().prompt);
-      return text_.value(record, depth);
-    }
-    return form(job, true, depth, [&](py::handle key, py::handle value) {
-      return key.is(keys().prompt) ? job.attr(keys().prompt) : py::reinterpret_borrow<py::object>(value);
-    });
-  }
-
-  bool execution(py::handle execution, int depth) {
-    if (!own(execution, false)) {
-      return text_.value(execution.attr("to_dict")(), depth);
-    }
-    return form(execution, false, depth,
-                [](py::handle, py::handle value) { return py::reinterpret_borrow<py::object>(value); });
-  }
-
- private:
-  bool own(py::handle record, bool job) {
+  // False when the record holds something left to the json module.
+  bool write(py::handle record, bool job, int depth) {
     Checked& checked = job ? job_class_ : execution_class_;
     if (checked.cls != Py_TYPE(record.ptr())) {
       checked.cls = Py_TYPE(record.ptr());
       checked.own = has_own_to_dict(py::type::handle_of(record), job);
     }
-    return checked.own;
+    return checked.own ? write_form(text_, record, job, depth) : text_.value(saved_form(record, job), depth);
   }
 
-  template <class Shown>
-  bool form(py::handle record, bool job, int depth, Shown shown) {
-    bool first = true;
-    bool written = true;
-    visit_form(record, job, [&](py::handle key, py::handle value) {
-      if (first) {
-        text_.open('{');
-      }
-      text_.entry(depth, first, key);
-      first = false;
-      written = written && text_.value(shown(key, value), depth + 1);
-    });
-    text_.close('}', depth);
-    return written;
-  }
-
+ private:
   struct Checked {
     PyTypeObject* cls = nullptr;
     bool own = false;
@@ -159,40 +140,29 @@ std::optional<std::string> state_text(py::handle scheduler) {
   text.open('{');
   RecordWriter records(text);
   text.entry(0, true, keys().jobs);
+  text.open('{');
   bool first = true;
   for (auto [key, job] : jobs) {
     if (!PyUnicode_Check(key.ptr())) {
       return std::nullopt;
     }
-    if (first) {
-      text.open('{');
-    }
     text.entry(1, first, key);
     first = false;
-    if (!records.job(job, 2)) {
+    if (!records.write(job, true, 2)) {
       return std::nullopt;
     }
   }
-  if (first) {
-    text.value(py::dict(), 1);
-  } else {
-    text.close('}', 1);
-  }
+  text.close('}', 1, first);
   text.entry(0, false, keys().executions);
-  const py::list executions =
-      scheduler.attr("_executions")[py::slice(py::int_(-kExecutionsSaved), py::none(), py::none())];
-  if (executions.empty()) {
-    text.value(executions, 1);
-  } else {
-    text.open('[');
-    for (std::size_t index = 0; index < executions.size(); ++index) {
-      text.entry(1, index == 0);
-      if (!records.execution(executions[index], 2)) {
-        return std::nullopt;
-      }
+  const py::list executions = latest_executions(scheduler);
+  text.open('[');
+  for (std::size_t index = 0; index < executions.size(); ++index) {
+    text.entry(1, index == 0);
+    if (!records.write(executions[index], false, 2)) {
+      return std::nullopt;
     }
-    text.close(']', 1);
   }
+  text.close(']', 1, executions.empty());
   text.close('}', 0);
   return text.take();
 }
@@ -238,10 +208,11 @@ void keep_copy(const py::object& path) {
 void save_state(py::handle scheduler) {
   try {
     const std::optional<std::string> text = state_text(scheduler);
-    write_atomically(
-        scheduler.attr("_storage_path"),
-        text ? py::bytes(*text)
-             : py::bytes(support::json::dumps_indented(state_of(scheduler), 2).attr("encode")("ascii")));
+    const py::bytes fallback =
+        text ? py::bytes()
+             : py::bytes(support::json::dumps_indented(state_of(scheduler), 2).attr("encode")("ascii"));
+    write_atomically(scheduler.attr("_storage_path"),
+                     text ? std::string_view(*text) : std::string_view(fallback));
     scheduler.attr("_unsaved") = false;
     scheduler.attr("_save_failure") = py::none();
   } catch (py::error_already_set& error) {

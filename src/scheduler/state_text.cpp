@@ -1,10 +1,18 @@
 #include "scheduler/state_text.hpp"
 
-#include <limits>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
 
 namespace scheduler {
 
 namespace {
+
+using namespace std::string_view_literals;
 
 constexpr int kIndent = 2;
 constexpr int kMaxDepth = 16;
@@ -12,16 +20,38 @@ constexpr int kMaxDepth = 16;
 // A character written as itself: printable ASCII other than the quote and the backslash.
 constexpr bool is_plain(Py_UCS4 c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; }
 
+constexpr auto kPlainByte = [] {
+  std::array<bool, 256> plain{};
+  for (Py_UCS4 c = 0; c < plain.size(); ++c) {
+    plain[c] = is_plain(c);
+  }
+  return plain;
+}();
+
+// Whether the eight bytes at `bytes` are all plain (word-wide tests for a byte below
+// 0x20, above 0x7E, or equal to the quote or the backslash; a carry may only add a
+// false alarm, which the caller's byte by byte check settles).
+bool all_plain(const char* bytes) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kHigh = 0x8080808080808080;
+  std::uint64_t word = 0;
+  std::memcpy(&word, bytes, sizeof word);
+  const auto has_zero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
+  const std::uint64_t control = (word - kOnes * 0x20) & ~word & kHigh;
+  const std::uint64_t high = ((word + kOnes) | word) & kHigh;
+  return (control | high | has_zero(word ^ (kOnes * '"')) | has_zero(word ^ (kOnes * '\\'))) == 0;
+}
+
 }  // namespace
 
 bool IndentedJson::value(py::handle handle, int depth) {
   PyObject* item = handle.ptr();
   if (item == Py_None) {
-    text_ += "null";
+    text_ += "null"sv;
   } else if (item == Py_True) {
-    text_ += "true";
+    text_ += "true"sv;
   } else if (item == Py_False) {
-    text_ += "false";
+    text_ += "false"sv;
   } else if (PyUnicode_Check(item)) {
     string(item);
   } else if (PyLong_Check(item)) {
@@ -47,12 +77,14 @@ void IndentedJson::entry(int depth, bool first, py::handle key) {
   newline(depth + 1);
   if (key) {
     string(key.ptr());
-    text_ += ": ";
+    text_ += ": "sv;
   }
 }
 
-void IndentedJson::close(char bracket, int depth) {
-  newline(depth);
+void IndentedJson::close(char bracket, int depth, bool empty) {
+  if (!empty) {
+    newline(depth);
+  }
   text_ += bracket;
 }
 
@@ -62,10 +94,6 @@ void IndentedJson::newline(int depth) {
 }
 
 bool IndentedJson::dict(PyObject* item, int depth) {
-  if (PyDict_GET_SIZE(item) == 0) {
-    text_ += "{}";
-    return true;
-  }
   open('{');
   Py_ssize_t position = 0;
   PyObject* key = nullptr;
@@ -81,16 +109,12 @@ bool IndentedJson::dict(PyObject* item, int depth) {
       return false;
     }
   }
-  close('}', depth);
+  close('}', depth, first);
   return true;
 }
 
 bool IndentedJson::sequence(PyObject* item, int depth) {
   const Py_ssize_t size = PySequence_Fast_GET_SIZE(item);
-  if (size == 0) {
-    text_ += "[]";
-    return true;
-  }
   open('[');
   for (Py_ssize_t index = 0; index < size; ++index) {
     entry(depth, index == 0);
@@ -98,48 +122,33 @@ bool IndentedJson::sequence(PyObject* item, int depth) {
       return false;
     }
   }
-  close(']', depth);
+  close(']', depth, size == 0);
   return true;
 }
 
 void IndentedJson::escape(Py_UCS4 unit) {
   static constexpr char kHex[] = "0123456789abcdef";
-  text_ += "\\u";
+  text_ += "\\u"sv;
   for (int shift = 12; shift >= 0; shift -= 4) {
     text_ += kHex[(unit >> shift) & 0xF];
   }
 }
 
 void IndentedJson::escaped(Py_UCS4 c) {
-  switch (c) {
-    case '"':
-      text_ += "\\\"";
-      break;
-    case '\\':
-      text_ += "\\\\";
-      break;
-    case '\n':
-      text_ += "\\n";
-      break;
-    case '\r':
-      text_ += "\\r";
-      break;
-    case '\t':
-      text_ += "\\t";
-      break;
-    case '\b':
-      text_ += "\\b";
-      break;
-    case '\f':
-      text_ += "\\f";
-      break;
-    default:
-      if (c >= 0x10000) {
-        escape(0xD800 + ((c - 0x10000) >> 10));
-        escape(0xDC00 + ((c - 0x10000) & 0x3FF));
-      } else {
-        escape(c);
-      }
+  // The characters with a short escape, each followed by its letter.
+  static constexpr std::string_view kShort = "\"\"\\\\\nn\rr\tt\bb\ff";
+  for (std::size_t index = 0; index < kShort.size(); index += 2) {
+    if (c == static_cast<unsigned char>(kShort[index])) {
+      text_ += '\\';
+      text_ += kShort[index + 1];
+      return;
+    }
+  }
+  if (c >= 0x10000) {
+    escape(0xD800 + ((c - 0x10000) >> 10));
+    escape(0xDC00 + ((c - 0x10000) & 0x3FF));
+  } else {
+    escape(c);
   }
 }
 
@@ -149,21 +158,24 @@ void IndentedJson::string(PyObject* item) {
   const Py_ssize_t length = PyUnicode_GET_LENGTH(item);
   text_ += '"';
   if (kind == PyUnicode_1BYTE_KIND) {
-    // Runs of plain characters appended whole: most of a state is such text.
+    // Runs of plain characters appended whole, eight at a time: most of a state is such text.
     const char* bytes = static_cast<const char*>(data);
-    Py_ssize_t index = 0;
-    while (index < length) {
-      Py_ssize_t end = index;
-      while (end < length && is_plain(static_cast<unsigned char>(bytes[end]))) {
-        ++end;
+    Py_ssize_t start = 0;
+    for (Py_ssize_t index = 0; index < length; ++index) {
+      while (index + 8 <= length && all_plain(bytes + index)) {
+        index += 8;
       }
-      text_.append(bytes + index, static_cast<std::size_t>(end - index));
-      if (end < length) {
-        escaped(static_cast<unsigned char>(bytes[end]));
-        ++end;
+      if (index == length) {
+        break;
       }
-      index = end;
+      const auto c = static_cast<unsigned char>(bytes[index]);
+      if (!kPlainByte[c]) {
+        text_.append(bytes + start, static_cast<std::size_t>(index - start));
+        escaped(c);
+        start = index + 1;
+      }
     }
+    text_.append(bytes + start, static_cast<std::size_t>(length - start));
   } else {
     for (Py_ssize_t index = 0; index < length; ++index) {
       const Py_UCS4 c = PyUnicode_READ(kind, data, index);
@@ -181,7 +193,8 @@ bool IndentedJson::integer(PyObject* item) {
   int overflow = 0;
   const long long number = PyLong_AsLongLongAndOverflow(item, &overflow);
   if (overflow == 0 && !(number == -1 && PyErr_Occurred())) {
-    text_ += std::to_string(number);
+    char digits[24];
+    text_.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
     return true;
   }
   PyErr_Clear();
@@ -196,20 +209,45 @@ bool IndentedJson::integer(PyObject* item) {
 }
 
 void IndentedJson::real(double number) {
-  if (number != number) {
-    text_ += "NaN";
-  } else if (number == std::numeric_limits<double>::infinity()) {
-    text_ += "Infinity";
-  } else if (number == -std::numeric_limits<double>::infinity()) {
-    text_ += "-Infinity";
+  if (!std::isfinite(number)) {
+    text_ += std::isnan(number) ? "NaN"sv : number > 0 ? "Infinity"sv : "-Infinity"sv;
+    return;
+  }
+  // float.__repr__: the shortest digits that read back to the same value (to_chars
+  // gives them as "d.ddde+XX"), positional from 1e-4 up to 1e16 as repr lays them out.
+  char buffer[32];
+  char* start = buffer;
+  char* end = std::to_chars(buffer, buffer + sizeof buffer - 1, number, std::chars_format::scientific).ptr;
+  *end = '\0';
+  if (*start == '-') {
+    text_ += '-';
+    ++start;
+  }
+  const std::string_view scientific(start, static_cast<std::size_t>(end - start));
+  const std::size_t e = scientific.find('e');
+  const int point = std::atoi(start + e + 1) + 1;  // digits before the decimal point
+  if (point <= -4 || point > 16) {
+    text_ += scientific;
+    return;
+  }
+  const char lead = scientific[0];
+  const std::string_view fraction = e > 1 ? scientific.substr(2, e - 2) : std::string_view();
+  const int count = 1 + static_cast<int>(fraction.size());
+  if (point <= 0) {
+    text_ += "0."sv;
+    text_.append(static_cast<std::size_t>(-point), '0');
+    text_ += lead;
+    text_ += fraction;
+  } else if (point >= count) {
+    text_ += lead;
+    text_ += fraction;
+    text_.append(static_cast<std::size_t>(point - count), '0');
+    text_ += ".0"sv;
   } else {
-    // float.__repr__: the shortest text that reads back to the same value.
-    char* digits = PyOS_double_to_string(number, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
-    if (digits == nullptr) {
-      throw py::error_already_set();
-    }
-    text_ += digits;
-    PyMem_Free(digits);
+    text_ += lead;
+    text_ += fraction.substr(0, static_cast<std::size_t>(point - 1));
+    text_ += '.';
+    text_ += fraction.substr(static_cast<std::size_t>(point - 1));
   }
 }
 

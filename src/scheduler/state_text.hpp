@@ -17,13 +17,13 @@ class IndentedJson {
 
   // Appends `item`; false when it holds something this writer leaves to the json module.
   bool value(py::handle item, int depth);
-  // "{" or "[" of a container with at least one entry.
+  // "{" or "[" of a container.
   void open(char bracket) { text_ += bracket; }
   // The separator and indent before an entry of a container at `depth`; with `key`
   // (a str), also the key and ": ".
   void entry(int depth, bool first, py::handle key = {});
-  // "}" or "]" of a container at `depth` with at least one entry.
-  void close(char bracket, int depth);
+  // "}" or "]" of a container at `depth`, right after its "{" or "[" when `empty`.
+  void close(char bracket, int depth, bool empty = false);
 
   std::string take() { return std::move(text_); }
 

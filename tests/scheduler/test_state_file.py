@@ -6,6 +6,7 @@ import logging
 import math
 import os
 import random
+import struct
 import subprocess
 import sys
 import textwrap
@@ -175,3 +176,40 @@ def test_the_save_honours_a_replaced_to_dict(state_file, monkeypatch):
     monkeypatch.setattr(ScheduledJob, "to_dict", lambda self: {"id": self.id})
     scheduler._save()
     assert json.loads(state_file.read_text())["jobs"]["own"] == {"id": "own", "prompt": ""}
+
+
+def test_the_state_text_is_what_json_writes_for_any_character_and_number(state_file):
+    rng = random.Random(20261208)
+    every_character = "".join(map(chr, range(256))) + "\u0100\u2028\uffff\U0010ffff"
+    edges = [0.0, -0.0, 1e16, 1e15, 9999999999999998.0, 1e-4, 9.999e-5, 5e-324, 1.7976931348623157e308, 0.1,
+             -123456789.125, 2.5, 1e22, 1 / 3]
+    scheduler = Scheduler(storage_path=state_file)
+    for number in range(40):
+        bits = [struct.unpack("<d", rng.randbytes(8))[0] for _ in range(20)]
+        scheduler._jobs[f"job{number}"] = ScheduledJob(
+            id=f"job{number}", name="a" * (number % 9) + every_character[number * 7:],
+            description=" plain text " * (number % 4) + every_character[::-1][number:],
+            next_run=bits[0], last_run=rng.uniform(-1e12, 1e12), created_at=edges[number % len(edges)],
+            run_count=rng.randrange(-2 ** 80, 2 ** 80), max_runs=rng.randrange(-2 ** 62, 2 ** 62),
+            spawn_worker=bits + edges + [None, True, rng.uniform(0, 1)], model_key=None if number % 2 else "m")
+    scheduler._save()
+    assert state_file.read_text() == json.dumps(saved_state(scheduler), indent=2)
+
+
+def test_a_save_leaves_no_readable_view_of_its_text(state_file, monkeypatch):
+    kept = []
+    real_write = os.write
+
+    def keeping_write(descriptor, data):
+        kept.append(data)
+        return real_write(descriptor, data[:3])  # partial writes: the rest follows
+
+    monkeypatch.setattr(os, "write", keeping_write)
+    scheduler = Scheduler(storage_path=state_file)
+    scheduler.add_job(ScheduledJob(id="kept", job_type=JobType.ONCE))
+    monkeypatch.undo()
+    assert json.loads(state_file.read_text())["jobs"]["kept"]["id"] == "kept"
+    assert len(kept) > 1
+    for data in kept:
+        with pytest.raises(ValueError):
+            bytes(data)
