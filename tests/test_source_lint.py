@@ -18,8 +18,9 @@ SRC = Path(__file__).resolve().parent.parent / "src"
 SOURCES = sorted(SRC.rglob("*.[ch]pp"))
 RAW_REFCOUNT_ALLOWED = {"support/coroutine.cpp"}
 
+# A static variable of a Python object type; a static function returning one is fine.
 STATIC_OBJECT = re.compile(r"^\s*(?:inline\s+)?static\s+(?:const\s+)?(?:py::(?:object|handle|module_|dict|list|str|tuple|"
-                           r"set|int_|float_|function)\b|PyObject\s*\*)", re.MULTILINE)
+                           r"set|int_|float_|function)\s+|PyObject\s*\*\s*)\w+\b(?!\s*\()", re.MULTILINE)
 RAW_REFCOUNT = re.compile(r"\bPy_(?:X?INCREF|X?DECREF)\b")
 PRIVATE_API = re.compile(r"\b_Py[A-Za-z]\w*\s*\(")
 PRIVATE_API_ALLOWED = {"support/compat.cpp"}
