@@ -42,14 +42,14 @@ test-release: setup pythons
 test-clang: setup pythons
 	@echo "== clang++/libc++ build and test on $(first_python)"
 	tools/venv $(first_python) .venv-clang clang
-	.venv-clang/bin/python -m pytest $(PYTEST_ARGS)
+	NEBRIX_SWEEP_SAMPLE=4 .venv-clang/bin/python -m pytest $(PYTEST_ARGS)
 
 # The sanitizer run uses the first runtime found. libstdc++ is preloaded too: without it
 # C++ exceptions abort under ASan.
 test-sanitize: setup pythons
 	@echo "== ASan/UBSan build and test on $(first_python)"
 	tools/venv $(first_python) .venv-sanitize sanitize
-	LD_PRELOAD="$(ASAN_PRELOAD)" PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 \
+	NEBRIX_SWEEP_SAMPLE=4 LD_PRELOAD="$(ASAN_PRELOAD)" PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 .venv-sanitize/bin/python -m pytest $(PYTEST_ARGS)
 
 demo: setup pythons
