@@ -4,10 +4,12 @@
 # the application's cache in one call (org.a11y.atspi.Cache.GetItems: GTK 3 through
 # atk-bridge and GTK 4 answer it, Qt 5 answers an empty list), and what the cache leaves
 # out is read with the few calls a snapshot line needs, all calls of one tree level in
-# flight at once. Plain functions, so the walker program can take them in as they are:
+# flight at once, over the application's direct connection where it offers one. Plain
+# functions, so the walker program can take them in as they are:
 #
-#     connection = accessibility_bus()
-#     root = read_tree(connection, *reference(window), index_path=(window_index,), max_depth=max_depth)
+#     bus_name, path = reference(window)
+#     connection = application_routes(accessibility_bus(), bus_name)
+#     root = read_tree(connection, bus_name, path, index_path=(window_index,), max_depth=max_depth)
 #     for node, depth in depth_first(root): ...  # role_name, display_name(), has_state(...)
 #     read_values(connection, listed_interactive_nodes, TEXT_CONTENT_ROLES, TEXT_CONTENT_LIMIT)
 
@@ -28,6 +30,8 @@ APPLICATION_ROOT = "/org/a11y/atspi/accessible/root"
 ACCESSIBLE_PROPERTIES = ("Name", "Description", "ChildCount")
 # Toolkits (lower case) that answer Properties.GetAll on their accessibles.
 GET_ALL_TOOLKITS = ("gtk",)
+# Toolkits (lower case) whose applications answer GetApplicationBusAddress.
+DIRECT_TOOLKITS = ("gtk",)
 VALUE = "org.a11y.atspi.Value"
 TEXT = "org.a11y.atspi.Text"
 CALL_TIMEOUT_MS = 10000
@@ -42,6 +46,8 @@ GET_ALL_ACCESSIBLE = GLib.Variant("(s)", (ACCESSIBLE,))
 GET_ACCESSIBLE_PROPERTIES = [GLib.Variant("(ss)", (ACCESSIBLE, name)) for name in ACCESSIBLE_PROPERTIES]
 GET_CURRENT_VALUE = GLib.Variant("(ss)", (VALUE, "CurrentValue"))
 GET_CHARACTER_COUNT = GLib.Variant("(ss)", (TEXT, "CharacterCount"))
+STRING = GLib.VariantType("s")
+INT32 = GLib.VariantType("i")
 
 
 class Node:
@@ -158,11 +164,12 @@ def reference_of(pair):
 def reply_accessible_properties(reply):
     """Name, Description and ChildCount from a Properties.GetAll reply."""
     found = reply.get_child_value(0)
-    values = []
-    for name in ACCESSIBLE_PROPERTIES:
-        value = found.lookup_value(name, None)
-        values.append(value.unpack() if value is not None else None)
-    return values
+    name = found.lookup_value("Name", STRING)
+    description = found.lookup_value("Description", STRING)
+    child_count = found.lookup_value("ChildCount", INT32)
+    return (name.get_string() if name is not None else None,
+            description.get_string() if description is not None else None,
+            child_count.get_int32() if child_count is not None else None)
 
 
 def state_mask(words):
@@ -183,46 +190,41 @@ def role_name_of(role):
 
 class WireReader:
     """Reads values of a D-Bus message body in the wire format, for the cache's reply:
-    thousands of items that GLib.Variant would hand over one Python call per field."""
+    thousands of items that GLib.Variant would hand over one Python call per field.
+    Each read aligns the position itself (alignments are powers of two)."""
 
     def __init__(self, blob):
         self.blob = blob
-        self.order = "<" if blob[0:1] == b"l" else ">"
-        header_fields = self.unpack("I", 12)
-        self.position = 16 + header_fields
-        self.align(8)
-
-    def unpack(self, code, position):
-        return struct.unpack_from(self.order + code, self.blob, position)[0]
-
-    def align(self, boundary):
-        self.position += -self.position % boundary
+        order = "<" if blob[0:1] == b"l" else ">"
+        self.read_uint = struct.Struct(order + "I").unpack_from
+        self.read_int = struct.Struct(order + "i").unpack_from
+        header_fields = self.read_uint(blob, 12)[0]
+        self.position = (16 + header_fields + 7) & -8
 
     def uint(self):
-        self.align(4)
-        value = self.unpack("I", self.position)
-        self.position += 4
-        return value
+        position = (self.position + 3) & -4
+        self.position = position + 4
+        return self.read_uint(self.blob, position)[0]
 
     def int(self):
-        self.align(4)
-        value = self.unpack("i", self.position)
-        self.position += 4
-        return value
+        position = (self.position + 3) & -4
+        self.position = position + 4
+        return self.read_int(self.blob, position)[0]
 
     def string(self):
-        length = self.uint()
-        start = self.position
-        self.position += length + 1
-        return self.blob[start:start + length].decode("utf-8", "replace")
+        position = (self.position + 3) & -4
+        start = position + 4
+        end = start + self.read_uint(self.blob, position)[0]
+        self.position = end + 1
+        return self.blob[start:end].decode("utf-8", "replace")
 
     def reference(self):
-        self.align(8)
+        self.position = (self.position + 7) & -8
         return self.string(), self.string()
 
     def array_end(self, element_alignment):
         length = self.uint()
-        self.align(element_alignment)
+        self.position = (self.position + element_alignment - 1) & -element_alignment
         return self.position + length
 
     def strings(self):
@@ -310,14 +312,14 @@ def fill_from_item(node, item):
     node.child_count = child_count
 
 
-def read_nodes(connection, nodes, one_by_one):
-    """Reads role, name, description, states and child count of nodes the cache lacks;
-    returns the nodes that answered. one_by_one: the application answers
-    Properties.Get but not GetAll (Qt), so each property is asked for alone."""
+def read_nodes(connection, nodes, one_by_one, needs_states=None):
+    """Reads role, name, description and child count of nodes the cache lacks, names
+    their roles, then reads the states of those whose role name needs_states accepts
+    (all when None); returns the nodes that answered. one_by_one: the application
+    answers Properties.Get but not GetAll (Qt), so each property is asked for alone."""
     calls = []
     for node in nodes:
-        calls += [(node.bus_name, node.path, ACCESSIBLE, "GetRole", None, reply_uint),
-                  (node.bus_name, node.path, ACCESSIBLE, "GetState", None, reply_states)]
+        calls.append((node.bus_name, node.path, ACCESSIBLE, "GetRole", None, reply_uint))
         if one_by_one:
             calls += [(node.bus_name, node.path, PROPERTIES, "Get", parameters, reply_property)
                       for parameters in GET_ACCESSIBLE_PROPERTIES]
@@ -325,29 +327,87 @@ def read_nodes(connection, nodes, one_by_one):
             calls.append((node.bus_name, node.path, PROPERTIES, "GetAll", GET_ALL_ACCESSIBLE,
                           reply_accessible_properties))
     replies = call_all(connection, calls)
-    stride = 2 + (len(ACCESSIBLE_PROPERTIES) if one_by_one else 1)
+    stride = 1 + (len(ACCESSIBLE_PROPERTIES) if one_by_one else 1)
     answered = []
     for number, node in enumerate(nodes):
         answers = replies[stride * number:stride * (number + 1)]
         if None in answers:
             continue
-        node.role, node.states, *values = answers
+        node.role, *values = answers
         name, description, child_count = values if one_by_one else values[0]
         node.name, node.description, node.child_count = name or "", description or "", child_count or 0
         answered.append(node)
-    return answered
+    name_roles(connection, answered)
+    stated = answered if needs_states is None else [node for node in answered if needs_states(node.role_name)]
+    replies = call_all(connection, [(node.bus_name, node.path, ACCESSIBLE, "GetState", None, reply_states)
+                                    for node in stated])
+    silent = set()
+    for node, states in zip(stated, replies):
+        if states is None:
+            silent.add(id(node))
+        else:
+            node.states = states
+    return [node for node in answered if id(node) not in silent]
+
+
+def toolkit_name(connection, bus_name):
+    """The application's toolkit name in lower case, "" when it does not tell."""
+    try:
+        reply = connection.call_sync(bus_name, APPLICATION_ROOT, PROPERTIES, "Get",
+                                     GLib.Variant("(ss)", (APPLICATION, "ToolkitName")), None,
+                                     Gio.DBusCallFlags.NONE, CALL_TIMEOUT_MS, None)
+        return str(reply.unpack()[0]).lower()
+    except GLib.Error:
+        return ""
 
 
 def answers_get_all(connection, bus_name):
     """Whether the application is known to answer Properties.GetAll: a Qt 5 application
     drops off the bus when asked, so only the toolkits that answer it get it."""
+    return toolkit_name(connection, bus_name) in GET_ALL_TOOLKITS
+
+
+class Routes:
+    """Sends the calls to one application over its own direct connection, the others
+    over the bus: the bus daemon relays each message and its reply, which on a big tree
+    costs as much time as the application's answers. Offers the connection methods the
+    reader uses; the methods called back get the connection that carried the call."""
+
+    def __init__(self, bus, bus_name, direct):
+        self.bus = bus
+        self.bus_name = bus_name
+        self.direct = direct
+
+    def to(self, bus_name):
+        return self.direct if bus_name == self.bus_name else self.bus
+
+    def call(self, bus_name, *arguments):
+        self.to(bus_name).call(bus_name, *arguments)
+
+    def call_sync(self, bus_name, *arguments):
+        return self.to(bus_name).call_sync(bus_name, *arguments)
+
+    def send_message_with_reply_sync(self, message, *arguments):
+        return self.to(message.get_destination()).send_message_with_reply_sync(message, *arguments)
+
+
+def application_routes(bus, bus_name):
+    """The connection to read application bus_name through: Routes with its direct
+    connection where its toolkit offers one (GTK's bridge listens on a socket of its
+    own), else the bus. Only the toolkits known to answer are asked for the address."""
+    if toolkit_name(bus, bus_name) not in DIRECT_TOOLKITS:
+        return bus
     try:
-        reply = connection.call_sync(bus_name, APPLICATION_ROOT, PROPERTIES, "Get",
-                                     GLib.Variant("(ss)", (APPLICATION, "ToolkitName")), None,
-                                     Gio.DBusCallFlags.NONE, CALL_TIMEOUT_MS, None)
+        reply = bus.call_sync(bus_name, APPLICATION_ROOT, APPLICATION, "GetApplicationBusAddress", None, None,
+                              Gio.DBusCallFlags.NONE, CALL_TIMEOUT_MS, None)
+        address = reply_string(reply) if reply.get_type_string() == "(s)" else ""
+        if not address:
+            return bus
+        direct = Gio.DBusConnection.new_for_address_sync(address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT,
+                                                         None, None)
     except GLib.Error:
-        return False
-    return reply.unpack()[0].lower() in GET_ALL_TOOLKITS
+        return bus
+    return Routes(bus, bus_name, direct)
 
 
 def name_roles(connection, nodes):
@@ -365,7 +425,8 @@ def name_roles(connection, nodes):
         node.role_name = reply or ""
 
 
-def read_tree(connection, bus_name, path, index_path=(), max_depth=None, use_cache=True, worth_reading=None):
+def read_tree(connection, bus_name, path, index_path=(), max_depth=None, use_cache=True, worth_reading=None,
+              needs_states=None):
     """The tree under the accessible (bus_name, path), down to max_depth levels below it
     (all levels when None), as a Node whose children are in the application's order, or
     None when the accessible does not answer. index_path is the accessible's own path
@@ -378,7 +439,8 @@ def read_tree(connection, bus_name, path, index_path=(), max_depth=None, use_cac
     round the nodes still to be read or to have their children listed into those worth
     the calls now and those to wait for a later round; the others are left out (unread
     ones as if they had not answered, read ones without their children). It must pick
-    some now while any wait."""
+    some now while any wait. needs_states(role name), when given, tells which of the
+    nodes the cache lacks are worth a read of their states; the others keep none."""
     items, listed_children = cached_items(connection, bus_name) if use_cache else ({}, {})
     known_children = children_from_cache(items, listed_children)
     one_by_one = not answers_get_all(connection, bus_name)
@@ -422,10 +484,9 @@ def read_tree(connection, bus_name, path, index_path=(), max_depth=None, use_cac
         if worth_reading:
             to_read, waiting_reads = worth_reading(root, to_read + waiting_reads)
             to_list, waiting_lists = worth_reading(root, to_list + waiting_lists)
-        read = read_nodes(connection, to_read, one_by_one)
+        read = read_nodes(connection, to_read, one_by_one, needs_states)
         for node in read:
             node.answered = True
-        name_roles(connection, read)
         if not root.answered:
             return None
         replies = call_all(connection, [(node.bus_name, node.path, ACCESSIBLE, "GetChildren", None, reply_references)

@@ -263,9 +263,11 @@ def walk(window, window_index):
     bulk where the accessibility bus answers, else node by node."""
     plan = ReadingPlan()
     try:
-        connection = accessibility_bus()
-        root = read_tree(connection, *reference(window), index_path=(window_index,), max_depth=max_depth,
-                         worth_reading=plan)
+        window_bus, window_path = reference(window)
+        connection = application_routes(accessibility_bus(), window_bus)
+        # Only the lines of interactive elements show states.
+        root = read_tree(connection, window_bus, window_path, index_path=(window_index,), max_depth=max_depth,
+                         worth_reading=plan, needs_states=INTERACTIVE_ROLES.__contains__)
     except Exception:
         root = None
     if root is None:

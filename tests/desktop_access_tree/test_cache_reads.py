@@ -10,8 +10,9 @@ import pytest
 
 SOURCES = Path(__file__).resolve().parents[2] / "src" / "desktop_access"
 
-# Prints the parsed cache, GLib's decoding of it, and the nodes and calls of two reads of
-# the tree.
+# Prints the parsed cache, GLib's decoding of it, the nodes and calls of two reads of the
+# tree, then of two reads that skip the states of labels, over the bus and over the
+# application's direct connection where it has one.
 CACHE_PROGRAM = """
 import json, sys
 sys.path.insert(0, sys.argv[2])
@@ -30,6 +31,15 @@ for _ in range(2):
     sent.clear()
     root = atspi_tree.read_tree(connection, bus_name, path)
     reads.append([sum(1 for _ in atspi_tree.depth_first(root)), sum(sent)])
+shapes = []
+for reader in (connection, atspi_tree.application_routes(connection, bus_name)):
+    sent.clear()
+    root = atspi_tree.read_tree(reader, bus_name, path, needs_states=lambda role: role != "label")
+    shapes.append([[list(node.index_path), node.role_name, node.name, node.description, node.child_count]
+                   for node, _depth in atspi_tree.depth_first(root)])
+    reads.append([len(shapes[-1]), sum(sent)])
+routes = reader if isinstance(reader, atspi_tree.Routes) else None
+direct = routes and [routes.to(bus_name) is not connection, routes.to(":1.0") is connection]
 items, _ = atspi_tree.cached_items(connection, bus_name)
 reply = connection.call_sync(bus_name, atspi_tree.CACHE_PATH, "org.a11y.atspi.Cache", "GetItems", None, None,
                              Gio.DBusCallFlags.NONE, 10000, None)
@@ -39,7 +49,7 @@ for (own_bus, own_path), _application, (_bus, parent), index, count, interfaces,
     decoded[own_path] = [parent, index, count, interfaces, name, role, description,
                          sum(word << 32 * number for number, word in enumerate(states))]
 print(json.dumps({"parsed": {key: list(item) for key, item in items.items()}, "decoded": decoded,
-                  "reads": reads}))
+                  "reads": reads, "same_shapes": shapes[0] == shapes[1], "direct": direct}))
 """
 
 
@@ -54,9 +64,15 @@ def test_the_cache_parses_as_glib_decodes_it_and_spares_the_calls(virtual_deskto
     assert result.returncode == 0, result.stderr
     answer = json.loads(result.stdout)
     assert len(answer["parsed"]) > 500 and answer["parsed"] == answer["decoded"]
-    (first_nodes, _), (nodes, calls) = answer["reads"]
-    assert first_nodes == nodes > 1000
+    (first_nodes, _), (nodes, calls), (lean_nodes, lean_calls), (direct_nodes, _) = answer["reads"]
+    assert first_nodes == nodes == lean_nodes == direct_nodes > 1000
     # GTK 4 fills its cache as accessibles are asked for, so the second read finds the
     # whole tree there but for the root; GTK 3 leaves out the rows of its list boxes (253
-    # list items holding a label), which take seven calls each, and nothing else.
+    # list items holding a label), which take seven calls each, and nothing else; six
+    # when the labels' states are not wanted.
     assert calls < (10 if toolkit == "gtk4" else 7 * 253 + 10)
+    assert lean_calls < (10 if toolkit == "gtk4" else 6 * 253 + 10)
+    assert answer["same_shapes"]
+    if toolkit == "gtk3":
+        # Calls to the application go over its own connection, calls to others over the bus.
+        assert answer["direct"] == [True, True]
