@@ -28,6 +28,8 @@ from window_state import StateFile, parse_arguments  # noqa: E402
 
 class TestWindow:
     def __init__(self, options) -> None:
+        if options.dropdown:
+            raise SystemExit("--dropdown is a GTK 4 window option")
         self.states = StateFile(options, "gtk3")
         self.last_pointer_event = None
         if options.helper_first:

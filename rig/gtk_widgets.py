@@ -20,9 +20,9 @@ def adder(Gtk):
     return add
 
 
-def build(Gtk, states: StateFile, full: bool):
+def build(Gtk, states: StateFile, full: bool, dropdown: bool = False):
     """Returns the box holding the widgets, and the widgets by the names the state file's
-    geometry uses."""
+    geometry uses. `dropdown` (GTK 4) adds a drop-down after them."""
     gtk4 = Gtk.get_major_version() == 4
     add = adder(Gtk)
 
@@ -50,6 +50,14 @@ def build(Gtk, states: StateFile, full: bool):
                "slider": slider}
     for widget in widgets.values():
         add(box, widget)
+    if dropdown:
+        # GTK 4's own drop-down: unlike its combo box, it names its options once open.
+        choices = Gtk.DropDown.new_from_strings(list(COMBO_OPTIONS))
+        choices.set_selected(Gtk.INVALID_LIST_POSITION)
+        choices.connect("notify::selected", lambda widget, _param: states.set(
+            "dropdown", widget.get_selected_item().get_string() if widget.get_selected_item() else None))
+        add(box, choices)
+        widgets["dropdown"] = choices
     if not full:
         return box, widgets
 

@@ -27,6 +27,8 @@ class TestWindow(QObject):
         super().__init__()
         if options.helper_first or options.accessible_role:
             raise SystemExit("--helper-first and --accessible-role are GTK 3 window options")
+        if options.dropdown:
+            raise SystemExit("--dropdown is a GTK 4 window option")
         self.states = StateFile(options, "qt5")
         self.xlib = Xlib()
         self.window = QWidget()

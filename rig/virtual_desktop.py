@@ -376,13 +376,15 @@ class WindowRequest(NamedTuple):
     accessibility). accessible_name: the frame's name when not the title ("" for none; Qt
     falls back to the title then). accessible_role: the frame's role when not "frame", as
     AT-SPI names it ("alert", "file chooser", ...; GTK 3 only). nodes: adds a generated
-    block of about that many accessible nodes (a big window)."""
+    block of about that many accessible nodes (a big window). dropdown: adds a drop-down
+    (GTK 4 only)."""
 
     title: str
     toolkit: str = "gtk3"
     accessible_name: str | None = None
     accessible_role: str | None = None
     nodes: int = 0
+    dropdown: bool = False
 
 
 class DesktopWindow:
@@ -473,7 +475,7 @@ class TestWindow(DesktopWindow):
         self._state_path.unlink()
         argv = [SYSTEM_PYTHON, str(TEST_WINDOW_SCRIPTS[self.toolkit]), "--title", title, "--state",
                 str(self._state_path)]
-        argv += ["--full"] * full + ["--helper-first"] * helper_first
+        argv += ["--full"] * full + ["--helper-first"] * helper_first + ["--dropdown"] * request.dropdown
         if request.nodes:
             argv += ["--nodes", str(request.nodes)]
         for option, value in (("--accessible-name", request.accessible_name), ("--accessible-role", request.accessible_role)):

@@ -9,7 +9,8 @@ known), focused, clicks (per button), keys (X key names), pointer (press/release
 button number, screen point), scrolls (up/down/left/right), entry, check, combo (the
 chosen text or None), slider, geometry (screen rectangle per widget name) and, with
 --full, text (the multi-line text), radio (the chosen radio button), toggle, list (the
-selected row's text or None).
+selected row's text or None); with --dropdown (GTK 4), dropdown (the drop-down's chosen
+text or None).
 """
 
 import argparse
@@ -34,6 +35,7 @@ def parse_arguments() -> argparse.Namespace:
     parser.add_argument("--accessible-role", help="the window's accessible role (GTK 3), when not frame")
     parser.add_argument("--nodes", type=int, default=0,
                         help="add a generated block of about this many accessible nodes (see big_widgets)")
+    parser.add_argument("--dropdown", action="store_true", help="add a GTK 4 drop-down (GTK 4 only)")
     parser.add_argument("--helper-first", action="store_true",
                         help="create a hidden helper X window with the same title before the real one")
     return parser.parse_args()
@@ -61,6 +63,9 @@ class StateFile:
         }
         if options.full:
             self.state.update(text=NOTES_TEXT, radio=RADIO_OPTIONS[0], toggle=False, list=None)
+        if options.dropdown:
+            self.state["dropdown"] = None
+
 
     def write(self) -> None:
         temporary = self.path + ".tmp"

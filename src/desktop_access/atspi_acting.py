@@ -1,6 +1,6 @@
 # Acts on one element of a snapshot, run as `python3 -c PROGRAM REQUEST` by the
 # DesktopAccess ref actions. REQUEST is a JSON object: op ("click", "place", "type",
-# "keys", "select", "shows", "toggle", "checked"), the element's bus_name, pid, path
+# "keys", "select", "popup", "shows", "toggle", "checked"), the element's bus_name, pid, path
 # (child indexes from the application), role and name as the snapshot saw them, and the
 # op's own fields (text, clear_first, press_enter, value, before, done). Prints one JSON object. The element is found
 # again by application and path and must still have the snapshot's role and name:
@@ -26,9 +26,17 @@ TEXT_ROLES = ("text", "entry", "password text", "terminal", "spin button")
 OPTION_CONTAINER_ROLES = ("menu", "list", "list box", "table", "tree", "tree table")
 NAMED_BY_VALUE_ROLES = ("combo box",)
 OPTION_ROLES = ("list item", "menu item", "tree item", "table cell")
+# A GTK 4 combo box's button opens its popup; the options sit this deep below the popup.
+OPENER_ROLES = ("push button", "toggle button")
+OPENER_DEPTH = 3
+POPUP_DEPTH = 10
+OPTION_NAME_DEPTH = 2
 VALUE_LIMIT = 1000
 STATE_WAIT_SECONDS = 1.0
 RETURN_KEYSYM = 0xFF0D
+UP_KEYSYM = 0xFF52
+DOWN_KEYSYM = 0xFF54
+ESCAPE_KEYSYM = 0xFF1B
 CONTROL_MASK = 1 << 2
 A_KEYSYM = 0x61
 KEY_SECONDS = 0.005
@@ -44,6 +52,14 @@ def children(node):
         child = node.get_child_at_index(index)
         if child is not None:
             yield child
+
+
+def descendants(node, depth):
+    """The node's descendants down to `depth` levels, level by level."""
+    level = [node]
+    for _ in range(depth):
+        level = [child for parent in level for child in children(parent)]
+        yield from level
 
 
 def display_name(node):
@@ -76,17 +92,22 @@ def find_element(request):
     return app, node
 
 
+def action_names(node):
+    """The node's action names in lower case."""
+    try:
+        action = node.get_action_iface()
+        return [(action.get_action_name(i) or "").lower() for i in range(action.get_n_actions())] if action else []
+    except Exception:
+        return []
+
+
 def perform(node, wanted):
     """Performs the node's first action named in `wanted` (in that order of preference);
     False when it has none of them."""
-    try:
-        action = node.get_action_iface()
-        names = [(action.get_action_name(i) or "").lower() for i in range(action.get_n_actions())] if action else []
-    except Exception:
-        return False
+    names = action_names(node)
     for name in wanted:
         if name in names:
-            return bool(action.do_action(names.index(name)))
+            return bool(node.get_action_iface().do_action(names.index(name)))
     return False
 
 
@@ -101,9 +122,11 @@ def place(app, node):
         return None, False
     if extents.width <= 0 or extents.height <= 0 or extents.x <= -(2 ** 30) or extents.y <= -(2 ** 30):
         return None, False
-    toolkit = (app.get_toolkit_name() or "").lower()
-    version = app.get_toolkit_version() or ""
-    return [extents.x, extents.y, extents.width, extents.height], toolkit == "gtk" and version.startswith("4")
+    return [extents.x, extents.y, extents.width, extents.height], is_gtk4(app)
+
+
+def is_gtk4(app):
+    return (app.get_toolkit_name() or "").lower() == "gtk" and (app.get_toolkit_version() or "").startswith("4")
 
 
 def window_name(app, request):
@@ -193,7 +216,7 @@ def type_keys(app, node, request, done="keyboard"):
             return {"success": False, "error": "The typed text did not arrive whole; the element holds: "
                     + text_of(node)}
     if request["press_enter"]:
-        Atspi.generate_keyboard_event(RETURN_KEYSYM, None, Atspi.KeySynthType.SYM)
+        press(RETURN_KEYSYM)
     return {"success": True, "done": done, "value": text_of(node), "pressed_enter": request["press_enter"]}
 
 
@@ -229,12 +252,10 @@ def settled(condition):
 
 
 def option_name(node):
-    """An option's name: its own, else that of its first named child (GTK 4 list rows)."""
-    name = display_name(node)
-    if name:
-        return name
-    for child in children(node):
-        name = display_name(child)
+    """An option's name: its own, else that of its first named descendant (GTK 4 list
+    rows hold a label, a GTK 4 drop-down's rows a box with a label)."""
+    for candidate in (node, *descendants(node, OPTION_NAME_DEPTH)):
+        name = display_name(candidate)
         if name:
             return name
     return ""
@@ -272,7 +293,10 @@ def select_option(app, node, request):
         node = node.get_parent()
         entry = matching_option(options_of(node), request["value"]) if node is not None else None
     if entry is None:
-        return {"success": False, "error": "Could not select '{}'".format(request["value"])}
+        if (node.get_role_name() or "") == "combo box" and is_gtk4(app) and opener(node) is not None:
+            # Its popup is worked with the keyboard: the window is activated first.
+            return {"success": True, "done": None, "focus_needed": True, "window": window_name(app, request)}
+        return not_selected(request)
     container, index, option = entry
     selected = False
     # A GTK 3 combo box selects through its own Selection by the option's index in its menu.
@@ -287,7 +311,7 @@ def select_option(app, node, request):
     if not selected:
         selected = perform(option, CLICK_ACTIONS)
     name = option_name(option)
-    if selected and shows(node, name):
+    if selected and shows(app, node, name):
         return {"success": True, "done": "selection", "value": name}
     if (node.get_role_name() or "") == "combo box" and perform(node, OPEN_ACTIONS):
         # The open list shows the option: the pointer picks it there.
@@ -295,7 +319,98 @@ def select_option(app, node, request):
         if rectangle is not None:
             return {"success": True, "done": None, "rectangle": rectangle, "window_relative": window_relative,
                     "window": window_name(app, request), "popup": True, "value": name}
+    return not_selected(request)
+
+
+def not_selected(request):
     return {"success": False, "error": "Could not select '{}'".format(request["value"])}
+
+
+def opener(node):
+    """(index of the combo box's child holding it, the button) of the button that opens a
+    GTK 4 combo box's popup, or None."""
+    for index, child in enumerate(children(node)):
+        for candidate in (child, *descendants(child, OPENER_DEPTH - 1)):
+            if (candidate.get_role_name() or "") in OPENER_ROLES and "click" in action_names(candidate):
+                return index, candidate
+    return None
+
+
+def popup_roots(node, branch):
+    """The combo box's children besides the one holding its button: its open popup."""
+    return [child for index, child in enumerate(children(node)) if index != branch]
+
+
+def popup_options(node, branch):
+    return [item for root in popup_roots(node, branch) for item in descendants(root, POPUP_DEPTH)
+            if (item.get_role_name() or "") in OPTION_ROLES]
+
+
+def select_in_popup(app, node, request):
+    """A GTK 4 combo box lists its options only while its popup is open, and misplaces
+    them there (pointer clicks would land on a neighbour): opened with its button, the
+    option named is reached with the arrow keys from the focused one, checked to have
+    the focus, and chosen with Enter. The popup is closed again when that fails."""
+    found = opener(node)
+    if found is None:
+        return not_selected(request)
+    branch, button = found
+    if not is_checked(button) and not perform(button, ("click",)):
+        return not_selected(request)
+    settled(lambda: popup_roots(node, branch))
+    options = popup_options(node, branch)
+    entry = matching_option([(None, index, option) for index, option in enumerate(options)], request["value"])
+    if entry is not None:
+        settled(lambda: any(has_focus(option) for option in options))
+    focused = [index for index, option in enumerate(options) if has_focus(option)] if entry is not None else []
+    if focused:
+        _, index, option = entry
+        # One key at a time, each seen to arrive: a key lost on the way must not choose
+        # the option next to the one named.
+        step = 1 if index > focused[0] else -1
+        arrived = True
+        for position in range(focused[0] + step, index + step, step):
+            press(DOWN_KEYSYM if step > 0 else UP_KEYSYM)
+            arrived = settled(lambda: has_focus(options[position]))
+            if not arrived:
+                break
+        # The pointer resting on the popup selects the row under it, which Enter would
+        # choose instead: then nothing is chosen.
+        if arrived and settled(lambda: has_focus(option)) and not any(
+                is_selected(other) for other in options if other is not option):
+            press(RETURN_KEYSYM)
+            name = option_name(option)
+            if settled(lambda: name in button_labels(app, node)):
+                return {"success": True, "done": "selection", "value": name}
+    # Closed with Escape as a person would: closing it with the button's action made GTK 4
+    # swallow the next pointer press in other windows once a later choice was made.
+    if is_checked(button):
+        press(ESCAPE_KEYSYM)
+        if not settled(lambda: not is_checked(button)):
+            perform(button, ("click",))
+    return not_selected(request)
+
+
+def is_selected(node):
+    try:
+        return node.get_state_set().contains(Atspi.StateType.SELECTED)
+    except Exception:
+        return False
+
+
+def press(keysym):
+    Atspi.generate_keyboard_event(keysym, None, Atspi.KeySynthType.SYM)
+    time.sleep(KEY_SECONDS)
+
+
+def button_labels(app, node):
+    """The names of the labels shown on a GTK 4 combo box's button: its choice (the
+    button keeps the labels of earlier choices, without a place)."""
+    found = opener(node)
+    if found is None:
+        return []
+    return [display_name(label) for label in descendants(found[1], POPUP_DEPTH)
+            if (label.get_role_name() or "") == "label" and place(app, label)[0] is not None]
 
 
 def settled_place(app, node):
@@ -304,12 +419,13 @@ def settled_place(app, node):
     return place(app, node)
 
 
-def shows(node, name):
+def shows(app, node, name):
     """Whether a combo box now shows the option (a list's own selection is its answer):
     a Qt combo box's popup list selects without changing the combo box."""
     if (node.get_role_name() or "") != "combo box":
         return True
-    return settled(lambda: name in (display_name(node), text_of(node)))
+    return settled(lambda: name in (display_name(node), text_of(node)) or is_gtk4(app) and
+                   name in button_labels(app, node))
 
 
 def is_checked(node):
@@ -347,8 +463,10 @@ def act(request):
         return type_keys(app, node, request, request["done"])
     if op == "select":
         return select_option(app, node, request)
+    if op == "popup":
+        return select_in_popup(app, node, request)
     if op == "shows":
-        return {"success": True, "shows": shows(node, request["value"])}
+        return {"success": True, "shows": shows(app, node, request["value"])}
     if op == "toggle":
         return toggle(app, node, request)
     if op == "checked":

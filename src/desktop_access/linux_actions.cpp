@@ -148,6 +148,12 @@ Coroutine select_ref(py::object self, py::object ref, py::object record, py::obj
     request["value"] = value;
   }
   py::object answer = co_await act(self, request);
+  if (succeeded(answer) && support::args::to_bool(answer.attr("get")("focus_needed", false))) {
+    // A GTK 4 combo box's popup takes keys: its window is activated before it opens.
+    co_await activate_window(self, record.attr("get")("pid"), answer["window"]);
+    request["op"] = "popup";
+    answer = co_await run_acting(self, request);
+  }
   if (!succeeded(answer)) {
     co_return answer_failure(answer, ref);
   }
