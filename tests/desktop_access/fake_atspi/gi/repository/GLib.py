@@ -8,3 +8,8 @@ class Error(Exception):
 class Variant:
     def __init__(self, signature, value):
         self.signature, self.value = signature, value
+
+
+class VariantType:
+    def __init__(self, signature):
+        self.signature = signature
