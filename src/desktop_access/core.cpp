@@ -316,7 +316,7 @@ py::object take_keyword(py::kwargs& k, const char* name) {
 }
 
 // max_elements: None, or an int of at least 1 (bool is not taken for a count).
-py::object element_bound(const py::object& value) {
+py::object checked_bound(const py::object& value) {
   if (value.is_none()) {
     return value;
   }
@@ -347,16 +347,9 @@ Coroutine snapshot_shim(py::object self, py::args a, py::kwargs k) {
   std::vector<py::object> p = signature.bind(a, k);
   py::object window_title = args::to_optional_str(p[0] ? p[0] : py::none(), "window_title");
   py::object max_depth = args::to_int(p[1] ? p[1] : py::int_(8), "max_depth");
-  py::dict options;
-  if (states && args::to_bool(states)) {
-    options["states"] = true;
-  }
-  if (max_elements) {
-    if (py::object bound = element_bound(max_elements); !bound.is_none()) {
-      options["max_elements"] = bound;
-    }
-  }
-  return snapshot(self, window_title, max_depth, std::move(options));
+  return snapshot(self, window_title, max_depth,
+                  given_options(states ? states : py::bool_(false),
+                                max_elements ? checked_bound(max_elements) : py::none()));
 }
 
 Coroutine click_ref_shim(py::object self, py::args a, py::kwargs k) {

@@ -60,6 +60,17 @@ std::optional<std::size_t> element_bound(py::handle max_elements) {
   return static_cast<std::size_t>(std::max(1LL, value));
 }
 
+py::dict given_options(py::handle states, py::handle max_elements) {
+  py::dict given;
+  if (support::args::to_bool(states)) {
+    given["states"] = true;
+  }
+  if (!max_elements.is_none()) {
+    given["max_elements"] = max_elements;
+  }
+  return given;
+}
+
 bool flag(py::handle self, const char* name) { return support::args::to_bool(self.attr(name)); }
 
 void replace_ref_map(py::handle self, py::object ref_map, std::size_t count) {

@@ -62,6 +62,11 @@ py::object in_default_executor(py::handle function, Args&&... args) {
 // saturated at the top (10**30 means no bound that a window reaches).
 std::optional<std::size_t> element_bound(py::handle max_elements);
 
+// The snapshot options that differ from their defaults (`states` true, `max_elements`
+// not None), as keywords for the next call: a method replaced by one that takes only
+// (window_title, max_depth) keeps working while they are unused.
+py::dict given_options(py::handle states, py::handle max_elements);
+
 // The truth value of a flag attribute of the instance (`_pyautogui_available`, ...).
 bool flag(py::handle self, const char* name);
 

@@ -182,19 +182,6 @@ Coroutine snapshot_xdotool(py::object self, py::object window_title) {
   }
 }
 
-// The snapshot options a backend is called with: only the ones given, so that a
-// backend replaced by a two-argument function keeps working without them.
-py::dict given_options(const py::object& states, const py::object& max_elements) {
-  py::dict options;
-  if (args::to_bool(states)) {
-    options["states"] = true;
-  }
-  if (!max_elements.is_none()) {
-    options["max_elements"] = max_elements;
-  }
-  return options;
-}
-
 // The walker's options from the backend's keyword arguments.
 WalkerOptions walker_options(const py::object& states, const py::object& max_elements) {
   WalkerOptions options;

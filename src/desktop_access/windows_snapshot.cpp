@@ -56,19 +56,6 @@ WalkOptions walk_options(py::handle states, py::handle max_elements) {
   return options;
 }
 
-// The options that differ from their defaults, as keywords for the next call: a
-// method replaced by one without the options keeps working while they are unused.
-py::dict given_options(py::handle states, py::handle max_elements) {
-  py::dict given;
-  if (args::to_bool(states)) {
-    given["states"] = true;
-  }
-  if (!max_elements.is_none()) {
-    given["max_elements"] = max_elements;
-  }
-  return given;
-}
-
 // The state readings of one element; what could not be read keeps its default.
 struct StateReadings {
   long long toggle = -1;     // ToggleState: 0 off, 1 on, 2 indeterminate
