@@ -14,6 +14,10 @@ using namespace linux_desktop;
 using support::Coroutine;
 
 constexpr const char* kNoPointer = "PyAutoGUI not available for clicking. Install: pip install pyautogui";
+constexpr const char* kNoDirectClick =
+    "Direct element clicking via AT-SPI2 is not yet supported. Use screenshot + coordinate-based click "
+    "instead: "
+    "desktop click x=100 y=200";
 constexpr const char* kScreenshotHint = "Take a screenshot first, then click at the element's coordinates.";
 
 // Role "name", as the snapshot line shows the element.
@@ -57,8 +61,8 @@ Coroutine click_at_place(py::object self, py::object ref, py::object record, py:
   }
   py::object point = co_await answer_point(self, answer, record.attr("get")("pid"));
   if (point.is_none()) {
-    py::dict result = ref_failure(
-        py::str("Ref [{}] has no click action and no place on the screen to click.").format(ref), ref);
+    // Neither way can act: the answer Linux gave before it acted by ref.
+    py::dict result = ref_failure(py::str(kNoDirectClick), ref);
     result["hint"] = kScreenshotHint;
     co_return result;
   }

@@ -106,7 +106,8 @@ def test_no_place_or_no_pointer_is_reported_not_guessed(acting, programs):
         "success": False, "error": "PyAutoGUI not available for clicking. Install: pip install pyautogui", "ref": 1}
     acting._linux_xdotool_available = True
     assert run(acting.click_ref(1)) == {
-        "success": False, "error": "Ref [1] has no click action and no place on the screen to click.", "ref": 1,
+        "success": False, "ref": 1, "error": "Direct element clicking via AT-SPI2 is not yet supported. Use screenshot + "
+        "coordinate-based click instead: desktop click x=100 y=200",
         "hint": "Take a screenshot first, then click at the element's coordinates."}
     assert [request["op"] for request in requests(programs)] == ["place", "click"]
 
