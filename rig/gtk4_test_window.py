@@ -80,7 +80,7 @@ class TestWindow:
         events.connect("event", self.on_event)
         self.window.add_controller(events)
 
-        box, self.widgets = gtk_widgets.build(Gtk, self.states, options.full, options.dropdown)
+        box, self.widgets = gtk_widgets.build(Gtk, self.states, options.full, options.dropdown, options.menu)
         if options.nodes:
             box.append(big_widgets.gtk_block(Gtk, options.nodes))
         self.window.set_child(box)

@@ -47,7 +47,7 @@ class TestWindow:
         self.window.connect("scroll-event", self.on_scroll)
         self.window.connect("notify::is-active", self.on_active)
 
-        box, self.widgets = gtk_widgets.build(Gtk, self.states, options.full)
+        box, self.widgets = gtk_widgets.build(Gtk, self.states, options.full, menu=options.menu)
         if options.nodes:
             box.pack_start(big_widgets.gtk_block(Gtk, options.nodes), True, True, 0)
         self.window.add(box)

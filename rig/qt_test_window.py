@@ -11,11 +11,13 @@ AT_SPI_BUS property: the virtual desktop provides both. Key names are the X key 
 """
 
 from PyQt5.QtCore import QEvent, QObject, QPoint, Qt, QTimer
-from PyQt5.QtWidgets import (QApplication, QCheckBox, QComboBox, QHBoxLayout, QLabel, QLineEdit, QListWidget,
-                             QPlainTextEdit, QPushButton, QRadioButton, QSlider, QVBoxLayout, QWidget)
+from PyQt5.QtWidgets import (QActionGroup, QApplication, QCheckBox, QComboBox, QHBoxLayout, QLabel, QLineEdit,
+                             QListWidget, QMenuBar, QPlainTextEdit, QPushButton, QRadioButton, QSlider, QVBoxLayout,
+                             QWidget)
 
 from big_widgets import qt_block
-from window_state import COMBO_OPTIONS, LIST_ROWS, NOTES_TEXT, RADIO_OPTIONS, StateFile, Xlib, parse_arguments
+from window_state import (COMBO_OPTIONS, LIST_ROWS, MENU_CHECK, MENU_ITEM, MENU_RADIOS, MENU_TITLE, NOTES_TEXT,
+                          RADIO_OPTIONS, StateFile, Xlib, parse_arguments)
 
 X_BUTTONS = {Qt.LeftButton: 1, Qt.MiddleButton: 2, Qt.RightButton: 3}
 POINTER_KINDS = {QEvent.MouseButtonPress: "press", QEvent.MouseButtonDblClick: "press",
@@ -42,6 +44,8 @@ class TestWindow(QObject):
 
         box = QVBoxLayout(self.window)
         box.setContentsMargins(16, 16, 16, 16)
+        if options.menu:
+            box.setMenuBar(self.menu_bar())
         self.widgets = {}
         save = QPushButton("Save")
         save.clicked.connect(lambda: self.states.click("Save"))
@@ -79,6 +83,23 @@ class TestWindow(QObject):
         self.timer = QTimer()
         self.timer.timeout.connect(self.refresh_geometry)
         self.timer.start(100)
+
+    def menu_bar(self) -> QMenuBar:
+        """"Options" holding a plain item, a check item and two exclusive check items."""
+        bar = QMenuBar(self.window)
+        menu = bar.addMenu(MENU_TITLE)
+        menu.addAction(MENU_ITEM).triggered.connect(lambda: self.states.click(MENU_ITEM))
+        check = menu.addAction(MENU_CHECK)
+        check.setCheckable(True)
+        check.toggled.connect(lambda checked: self.states.set("wrap", checked))
+        self.themes = QActionGroup(self.window)
+        for option in MENU_RADIOS:
+            radio = menu.addAction(option)
+            radio.setCheckable(True)
+            radio.setChecked(option == MENU_RADIOS[0])
+            radio.toggled.connect(lambda checked, option=option: checked and self.states.set("theme", option))
+            self.themes.addAction(radio)
+        return bar
 
     def add_full_widgets(self, box: QVBoxLayout) -> None:
         text = QPlainTextEdit(NOTES_TEXT)

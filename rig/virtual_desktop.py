@@ -377,7 +377,7 @@ class WindowRequest(NamedTuple):
     falls back to the title then). accessible_role: the frame's role when not "frame", as
     AT-SPI names it ("alert", "file chooser", ...; GTK 3 only). nodes: adds a generated
     block of about that many accessible nodes (a big window). dropdown: adds a drop-down
-    (GTK 4 only)."""
+    (GTK 4 only). menu: adds a menu bar with a plain, a check and two radio menu items."""
 
     title: str
     toolkit: str = "gtk3"
@@ -385,6 +385,7 @@ class WindowRequest(NamedTuple):
     accessible_role: str | None = None
     nodes: int = 0
     dropdown: bool = False
+    menu: bool = False
 
 
 class DesktopWindow:
@@ -476,6 +477,7 @@ class TestWindow(DesktopWindow):
         argv = [SYSTEM_PYTHON, str(TEST_WINDOW_SCRIPTS[self.toolkit]), "--title", title, "--state",
                 str(self._state_path)]
         argv += ["--full"] * full + ["--helper-first"] * helper_first + ["--dropdown"] * request.dropdown
+        argv += ["--menu"] * request.menu
         if request.nodes:
             argv += ["--nodes", str(request.nodes)]
         for option, value in (("--accessible-name", request.accessible_name), ("--accessible-role", request.accessible_role)):

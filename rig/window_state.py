@@ -10,7 +10,8 @@ button number, screen point), scrolls (up/down/left/right), entry, check, combo 
 chosen text or None), slider, geometry (screen rectangle per widget name) and, with
 --full, text (the multi-line text), radio (the chosen radio button), toggle, list (the
 selected row's text or None); with --dropdown (GTK 4), dropdown (the drop-down's chosen
-text or None).
+text or None); with --menu, clicks["About"] and wrap (the check menu item) and theme (the
+chosen radio menu item) of the menu bar's "Options" menu.
 """
 
 import argparse
@@ -23,6 +24,11 @@ COMBO_OPTIONS = ("Small", "Medium", "Large")
 RADIO_OPTIONS = ("Left", "Center", "Right")
 LIST_ROWS = ("Apple", "Banana", "Cherry")
 NOTES_TEXT = "First line\nSecond line"
+# The menu bar's one menu: a plain item, a check item and two radio items.
+MENU_TITLE = "Options"
+MENU_ITEM = "About"
+MENU_CHECK = "Word wrap"
+MENU_RADIOS = ("Light", "Dark")
 
 
 def parse_arguments() -> argparse.Namespace:
@@ -36,6 +42,8 @@ def parse_arguments() -> argparse.Namespace:
     parser.add_argument("--nodes", type=int, default=0,
                         help="add a generated block of about this many accessible nodes (see big_widgets)")
     parser.add_argument("--dropdown", action="store_true", help="add a GTK 4 drop-down (GTK 4 only)")
+    parser.add_argument("--menu", action="store_true",
+                        help="add a menu bar with a plain, a check and two radio menu items")
     parser.add_argument("--helper-first", action="store_true",
                         help="create a hidden helper X window with the same title before the real one")
     return parser.parse_args()
@@ -65,7 +73,9 @@ class StateFile:
             self.state.update(text=NOTES_TEXT, radio=RADIO_OPTIONS[0], toggle=False, list=None)
         if options.dropdown:
             self.state["dropdown"] = None
-
+        if options.menu:
+            self.state["clicks"][MENU_ITEM] = 0
+            self.state.update(wrap=False, theme=MENU_RADIOS[0])
 
     def write(self) -> None:
         temporary = self.path + ".tmp"

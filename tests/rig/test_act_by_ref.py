@@ -4,6 +4,7 @@ roles it applies to, checked in the window's own record of what reached it."""
 import asyncio
 import json
 import subprocess
+import time
 from pathlib import Path
 
 import pytest
@@ -24,6 +25,8 @@ WIDGETS = {
     "qt5": {"entry": ("text", ""), "radio": ("radio button", "Right"), "bold": ("check box", "Bold"),
             "combo": ("combo box", "")},
 }
+# Widgets of the same role and name in every toolkit.
+FIXED_ROLES = {"Save": "push button", "Enable sync": "check box", "Options": "menu item"}
 GREETING = "Grüße – ☃ 東京 🎉"
 ACTING_PROGRAM = Path(__file__).resolve().parents[2] / "src" / "desktop_access" / "atspi_acting.py"
 
@@ -35,8 +38,8 @@ def run(coroutine):
 @pytest.fixture(scope="module")
 def windows(virtual_desktop):
     # GTK 4 with its drop-down too: its combo box names no options.
-    opened = virtual_desktop.open_windows([WindowRequest(f"Act {toolkit}", toolkit, dropdown=toolkit == "gtk4")
-                                           for toolkit in TOOLKITS], full=True, timeout=60)
+    opened = virtual_desktop.open_windows([WindowRequest(f"Act {toolkit}", toolkit, dropdown=toolkit == "gtk4",
+                                                         menu=True) for toolkit in TOOLKITS], full=True, timeout=60)
     yield dict(zip(TOOLKITS, opened))
     for window in opened:
         window.close()
@@ -53,8 +56,8 @@ def access(virtual_desktop):
 class Snapshot:
     """A fresh snapshot of one window and the refs of its widgets."""
 
-    def __init__(self, access, window):
-        result = run(access.snapshot(window.title))
+    def __init__(self, access, window, max_depth=8):
+        result = run(access.snapshot(window.title, max_depth))
         assert result["success"], result
         self.records = dict(access._ref_map)
         self.widgets = WIDGETS[window.toolkit]
@@ -64,8 +67,8 @@ class Snapshot:
                 if record["role"] == role and (name is None or record["name"] == name)]
 
     def ref(self, widget):
-        role, name = self.widgets.get(widget, (widget, None)) if widget not in ("Save", "Enable sync") else (
-            "push button" if widget == "Save" else "check box", widget)
+        role, name = self.widgets.get(widget, (widget, None)) if widget not in FIXED_ROLES else (
+            FIXED_ROLES[widget], widget)
         if widget == "notes" and "notes" not in self.widgets:
             return self.refs("text")[1]
         return self.refs(role, name)[0]
@@ -152,6 +155,51 @@ def test_toggle_reads_the_new_state_back(access, window):
     assert run(access.toggle_ref(snapshot.ref("radio")))["checked"] is True
     assert run(access.toggle_ref(snapshot.ref("bold")))["checked"] is True
     window.wait_for(lambda state: state["radio"] == "Right" and state["toggle"] is True, what="radio and toggle")
+
+
+def menu_item_ref(access, window, name):
+    """The ref of the "Options" menu's item `name` in a fresh snapshot. GTK 4 lists a
+    menu's items only while it is open: the menu is opened by ref first. GTK 3 gives check
+    and radio menu items no ref: theirs is made from the plain item's record."""
+    snapshot = Snapshot(access, window)
+    if window.toolkit == "gtk4":
+        opened = run(access.click_ref(snapshot.ref("Options")))
+        assert opened["action"] == "click (coordinate fallback)", opened
+        # Its items sit twelve levels down.
+        snapshot = wait_until(lambda: Snapshot(access, window, max_depth=12),
+                              lambda fresh: fresh.refs("menu item", name))
+    listed = snapshot.refs("menu item", name)
+    if listed:
+        return listed[0]
+    role = "check menu item" if name == "Word wrap" else "radio menu item"
+    about = snapshot.records[snapshot.refs("menu item", "About")[0]]
+    ref = max(access._ref_map) + 1
+    access._ref_map[ref] = dict(about, role=role, name=name,
+                                path=[*about["path"][:-1], ("About", "Word wrap", "Light", "Dark").index(name)])
+    return ref
+
+
+def wait_until(make, holds, timeout=5):
+    deadline = time.monotonic() + timeout
+    while True:
+        made = make()
+        if holds(made) or time.monotonic() > deadline:
+            return made
+        time.sleep(0.1)
+
+
+def test_menu_items_are_clicked_and_toggled_by_ref(access, window):
+    ref = menu_item_ref(access, window, "About")
+    result = run(access.click_ref(ref))
+    assert (result["success"], result["action"]) == (True, "click"), result
+    window.wait_for(lambda state: state["clicks"]["About"] == 1, what="the menu item's click")
+    wrap = run(access.toggle_ref(menu_item_ref(access, window, "Word wrap")))
+    assert (wrap["success"], wrap["checked"]) == (True, True), wrap
+    window.wait_for(lambda state: state["wrap"] is True, what="the check menu item")
+    dark = run(access.toggle_ref(menu_item_ref(access, window, "Dark")))
+    assert (dark["success"], dark["checked"]) == (True, True), dark
+    window.wait_for(lambda state: state["theme"] == "Dark", what="the radio menu item")
+    assert window.state()["clicks"]["About"] == 1
 
 
 def test_select_picks_a_list_row_by_name(access, window):
