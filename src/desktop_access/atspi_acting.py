@@ -2,7 +2,7 @@
 # DesktopAccess ref actions. REQUEST is a JSON object: op ("click", "place", "type",
 # "keys", "select", "popup", "shows", "toggle", "checked"), the element's bus_name, pid, path
 # (child indexes from the application), role and name as the snapshot saw them, and the
-# op's own fields (text, clear_first, press_enter, value, before, done). Prints one JSON object. The element is found
+# op's own fields (text, clear_first, press_enter, value, before, done, clicked). Prints one JSON object. The element is found
 # again by application and path and must still have the snapshot's role and name:
 # otherwise the answer is {"success": false, "stale": true} and nothing is done.
 
@@ -37,6 +37,7 @@ RETURN_KEYSYM = 0xFF0D
 UP_KEYSYM = 0xFF52
 DOWN_KEYSYM = 0xFF54
 ESCAPE_KEYSYM = 0xFF1B
+END_KEYSYM = 0xFF57
 CONTROL_MASK = 1 << 2
 A_KEYSYM = 0x61
 KEY_SECONDS = 0.005
@@ -200,15 +201,30 @@ def type_text(app, node, request):
 
 def type_keys(app, node, request, done="keyboard"):
     """Types request["text"] (unless None) with the keyboard, then Enter when asked, into
-    the element once it has the focus."""
-    if not (has_focus(node) or grab_focus(node) and settled(lambda: has_focus(node))):
-        if request["op"] == "keys":
-            return {"success": False, "error": "The element cannot take the keyboard focus"}
-        return {"success": True, "done": done, "focus_needed": True, "text": request["text"],
-                "window": window_name(app, request)}
+    the element once it has the focus. A text field AT-SPI cannot focus (GTK 4) is
+    focused as a person would, by a click at its middle: the answer asks for it
+    ("focus_click") and the "keys" operation follows with "clicked"."""
+    clicked = request.get("clicked", False)
+    if not (has_focus(node) or (grab_focus(node) or clicked) and settled(lambda: has_focus(node))):
+        if request["op"] != "keys":
+            return {"success": True, "done": done, "focus_needed": True, "text": request["text"],
+                    "window": window_name(app, request)}
+        if not clicked and (node.get_role_name() or "") in TEXT_ROLES:
+            answer = pointer_answer(app, node, request)
+            if answer["rectangle"] is not None:
+                return dict(answer, focus_click=True)
+        if done == "editable":
+            # The text is in: a retry must not type it twice.
+            return {"success": False, "error": "Typed the text, but could not press Enter: the element cannot "
+                    "take the keyboard focus"}
+        return {"success": False, "error": "The element cannot take the keyboard focus"}
+    if clicked or done == "editable":
+        # Enter goes after the text just typed or set.
+        caret_to_end(node)
     if request["text"] is not None:
         if request["clear_first"]:
-            select_all()
+            # Ctrl+A: what is typed next replaces the text.
+            press_with_control(A_KEYSYM)
         type_characters(request["text"])
         # Keys are not exact (a remapped key may come out as another character): a text
         # that can be read back must hold what was typed.
@@ -220,14 +236,25 @@ def type_keys(app, node, request, done="keyboard"):
     return {"success": True, "done": done, "value": text_of(node), "pressed_enter": request["press_enter"]}
 
 
-def select_all():
-    """Ctrl+A: what is typed next replaces the text."""
+def caret_to_end(node):
+    """Puts the caret after the text (a click leaves it where it landed); Ctrl+End where
+    the Text interface cannot."""
+    try:
+        text = node.get_text_iface()
+        end = text.get_character_count()
+        if text.set_caret_offset(end) and settled(lambda: text.get_caret_offset() == end):
+            return
+    except Exception:
+        pass
+    press_with_control(END_KEYSYM)
+
+
+def press_with_control(keysym):
     Atspi.generate_keyboard_event(CONTROL_MASK, None, Atspi.KeySynthType.LOCKMODIFIERS)
     try:
-        Atspi.generate_keyboard_event(A_KEYSYM, None, Atspi.KeySynthType.SYM)
+        press(keysym)
     finally:
         Atspi.generate_keyboard_event(CONTROL_MASK, None, Atspi.KeySynthType.UNLOCKMODIFIERS)
-    time.sleep(KEY_SECONDS)
 
 
 def type_characters(text):

@@ -18,6 +18,7 @@ constexpr const char* kNoDirectClick =
     "Direct element clicking via AT-SPI2 is not yet supported. Use screenshot + coordinate-based click "
     "instead: "
     "desktop click x=100 y=200";
+constexpr const char* kNoFocus = "The element cannot take the keyboard focus";
 constexpr const char* kScreenshotHint = "Take a screenshot first, then click at the element's coordinates.";
 
 // Role "name", as the snapshot line shows the element.
@@ -135,6 +136,15 @@ Coroutine type_ref(py::object self, py::object ref, py::object record, py::objec
     request["text"] = answer["text"];
     request["done"] = answer["done"];
     answer = co_await run_acting(self, request);
+    if (succeeded(answer) && support::args::to_bool(answer.attr("get")("focus_click", false))) {
+      // AT-SPI2 cannot focus the field: a click at its middle does, then the keys follow.
+      py::object clicked = co_await click_at_place(self, ref, record, answer, false);
+      if (PyDict_Check(clicked.ptr())) {
+        co_return ref_failure(py::str(kNoFocus), ref);
+      }
+      request["clicked"] = true;
+      answer = co_await run_acting(self, request);
+    }
   }
   if (!succeeded(answer)) {
     co_return answer_failure(answer, ref);

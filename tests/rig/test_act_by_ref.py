@@ -125,8 +125,10 @@ def test_typing_replaces_or_appends_any_text_and_presses_enter(access, window):
     assert run(access.type_ref(ref, " !", clear_first=False))["value"] == GREETING + " !"
     window.wait_for(lambda state: state["entry"] == GREETING + " !", what="the appended text")
     notes = "Zeile 1\nZeile 2 ✓"
-    assert run(access.type_ref(snapshot.ref("notes"), notes))["value"] == notes
-    window.wait_for(lambda state: state["text"] == notes, what="the multi-line text")
+    # Enter in a text view is a new line after the text; AT-SPI cannot focus GTK 4's: a
+    # click does.
+    assert run(access.type_ref(snapshot.ref("notes"), notes, press_enter=True))["pressed_enter"] is True
+    window.wait_for(lambda state: state["text"] == notes + "\n", what="the multi-line text")
 
 
 def test_the_keyboard_way_types_any_text_once_the_field_has_the_focus(access, windows, virtual_desktop):
