@@ -225,7 +225,7 @@ def type_keys(app, node, request, done="keyboard"):
         if request["clear_first"]:
             # Ctrl+A: what is typed next replaces the text.
             press_with_control(A_KEYSYM)
-        type_characters(request["text"])
+        type_characters(node, request["text"])
         # Keys are not exact (a remapped key may come out as another character): a text
         # that can be read back must hold what was typed.
         if not settled(lambda: request["text"] in text_of(node)) and text_of(node):
@@ -257,15 +257,37 @@ def press_with_control(keysym):
         Atspi.generate_keyboard_event(CONTROL_MASK, None, Atspi.KeySynthType.UNLOCKMODIFIERS)
 
 
-def type_characters(text):
+def type_characters(node, text):
     """Types the text key by key, each character by its keysym. A character the keyboard
-    map lacks gets a spare key code remapped for it: the pause lets the application read
-    the new map before the next one (typed as one string they come out garbled)."""
+    map lacks gets a spare key code remapped for it, and the application reads the map
+    when it handles the key, not when it was sent: the next remapping waits until the
+    character has arrived (Qt otherwise drops or swaps characters under load), or a
+    pause where the element's text cannot be read."""
     for character in text:
         code = ord(character)
-        keysym = code if 0x20 <= code < 0x7F else 0xFF0D if character == "\n" else 0x01000000 | code
-        Atspi.generate_keyboard_event(keysym, None, Atspi.KeySynthType.SYM)
-        time.sleep(KEY_SECONDS if code < 0x7F else REMAP_SECONDS)
+        if 0x20 <= code < 0x7F or character == "\n":
+            press(code if character != "\n" else RETURN_KEYSYM)
+            continue
+        before = caret_place(node)
+        if before is None:
+            press(0x01000000 | code)
+            time.sleep(REMAP_SECONDS)
+            continue
+        # A key read with a map already changed again comes out as nothing: once more then.
+        for _attempt in range(2):
+            press(0x01000000 | code)
+            if settled(lambda: caret_place(node) != before):
+                break
+
+
+def caret_place(node):
+    """(character count, caret offset), which every typed character changes; None when
+    unreadable."""
+    try:
+        text = node.get_text_iface()
+        return (text.get_character_count(), text.get_caret_offset()) if text is not None else None
+    except Exception:
+        return None
 
 
 def settled(condition):
