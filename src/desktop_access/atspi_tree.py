@@ -48,6 +48,7 @@ GET_CURRENT_VALUE = GLib.Variant("(ss)", (VALUE, "CurrentValue"))
 GET_CHARACTER_COUNT = GLib.Variant("(ss)", (TEXT, "CharacterCount"))
 STRING = GLib.VariantType("s")
 INT32 = GLib.VariantType("i")
+REFERENCE = GLib.VariantType("(so)")
 
 
 class Node:
@@ -55,13 +56,16 @@ class Node:
     read_values has run, its value. `states` is the state set as a bit mask indexed by
     Atspi.StateType; `index_path` the child indexes from the application down to it."""
 
-    __slots__ = ("bus_name", "path", "index_path", "role", "role_name", "name", "description", "states",
-                 "interfaces", "child_count", "children", "value", "answered")
+    __slots__ = ("bus_name", "path", "index_path", "parent", "told_parent", "role", "role_name", "name",
+                 "description", "states", "interfaces", "child_count", "children", "value", "answered", "dropped",
+                 "listed_by_index")
 
-    def __init__(self, bus_name, path, index_path):
+    def __init__(self, bus_name, path, index_path, parent=None):
         self.bus_name = bus_name
         self.path = path
         self.index_path = index_path
+        self.parent = parent
+        self.told_parent = None  # the parent's path as the node tells it, once read
         self.role = 0
         self.role_name = ""
         self.name = ""
@@ -72,6 +76,8 @@ class Node:
         self.children = []
         self.value = ""
         self.answered = False
+        self.dropped = False
+        self.listed_by_index = False
 
     def has_state(self, state):
         return bool(self.states >> int(state) & 1)
@@ -161,15 +167,21 @@ def reference_of(pair):
     return pair.get_child_value(0).get_string(), pair.get_child_value(1).get_string()
 
 
+def reply_reference(reply):
+    return reference_of(reply.get_child_value(0))
+
+
 def reply_accessible_properties(reply):
-    """Name, Description and ChildCount from a Properties.GetAll reply."""
+    """Name, Description, ChildCount and the parent's path from a Properties.GetAll reply."""
     found = reply.get_child_value(0)
     name = found.lookup_value("Name", STRING)
     description = found.lookup_value("Description", STRING)
     child_count = found.lookup_value("ChildCount", INT32)
+    parent = found.lookup_value("Parent", REFERENCE)
     return (name.get_string() if name is not None else None,
             description.get_string() if description is not None else None,
-            child_count.get_int32() if child_count is not None else None)
+            child_count.get_int32() if child_count is not None else None,
+            parent.get_child_value(1).get_string() if parent is not None else None)
 
 
 def state_mask(words):
@@ -304,7 +316,7 @@ def children_from_cache(items, listed_children):
 
 
 def fill_from_item(node, item):
-    _parent, _index, child_count, interfaces, name, role, description, states = item
+    node.told_parent, _index, child_count, interfaces, name, role, description, states = item
     node.role = role
     node.name, node.description = name, description
     node.states = states
@@ -334,7 +346,10 @@ def read_nodes(connection, nodes, one_by_one, needs_states=None):
         if None in answers:
             continue
         node.role, *values = answers
-        name, description, child_count = values if one_by_one else values[0]
+        if one_by_one:
+            name, description, child_count = values
+        else:
+            name, description, child_count, node.told_parent = values[0]
         node.name, node.description, node.child_count = name or "", description or "", child_count or 0
         answered.append(node)
     name_roles(connection, answered)
@@ -459,14 +474,42 @@ def read_tree(connection, bus_name, path, index_path=(), max_depth=None, use_cac
         return node.child_count != 0 and (max_depth is None or len(node.index_path) - levels_below < max_depth)
 
     def add_children(node, references):
-        for index, (child_bus, child_path) in enumerate(references):
-            if child_path != NULL_PATH and child_bus:
-                child = Node(child_bus, child_path, node.index_path + (index,))
+        for index, reference in enumerate(references):
+            if reference is not None and reference[1] != NULL_PATH and reference[0]:
+                child = Node(reference[0], reference[1], node.index_path + (index,), node)
                 node.children.append(child)
                 to_read.append(child)
 
-    to_read, to_list, waiting_reads, waiting_lists = [root], [], [], []
-    while to_read or to_list or waiting_reads or waiting_lists:
+    def in_place(nodes):
+        """The nodes whose parent, as they tell it, is the node that listed them. GTK 4
+        lists a stack's pages' children as the stack's own in GetChildren, while their
+        parent, the stack's ChildCount and GetChildAtIndex give the pages: a parent whose
+        list a child contradicts is listed again child by child, as a walk through the
+        bindings lists it, and its first children are dropped with their subtrees."""
+        for node in nodes:
+            lister = node.parent
+            if lister is not None and not lister.listed_by_index and node.told_parent not in (None, lister.path) \
+                    and node.bus_name == lister.bus_name:
+                for child in lister.children:
+                    child.dropped = True
+                lister.children = []
+                lister.listed_by_index = True
+                relist.append(lister)
+                relisted.append(lister)
+        return [node for node in nodes if not node.dropped]
+
+    def alive(node):
+        while node is not None:
+            if node.dropped:
+                return False
+            node = node.parent
+        return True
+
+    to_read, to_list, waiting_reads, waiting_lists, relist, relisted = [root], [], [], [], [], []
+    while to_read or to_list or waiting_reads or waiting_lists or relist:
+        if relisted:
+            to_read, to_list, waiting_reads, waiting_lists = ([node for node in nodes if alive(node)] for nodes in (
+                to_read, to_list, waiting_reads, waiting_lists))
         free_reads = [node for node in to_read if cached(node)]
         free_lists = [node for node in to_list if children_known(node)]
         if free_reads or free_lists:
@@ -475,6 +518,7 @@ def read_tree(connection, bus_name, path, index_path=(), max_depth=None, use_cac
             for node in free_reads:
                 fill_from_item(node, items[node.path])
                 node.answered = True
+            free_reads = in_place(free_reads)
             name_roles(connection, free_reads)
             to_list += [node for node in free_reads if has_children_to_list(node)]
             for node in free_lists:
@@ -489,12 +533,20 @@ def read_tree(connection, bus_name, path, index_path=(), max_depth=None, use_cac
             node.answered = True
         if not root.answered:
             return None
+        read = in_place(read)
+        by_index, relist = relist, []
         replies = call_all(connection, [(node.bus_name, node.path, ACCESSIBLE, "GetChildren", None, reply_references)
-                                        for node in to_list])
-        listing, to_read = to_list, []
+                                        for node in to_list if alive(node)] + [
+            (node.bus_name, node.path, ACCESSIBLE, "GetChildAtIndex", GLib.Variant("(i)", (index,)), reply_reference)
+            for node in by_index for index in range(max(node.child_count, 0))])
+        listing, to_read = [node for node in to_list if alive(node)], []
         to_list = [node for node in read if has_children_to_list(node)]
         for node, references in zip(listing, replies):
             add_children(node, references or [])
+        replies = replies[len(listing):]
+        for node in by_index:
+            add_children(node, replies[:max(node.child_count, 0)])
+            replies = replies[max(node.child_count, 0):]
     prune(root)
     return root
 
