@@ -4,8 +4,10 @@
 # the application's cache in one call (org.a11y.atspi.Cache.GetItems: GTK 3 through
 # atk-bridge and GTK 4 answer it, Qt 5 answers an empty list), and what the cache leaves
 # out is read with the few calls a snapshot line needs, all calls of one tree level in
-# flight at once, over the application's direct connection where it offers one. Plain
-# functions, so the walker program can take them in as they are:
+# flight at once, over the application's direct connection where it offers one. The
+# calls are built and their replies read here, in D-Bus's wire format, over our own
+# sockets: a Gio call costs about as much Python time as the application's answer.
+# Plain functions, so the walker program can take them in as they are:
 #
 #     bus_name, path = reference(window)
 #     connection = application_routes(accessibility_bus(), bus_name)
@@ -18,11 +20,12 @@ import os
 import selectors
 import socket
 import struct
+import urllib.parse
 
 import gi
 
 gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi, Gio, GLib  # noqa: E402
+from gi.repository import Atspi, Gio  # noqa: E402
 
 NULL_PATH = "/org/a11y/atspi/null"
 CACHE_PATH = "/org/a11y/atspi/cache"
@@ -99,20 +102,21 @@ class Node:
         return self.name or self.description or ""
 
 
-def accessibility_bus():
-    """A connection to the AT-SPI bus, found as the bindings find it: AT_SPI_BUS_ADDRESS,
-    else the session bus's org.a11y.Bus."""
-    import os
-
+def accessibility_bus_address():
+    """The AT-SPI bus's address, found as the bindings find it: AT_SPI_BUS_ADDRESS, else
+    the session bus's org.a11y.Bus."""
     address = os.environ.get("AT_SPI_BUS_ADDRESS")
     if not address:
         session = Gio.bus_get_sync(Gio.BusType.SESSION, None)
         reply = session.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", None, None,
                                   Gio.DBusCallFlags.NONE, CALL_TIMEOUT_MS, None)
         address = reply.unpack()[0]
-    return Gio.DBusConnection.new_for_address_sync(
-        address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION,
-        None, None)
+    return address
+
+
+def accessibility_bus():
+    """A DirectConnection to the AT-SPI bus."""
+    return DirectConnection(accessibility_bus_address(), message_bus=True)
 
 
 def reference(accessible):
@@ -124,7 +128,7 @@ def call_all(connection, calls):
     """Sends the calls, (bus name, path, interface, method, parameters or None, decode),
     with up to CALLS_IN_FLIGHT at once; returns decode(reader of the reply) for each in
     order, None for a call that failed or whose reply does not decode. connection: a
-    Gio.DBusConnection, a DirectConnection or Routes between them."""
+    DirectConnection or Routes."""
     results = [None] * len(calls)
     if isinstance(connection, Routes):
         direct = [index for index, call in enumerate(calls) if call[0] == connection.bus_name]
@@ -132,10 +136,8 @@ def call_all(connection, calls):
         for target, indexes in ((connection.direct, direct), (connection.bus, others)):
             for index, result in zip(indexes, call_all(target, [calls[index] for index in indexes])):
                 results[index] = result
-    elif isinstance(connection, DirectConnection):
-        connection.call_all(calls, results)
     else:
-        call_all_through_gio(connection, calls, results)
+        connection.call_all(calls, results)
     return results
 
 
@@ -144,32 +146,6 @@ def decoded(decode, reader):
         return decode(reader)
     except (struct.error, IndexError, TypeError, ValueError, KeyError):
         return None
-
-
-def call_all_through_gio(connection, calls, results):
-    """call_all over a Gio connection (the bus): the messages are built and their replies
-    read as they are over a direct connection."""
-    state = {"pending": 0}
-    context = GLib.MainContext.default()
-
-    def finished(source, outcome, index):
-        state["pending"] -= 1
-        try:
-            reply = source.send_message_with_reply_finish(outcome)
-        except GLib.Error:
-            return
-        if reply.get_message_type() == Gio.DBusMessageType.METHOD_RETURN:
-            results[index] = decoded(calls[index][5], WireReader(reply.to_blob(Gio.DBusCapabilityFlags.NONE)))
-
-    sent = 0
-    while sent < len(calls) or state["pending"]:
-        while sent < len(calls) and state["pending"] < CALLS_IN_FLIGHT:
-            message = Gio.DBusMessage.new_from_blob(method_call(1, *calls[sent][:5]), Gio.DBusCapabilityFlags.NONE)
-            connection.send_message_with_reply(message, Gio.DBusSendMessageFlags.NONE, CALL_TIMEOUT_MS, None,
-                                               finished, sent)
-            state["pending"] += 1
-            sent += 1
-        context.iteration(True)
 
 
 def pad(buffer, alignment):
@@ -218,12 +194,13 @@ def call_parts(bus_name, interface, method, parameters):
 
 
 class DirectConnection:
-    """A peer-to-peer D-Bus connection to one application over its own socket (GTK's
-    bridge listens on one), spoken directly: building a call and reading its reply in
-    Python costs a fraction of a Gio call with its GLib.Variant. Raises OSError or
-    ValueError when the address is not a Unix socket that accepts us."""
+    """A D-Bus connection over a Unix socket, to a message bus (message_bus=True) or to
+    one application (GTK's bridge listens on a socket of its own), spoken directly:
+    building a call and reading its reply in Python costs a fraction of a Gio call with
+    its GLib.Variant. Raises OSError or ValueError when the address is not a Unix
+    socket that accepts us."""
 
-    def __init__(self, address):
+    def __init__(self, address, message_bus=False):
         self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         try:
             self.socket.settimeout(CALL_TIMEOUT_MS / 1000)
@@ -244,6 +221,10 @@ class DirectConnection:
             raise
         self.serial = 0
         self.received = bytearray()
+        if message_bus and not call_all(self, [("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                "org.freedesktop.DBus", "Hello", None, reply_string)])[0]:
+            self.socket.close()
+            raise ValueError("the bus did not greet us")
 
     def call_all(self, calls, results):
         """Sets results[index] for each call as call_all does."""
@@ -303,17 +284,10 @@ def unix_socket_path(address):
             continue
         values = dict(key.split("=", 1) for key in keys.split(",") if "=" in key)
         if "path" in values:
-            return unescaped(values["path"])
+            return urllib.parse.unquote(values["path"])
         if "abstract" in values:
-            return "\0" + unescaped(values["abstract"])
+            return "\0" + urllib.parse.unquote(values["abstract"])
     raise ValueError(f"no Unix socket in {address!r}")
-
-
-def unescaped(text):
-    """A D-Bus address value with its %XX escapes undone."""
-    import urllib.parse
-
-    return urllib.parse.unquote(text)
 
 
 # Decoders of replies, each reading the body from a WireReader: only what is needed.
@@ -649,13 +623,9 @@ def application_routes(bus, bus_name):
     own), else the bus. Only the toolkits known to answer are asked for the address."""
     if toolkit_name(bus, bus_name) not in DIRECT_TOOLKITS:
         return bus
-    try:
-        reply = bus.call_sync(bus_name, APPLICATION_ROOT, APPLICATION, "GetApplicationBusAddress", None, None,
-                              Gio.DBusCallFlags.NONE, CALL_TIMEOUT_MS, None)
-        address = reply.get_child_value(0).get_string() if reply.get_type_string() == "(s)" else ""
-        if not address:
-            return bus
-    except GLib.Error:
+    address = call_all(bus, [(bus_name, APPLICATION_ROOT, APPLICATION, "GetApplicationBusAddress", None,
+                              lambda reader: reader.string() if reader.signature == "s" else None)])[0]
+    if not address:
         return bus
     try:
         return Routes(bus, bus_name, DirectConnection(address))

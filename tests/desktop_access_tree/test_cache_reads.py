@@ -41,8 +41,11 @@ for reader in (connection, atspi_tree.application_routes(connection, bus_name)):
 routes = reader if isinstance(reader, atspi_tree.Routes) else None
 direct = routes and [routes.to(bus_name) is not connection, routes.to(":1.0") is connection]
 items, _ = atspi_tree.cached_items(connection, bus_name)
-reply = connection.call_sync(bus_name, atspi_tree.CACHE_PATH, "org.a11y.atspi.Cache", "GetItems", None, None,
-                             Gio.DBusCallFlags.NONE, 10000, None)
+glib_connection = Gio.DBusConnection.new_for_address_sync(
+    atspi_tree.accessibility_bus_address(),
+    Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
+reply = glib_connection.call_sync(bus_name, atspi_tree.CACHE_PATH, "org.a11y.atspi.Cache", "GetItems", None, None,
+                                  Gio.DBusCallFlags.NONE, 10000, None)
 decoded = {}
 for (own_bus, own_path), _application, (_bus, parent), index, count, interfaces, name, role, description, states \\
         in reply.unpack()[0]:
