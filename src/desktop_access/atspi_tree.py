@@ -314,11 +314,7 @@ def reply_states(reader):
 
 
 def reply_references(reader):
-    end = reader.array_end(8)
-    found = []
-    while reader.position < end:
-        found.append(reader.reference())
-    return found
+    return reader.array(8, reader.reference)
 
 
 def reply_reference(reader):
@@ -436,12 +432,8 @@ class WireReader:
                 items.append(item)
             return tuple(items), index + 1
         if code == "a":
-            element_end = complete_type_end(signature, start + 1)
-            end = self.array_end(ALIGNMENTS[signature[start + 1]])
-            items = []
-            while self.position < end:
-                items.append(self.value_at(signature, start + 1)[0])
-            return (dict(items) if signature[start + 1] == "{" else items), element_end
+            items = self.array(ALIGNMENTS[signature[start + 1]], lambda: self.value_at(signature, start + 1)[0])
+            return (dict(items) if signature[start + 1] == "{" else items), complete_type_end(signature, start + 1)
         form = FIXED[code]
         position = (self.position + form.size - 1) & -form.size
         self.position = position + form.size
@@ -452,12 +444,16 @@ class WireReader:
         self.position = (self.position + element_alignment - 1) & -element_alignment
         return self.position + length
 
-    def strings(self):
-        end = self.array_end(4)
+    def array(self, element_alignment, read_element):
+        """The elements of an array, each read by read_element()."""
+        end = self.array_end(element_alignment)
         found = []
         while self.position < end:
-            found.append(self.string())
+            found.append(read_element())
         return found
+
+    def strings(self):
+        return self.array(4, self.string)
 
     def state_mask(self):
         end = self.array_end(4)
@@ -507,10 +503,7 @@ def read_items(reader, bus_name):
         if indexed:
             index, child_count = reader.int(), reader.int()
         else:
-            children_end = reader.array_end(8)
-            children = []
-            while reader.position < children_end:
-                children.append(reader.reference())
+            children = reader.array(8, reader.reference)
             index, child_count = None, len(children)
         item = (parent_path, index, child_count, reader.strings(), reader.string(), reader.uint(), reader.string(),
                 reader.state_mask())
