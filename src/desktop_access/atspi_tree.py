@@ -328,7 +328,7 @@ def reply_accessible_properties(reader):
     while reader.position < end:
         reader.position = (reader.position + 7) & -8
         name = reader.string()
-        kind = reader.value("g")
+        kind = reader.signature_text()
         if kind == "s":
             found[name] = reader.string()
         elif kind == "i":
@@ -371,9 +371,7 @@ class WireReader:
             if kind == b"u":
                 value = self.uint()
             elif kind == b"g":
-                length = blob[self.position]
-                value = blob[self.position + 1:self.position + 1 + length].decode()
-                self.position += length + 2
+                value = self.signature_text()
             else:
                 value = self.string()
             if code == REPLY_SERIAL_FIELD:
@@ -403,6 +401,11 @@ class WireReader:
         self.position = (self.position + 7) & -8
         return self.string(), self.string()
 
+    def signature_text(self):
+        start = self.position + 1
+        self.position = start + self.blob[start - 1] + 1
+        return self.blob[start:self.position - 1].decode()
+
     def value(self, signature):
         """The next value, of the one complete type `signature`: numbers, strings, tuples
         for structures, lists for arrays, dicts for arrays of dict entries."""
@@ -416,14 +419,11 @@ class WireReader:
         if code in "so":
             return self.string(), start + 1
         if code == "g":
-            length = self.blob[self.position]
-            self.position += length + 2
-            return self.blob[self.position - length - 1:self.position - 1].decode(), start + 1
+            return self.signature_text(), start + 1
         if code == "b":
             return self.uint() != 0, start + 1
         if code == "v":
-            inner = self.value("g")
-            return self.value(inner), start + 1
+            return self.value(self.signature_text()), start + 1
         if code in "({":
             self.position = (self.position + 7) & -8
             items, index = [], start + 1
