@@ -33,7 +33,8 @@ def walker_definitions() -> dict:
     body, call = WALKER.read_text().rstrip().rsplit("\n", 1)
     if call != "main()":
         raise SystemExit(f"{WALKER} no longer ends with its main() call")
-    definitions = {"json": json, "sys": sys, "Atspi": Atspi, "max_depth": 0, "target_title": None}
+    definitions = {"json": json, "sys": sys, "Atspi": Atspi, "max_depth": 0, "target_title": None,
+                   "walk_seconds": 11.0}
     exec(compile(body, str(WALKER), "exec"), definitions)
     return definitions
 

@@ -19,11 +19,12 @@ PER_NODE_ONLY = 'def accessibility_bus():\n    raise ConnectionError("node by no
 
 
 def walker_program(window, override: str = "", max_depth: int = 8, max_elements: int | None = None,
-                   states: bool = False) -> str:
+                   states: bool = False, walk_seconds: float = 11.0) -> str:
     """The program that snapshots `window` (a rig DesktopWindow, found by its process)."""
     body, call = (SOURCES / "atspi_walker.py").read_text().rstrip().rsplit("\n", 1)
     if call != "main()":
         raise RuntimeError("atspi_walker.py no longer ends with its main() call")
     return (f"{HEADER}max_depth = {max_depth}\ntarget_title = {json.dumps(window.title)}\n"
-            f"target_pid = {window.process.pid}\nmax_elements = {max_elements}\nwith_states = {states}\n\n"
+            f"target_pid = {window.process.pid}\nmax_elements = {max_elements}\nwith_states = {states}\n"
+            f"walk_seconds = {walk_seconds!r}\n\n"
             f"{(SOURCES / 'atspi_tree.py').read_text()}\n{body}\n{override}\nmain()\n")

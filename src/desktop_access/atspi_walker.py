@@ -1,6 +1,6 @@
 # The AT-SPI2 walker, run as `python3 -c` by DesktopAccess._snapshot_linux_atspi. Its
 # text is prefixed with a header that imports json, sys and Atspi and sets max_depth,
-# target_title and target_pid, then with the definitions of atspi_tree.py. It finds the
+# target_title, target_pid, max_elements, with_states and walk_seconds, then with the definitions of atspi_tree.py. It finds the
 # target window, reads its accessible tree to max_depth and prints one JSON object: the
 # window, its application and the listed elements. The target is the window of process
 # target_pid when that is set (its active or only window; target_title then only names
@@ -12,8 +12,9 @@ import time
 
 STARTED = time.monotonic()
 # The walk answers with what it has after this long, well ahead of the snapshot's own
-# time limit (15 s) that ends a walker which does not answer.
-WALK_SECONDS = 11.0
+# time limit (the desktop module's SNAPSHOT_TIMEOUT) that ends a walker which does not
+# answer.
+WALK_SECONDS = walk_seconds
 # Under an element bound, the fewest nodes read in one round of calls.
 BOUNDED_ROUND = 64
 
@@ -196,11 +197,11 @@ def tree_node_element(node, depth):
 
 
 class ReadingPlan:
-    """Picks the nodes read_tree spends calls on: none once the walk is out of time, and
-    under an element bound none whose place in walk order comes after the bound's last
-    element (the elements before it are known or still to be read, so nothing after it
-    can be among them), the first ones in walk order first, a few times as many as the
-    elements still wanted."""
+    """Picks the nodes read_tree spends calls on: none but the window once the walk is
+    out of time, and under an element bound none whose place in walk order comes after
+    the bound's last element (the elements before it are known or still to be read, so
+    nothing after it can be among them), the first ones in walk order first, a few times
+    as many as the elements still wanted."""
 
     def __init__(self):
         self.timed_out = False
@@ -209,7 +210,8 @@ class ReadingPlan:
     def __call__(self, root, nodes):
         if nodes and out_of_time():
             self.timed_out = True
-            return [], []
+            # The window itself is always read: without it there is nothing to answer.
+            return [node for node in nodes if node is root], []
         if max_elements is None or not nodes:
             return nodes, []
         candidates = {id(node) for node in nodes}

@@ -7,6 +7,8 @@
 #include "support/args.hpp"
 #include "support/json.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 #include <optional>
 
@@ -19,7 +21,9 @@ using namespace linux_desktop;
 namespace args = support::args;
 using support::Coroutine;
 
-constexpr int kWalkerSeconds = 15;
+// The walker stops reading the tree this long before the time limit, to read the
+// values of what it lists and print its answer.
+constexpr double kAnswerSeconds = 4.0;
 constexpr const char* kTimedOut = "AT-SPI2 snapshot timed out";
 
 py::str walker_program_for(py::handle max_depth, py::handle window_title, const WalkerOptions& options,
@@ -44,12 +48,30 @@ bool found_no_window(py::handle data) {
          data.attr("get")("error").equal(py::str("No window found"));
 }
 
+// The snapshot's time limit in seconds: the module's SNAPSHOT_TIMEOUT, read at each
+// snapshot so that a host can change it.
+// A value of the wrong type or range raises, as a Python error.
+double time_limit() {
+  double seconds = 0;
+  try {
+    seconds = args::to_real(support::import(kModuleName).attr("SNAPSHOT_TIMEOUT"), "SNAPSHOT_TIMEOUT");
+  } catch (py::builtin_exception&) {
+    support::set_error_from_current_exception();
+    throw py::error_already_set();
+  }
+  if (!(seconds > 0) || !std::isfinite(seconds)) {
+    PyErr_SetString(PyExc_ValueError, "SNAPSHOT_TIMEOUT must be a positive number of seconds");
+    throw py::error_already_set();
+  }
+  return seconds;
+}
+
 // Runs the walker under the interpreter that probing found with the AT-SPI2 bindings
 // and returns its answer object, or a failure when it printed nothing.
-Coroutine run_walker(py::object self, py::object program) {
+Coroutine run_walker(py::object self, py::object program, py::object seconds) {
   py::object python = support::optional_attr(self, py::str("_linux_atspi_python"));
   py::tuple argv = py::make_tuple(python && !python.is_none() ? python : py::str("python3"), "-c", program);
-  py::tuple output = co_await run_captured(argv, py::int_(kWalkerSeconds));
+  py::tuple output = co_await run_captured(argv, seconds);
   py::str raw = decoded(output[0], "replace");
   if (py::len(raw) == 0) {
     co_return failure("AT-SPI2 failed: " + std::string(decoded(output[1], "replace")));
@@ -100,7 +122,11 @@ Coroutine window_pid(py::object window_id) {
 Coroutine snapshot_atspi(py::object self, py::object window_title, py::object max_depth,
                          WalkerOptions options) {
   try {
-    py::object data = co_await run_walker(self, walker_program_for(max_depth, window_title, options));
+    const double limit = time_limit();
+    options.walk_seconds = std::max(0.0, limit - kAnswerSeconds);
+    py::float_ seconds(limit);
+    py::object data =
+        co_await run_walker(self, walker_program_for(max_depth, window_title, options), seconds);
     if (found_no_window(data)) {
       py::object window = co_await x_window(window_title);
       py::object pid = py::none();
@@ -109,7 +135,7 @@ Coroutine snapshot_atspi(py::object self, py::object window_title, py::object ma
       }
       if (!pid.is_none()) {
         py::object by_process = co_await run_walker(
-            self, walker_program_for(max_depth, window["title"], options, pid.cast<long long>()));
+            self, walker_program_for(max_depth, window["title"], options, pid.cast<long long>()), seconds);
         if (!found_no_window(by_process)) {
           data = by_process;
         }

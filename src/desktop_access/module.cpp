@@ -24,6 +24,8 @@ PYBIND11_MODULE(desktop_access, m) {
   m.attr("SYSTEM") = support::import("platform").attr("system")();
   // Interpreters that may have the AT-SPI2 bindings when python3 on PATH has not.
   m.attr("_SYSTEM_PYTHONS") = py::make_tuple("/usr/bin/python3");
+  // Seconds a Linux snapshot may take, read at each snapshot.
+  m.attr("SNAPSHOT_TIMEOUT") = 15.0;
   m.attr("logger") = desktop_access::kLog.get();
   m.attr("INTERACTIVE_TYPES") =
       make_set({// Windows UI Automation control types

@@ -74,6 +74,10 @@ std::string walker_program(std::string_view max_depth, const std::optional<std::
   program.append("\nmax_elements = ");
   program.append(options.max_elements ? std::to_string(*options.max_elements) : std::string("None"));
   program.append(options.states ? "\nwith_states = True" : "\nwith_states = False");
+  program.append("\nwalk_seconds = ");
+  char seconds[32];
+  const int length = std::snprintf(seconds, sizeof seconds, "%.17g", options.walk_seconds);
+  program.append(seconds, static_cast<std::size_t>(length));
   // The body begins with an empty line.
   program.append("\n\n");
   program.append(kAtspiWalkerBody);

@@ -1,5 +1,5 @@
 // The program text of the AT-SPI2 walker: a header that sets max_depth,
-// target_title, target_pid, max_elements and with_states, then the embedded bodies
+// target_title, target_pid, max_elements, with_states and walk_seconds, then the embedded bodies
 // of atspi_tree.py and atspi_walker.py.
 #pragma once
 
@@ -16,10 +16,12 @@ namespace desktop_access {
 std::string ascii_string_literal(std::u32string_view text);
 
 // What the walker lists beyond its target: the bound on elements with a ref, and
-// whether lines show states (and disabled elements).
+// whether lines show states (and disabled elements); and how long it walks before it
+// answers with what it has.
 struct WalkerOptions {
   std::optional<long long> max_elements;
   bool states = false;
+  double walk_seconds = 11.0;
 };
 
 // `max_depth` is the decimal text of an integer; no title means None (the focused window).

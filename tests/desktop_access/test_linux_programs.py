@@ -68,12 +68,12 @@ class TestWalkerProgram:
         program = self.program(programs, atspi, None, 3.7)
         assert program.startswith('\nimport json, sys\nimport gi\ngi.require_version("Atspi", "2.0")\n'
                                   "from gi.repository import Atspi\n\nmax_depth = 3\ntarget_title = None\ntarget_pid = None\n"
-                                  "max_elements = None\nwith_states = False\n\n")
+                                  "max_elements = None\nwith_states = False\nwalk_seconds = 11\n\n")
         assert "def read_tree(" in program and "def walk(" in program
         assert program.index("def read_tree(") < program.index("def walk(")
         compile(program, "walker", "exec")
         program = self.program(programs, atspi, None, max_elements=2**40, states=True)
-        assert "\nmax_elements = 1099511627776\nwith_states = True\n\n" in program
+        assert "\nmax_elements = 1099511627776\nwith_states = True\nwalk_seconds = 11\n\n" in program
         compile(program, "walker", "exec")
 
     @pytest.mark.parametrize("title", ['Report "Q3"\nimport os; os.system("x")  # \\', "Notes 😀 é \ud800", ""])
@@ -125,6 +125,23 @@ class TestWalkerAnswers:
         assert fast_time_limits.asked == [15]
         with pytest.raises(ProcessLookupError):
             os.kill(int(pid_file.read_text()), 0)
+
+    def test_the_module_sets_the_time_limit_at_each_snapshot(self, programs, atspi, fast_time_limits,
+                                                              monkeypatch):
+        import nebrix.pc.desktop_access as desktop_module
+
+        saved = programs.calls_dir / "program.py"
+        programs.add("python3", f'printf %s "$2" > {saved}\necho \'{{"success": true, "window": "W", "elements": []}}\'')
+        for limit, walk in ((60, "walk_seconds = 56\n"), (2.5, "walk_seconds = 0\n")):
+            monkeypatch.setattr(desktop_module, "SNAPSHOT_TIMEOUT", limit)
+            assert run(atspi.snapshot())["success"]
+            assert fast_time_limits.asked[-1] == limit and walk in saved.read_text()
+        for limit in (0, -1, float("nan"), float("inf")):
+            monkeypatch.setattr(desktop_module, "SNAPSHOT_TIMEOUT", limit)
+            assert run(atspi.snapshot()) == {"success": False,
+                                             "error": "SNAPSHOT_TIMEOUT must be a positive number of seconds"}
+        monkeypatch.setattr(desktop_module, "SNAPSHOT_TIMEOUT", "15")
+        assert "SNAPSHOT_TIMEOUT" in run(atspi.snapshot())["error"]
 
     def test_a_cancelled_snapshot_ends_its_walker(self, programs, atspi):
         pid_file = programs.calls_dir / "pid"

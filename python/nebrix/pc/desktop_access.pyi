@@ -9,6 +9,9 @@ INTERACTIVE_TYPES: set[str]
 CONTEXT_TYPES: set[str]
 # Interpreters tried for the AT-SPI2 walker when python3 on PATH lacks the bindings.
 _SYSTEM_PYTHONS: tuple[str, ...]
+# Seconds a Linux snapshot may take, read at each snapshot; its walker stops reading the
+# tree 4 s before it (15.0: after 11 s).
+SNAPSHOT_TIMEOUT: float
 
 def _macos_keycode(key: str) -> int: ...
 
