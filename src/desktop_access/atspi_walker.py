@@ -18,9 +18,11 @@ WALK_SECONDS = walk_seconds
 # Under an element bound, the fewest nodes read in one round of calls.
 BOUNDED_ROUND = 64
 
+# GTK 3 names its check and radio menu items apart; other toolkits call them "menu item".
 INTERACTIVE_ROLES = {
     "push button", "check box", "combo box", "text", "link", "menu item", "menu bar", "radio button",
     "slider", "page tab", "tree item", "list item", "toggle button", "spin button", "entry", "password text",
+    "check menu item", "radio menu item",
 }
 CONTEXT_ROLES = {"label", "status bar", "panel", "frame", "filler", "heading", "section", "paragraph"}
 # Interactive roles without a Value interface whose text content is their value; the

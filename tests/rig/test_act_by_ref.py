@@ -162,24 +162,22 @@ def test_toggle_reads_the_new_state_back(access, window):
 
 def menu_item_ref(access, window, name):
     """The ref of the "Options" menu's item `name` in a fresh snapshot. GTK 4 lists a
-    menu's items only while it is open: the menu is opened by ref first. GTK 3 gives check
-    and radio menu items no ref: theirs is made from the plain item's record."""
+    menu's items only while it is open: the menu is opened by ref first."""
     snapshot = Snapshot(access, window)
     if window.toolkit == "gtk4":
         opened = run(access.click_ref(snapshot.ref("Options")))
         assert opened["action"] == "click (coordinate fallback)", opened
         # Its items sit twelve levels down.
         snapshot = wait_until(lambda: Snapshot(access, window, max_depth=12),
-                              lambda fresh: fresh.refs("menu item", name))
-    listed = snapshot.refs("menu item", name)
-    if listed:
-        return listed[0]
-    role = "check menu item" if name == "Word wrap" else "radio menu item"
-    about = snapshot.records[snapshot.refs("menu item", "About")[0]]
-    ref = max(access._ref_map) + 1
-    access._ref_map[ref] = dict(about, role=role, name=name,
-                                path=[*about["path"][:-1], ("About", "Word wrap", "Light", "Dark").index(name)])
-    return ref
+                              lambda fresh: fresh.refs(menu_item_role(window.toolkit, name), name))
+    return snapshot.refs(menu_item_role(window.toolkit, name), name)[0]
+
+
+def menu_item_role(toolkit, name):
+    """GTK 3 gives check and radio menu items roles of their own."""
+    if toolkit != "gtk3" or name == "About":
+        return "menu item"
+    return "check menu item" if name == "Word wrap" else "radio menu item"
 
 
 def wait_until(make, holds, timeout=5):
