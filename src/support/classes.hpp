@@ -83,15 +83,10 @@ class PlainClass {
   }
 
   // A read-only property, or a read-write one with a setter (self, value).
-  template <class Getter>
-  PlainClass& def_property(const char* name, Getter&& getter) {
-    set_property(name, py::cpp_function(std::forward<Getter>(getter), py::name(name)), py::none());
-    return *this;
-  }
-  template <class Getter, class Setter>
-  PlainClass& def_property(const char* name, Getter&& getter, Setter&& setter) {
+  template <class Getter, class... Setter>
+  PlainClass& def_property(const char* name, Getter&& getter, Setter&&... setter) {
     set_property(name, py::cpp_function(std::forward<Getter>(getter), py::name(name)),
-                 py::cpp_function(std::forward<Setter>(setter), py::name(name)));
+                 py::cpp_function(std::forward<Setter>(setter), py::name(name))...);
     return *this;
   }
 
@@ -112,7 +107,7 @@ class PlainClass {
  private:
   void set(const char* name, py::object value);
   void set_init(const char* doc, py::object function);
-  void set_property(const char* name, py::object getter, py::object setter);
+  void set_property(const char* name, py::object getter, py::object setter = py::none());
   void set_classmethod(const char* name, py::object function);
 
   py::object cls_;
