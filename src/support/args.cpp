@@ -36,13 +36,13 @@ auto convert_number(py::handle value, const char* name, const char* expected, Co
   return result;
 }
 
-template <class Check>
-py::object exact_type(py::handle value, const char* name, const char* expected, bool none_allowed,
-                      Check check) {
-  if (check(value.ptr()) || (none_allowed && value.is_none())) {
+// `value` when it is exactly of `type` (or None where allowed); the expected type is
+// named by the type's own name.
+py::object exact_type(py::handle value, const char* name, PyTypeObject& type, bool none_allowed) {
+  if (Py_TYPE(value.ptr()) == &type || (none_allowed && value.is_none())) {
     return py::reinterpret_borrow<py::object>(value);
   }
-  raise_incorrect_type(name, expected, value);
+  raise_incorrect_type(name, type.tp_name, value);
 }
 
 }  // namespace
@@ -78,25 +78,19 @@ double to_real(py::handle value, const char* name) {
 
 bool to_bool(py::handle value) { return check(PyObject_IsTrue(value.ptr())) != 0; }
 
-py::str to_str(py::handle value, const char* name) {
-  return exact_type(value, name, "str", false, [](PyObject* v) { return PyUnicode_CheckExact(v); });
-}
+py::str to_str(py::handle value, const char* name) { return exact_type(value, name, PyUnicode_Type, false); }
 
 py::object to_optional_str(py::handle value, const char* name) {
-  return exact_type(value, name, "str", true, [](PyObject* v) { return PyUnicode_CheckExact(v); });
+  return exact_type(value, name, PyUnicode_Type, true);
 }
 
-py::list to_list(py::handle value, const char* name) {
-  return exact_type(value, name, "list", false, [](PyObject* v) { return PyList_CheckExact(v); });
-}
+py::list to_list(py::handle value, const char* name) { return exact_type(value, name, PyList_Type, false); }
 
 py::object to_optional_list(py::handle value, const char* name) {
-  return exact_type(value, name, "list", true, [](PyObject* v) { return PyList_CheckExact(v); });
+  return exact_type(value, name, PyList_Type, true);
 }
 
-py::dict to_dict(py::handle value, const char* name) {
-  return exact_type(value, name, "dict", false, [](PyObject* v) { return PyDict_CheckExact(v); });
-}
+py::dict to_dict(py::handle value, const char* name) { return exact_type(value, name, PyDict_Type, false); }
 
 Signature::Signature(const char* function_name, std::initializer_list<Parameter> parameters)
     : function_name_(function_name), parameters_(parameters) {
