@@ -184,7 +184,8 @@ PySendResult throw_into_delegate(Coroutine::promise_type& promise, PyObject* exc
   return PYGEN_ERROR;
 }
 
-PySendResult coroutine_throw(CoroutineObject* self, PyObject* exception, PyObject** out) {
+PySendResult coroutine_throw(PyObject* object, PyObject* exception, PyObject** out) {
+  CoroutineObject* self = as_coroutine(object);
   if (!check_not_running(self)) {
     return PYGEN_ERROR;
   }
@@ -203,27 +204,18 @@ PySendResult coroutine_throw(CoroutineObject* self, PyObject* exception, PyObjec
   return run(self, out);
 }
 
-// The answer of send() or throw(): the yielded value, or nullptr with StopIteration or
-// the error set.
-PyObject* iteration_result(PySendResult status, PyObject* result) {
+// send() or throw() by one of the steps above: the yielded value, or nullptr with
+// StopIteration or the error set.
+template <PySendResult (*Step)(PyObject*, PyObject*, PyObject**)>
+PyObject* iterate(PyObject* object, PyObject* argument) {
+  PyObject* result = nullptr;
+  const PySendResult status = Step(object, argument, &result);
   if (status == PYGEN_RETURN) {
     set_stop_iteration(result);
     Py_DECREF(result);
     return nullptr;
   }
   return status == PYGEN_NEXT ? result : nullptr;
-}
-
-PyObject* method_send(PyObject* object, PyObject* value) {
-  PyObject* result = nullptr;
-  const PySendResult status = coroutine_send(object, value, &result);
-  return iteration_result(status, result);
-}
-
-PyObject* method_throw(PyObject* object, PyObject* exception) {
-  PyObject* result = nullptr;
-  const PySendResult status = coroutine_throw(as_coroutine(object), exception, &result);
-  return iteration_result(status, result);
 }
 
 PyObject* method_close(PyObject* object, PyObject*) {
@@ -236,7 +228,7 @@ PyObject* method_close(PyObject* object, PyObject*) {
     Py_RETURN_NONE;
   }
   PyObject* result = nullptr;
-  PySendResult status = coroutine_throw(self, PyExc_GeneratorExit, &result);
+  PySendResult status = coroutine_throw(object, PyExc_GeneratorExit, &result);
   if (status == PYGEN_NEXT) {
     Py_DECREF(result);
     destroy_frame(self);
@@ -254,7 +246,7 @@ PyObject* method_close(PyObject* object, PyObject*) {
   return nullptr;
 }
 
-PyObject* coroutine_next(PyObject* object) { return method_send(object, Py_None); }
+PyObject* coroutine_next(PyObject* object) { return iterate<coroutine_send>(object, Py_None); }
 
 PyObject* coroutine_await(PyObject* object) { return Py_NewRef(object); }
 
@@ -338,9 +330,9 @@ void coroutine_dealloc(PyObject* object) {
 }
 
 PyMethodDef coroutine_methods[] = {
-    {"send", method_send, METH_O,
+    {"send", iterate<coroutine_send>, METH_O,
      "send(arg) -> send 'arg' into coroutine,\nreturn next iterated value or raise StopIteration."},
-    {"throw", method_throw, METH_O,
+    {"throw", iterate<coroutine_throw>, METH_O,
      "throw(value)\n\nRaise exception in coroutine, return next iterated value or raise StopIteration."},
     {"close", method_close, METH_NOARGS, "close() -> raise GeneratorExit inside coroutine."},
     {nullptr, nullptr, 0, nullptr},
