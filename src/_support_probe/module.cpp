@@ -60,8 +60,7 @@ Coroutine raise_cpp_error() {
 }
 
 Coroutine raise_python(py::object exception) {
-  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception.ptr());
-  throw py::error_already_set();
+  support::raise(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception);
   co_return py::none();
 }
 

@@ -22,11 +22,6 @@ void ensure_datetime_api() {
   }
 }
 
-[[noreturn]] void raise_value_error(const py::str& message) {
-  PyErr_SetObject(PyExc_ValueError, message.ptr());
-  throw py::error_already_set();
-}
-
 std::uint64_t parse_mask(py::handle text, const FieldRange& range) {
   std::uint64_t mask = 0;
   for (std::int64_t value :
@@ -83,8 +78,9 @@ CronExpression::CronExpression(py::handle expression) {
   text_ = support::args::to_str(expression, "expression").attr("strip")();
   const py::list parts = text_.attr("split")();
   if (parts.size() != 5) {
-    raise_value_error(py::str("Cron expression must have 5 fields (min hour dom month dow), got {}: '{}'")
-                          .format(parts.size(), text_));
+    support::raise(PyExc_ValueError,
+                   py::str("Cron expression must have 5 fields (min hour dom month dow), got {}: '{}'")
+                       .format(parts.size(), text_));
   }
   fields_.minutes = parse_mask(parts[0], kMinuteField);
   fields_.hours = static_cast<std::uint32_t>(parse_mask(parts[1], kHourField));

@@ -360,12 +360,6 @@ py::object make_dataclass(const Record& kind, const char* doc, py::dict (*to_dic
   return cls;
 }
 
-// Raised as a Python error, so that callers catching ordinary errors see it.
-[[noreturn]] void raise(PyObject* type, const std::string& message) {
-  PyErr_SetString(type, message.c_str());
-  throw py::error_already_set();
-}
-
 // The column of job field `name`, if it is one.
 const Column* job_column(py::handle name) {
   if (!PyUnicode_Check(name.ptr())) {
@@ -403,8 +397,8 @@ void check_type(const Column& column, py::handle value) {
     }
   }();
   if (!right) {
-    raise(PyExc_TypeError, std::string("Field '") + column.name + "' has incorrect type (expected " +
-                               expected + ", got " + support::type_name(value) + ")");
+    support::raise(PyExc_TypeError, py::str("Field '{}' has incorrect type (expected {}, got {})")
+                                        .format(column.name, expected, support::type_name(value)));
   }
 }
 
@@ -453,8 +447,8 @@ void check_stored_job(py::handle job) {
     const py::object value = job.attr(column.name);
     check_type(column, value);
     if (PyFloat_Check(value.ptr()) && !std::isfinite(PyFloat_AS_DOUBLE(value.ptr()))) {
-      raise(PyExc_ValueError, std::string("Field '") + column.name +
-                                  "' is not a finite number: " + std::string(py::str(value)));
+      support::raise(PyExc_ValueError,
+                     py::str("Field '{}' is not a finite number: {}").format(column.name, value));
     }
   }
   job_to_dict(job);

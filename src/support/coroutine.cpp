@@ -405,18 +405,16 @@ py::object awaitable_iterator(py::handle awaitable) {
   // failure of the await as py::error_already_set.
   PyAsyncMethods* async = Py_TYPE(object)->tp_as_async;
   if (async == nullptr || async->am_await == nullptr) {
-    PyErr_Format(PyExc_TypeError, "object %s can't be used in 'await' expression", Py_TYPE(object)->tp_name);
-    throw py::error_already_set();
+    raise(PyExc_TypeError,
+          py::str("object {} can't be used in 'await' expression").format(Py_TYPE(object)->tp_name));
   }
   py::object iterator = steal(async->am_await(object));
   if (PyCoro_CheckExact(iterator.ptr())) {
-    PyErr_SetString(PyExc_TypeError, "__await__() returned a coroutine");
-    throw py::error_already_set();
+    raise(PyExc_TypeError, py::str("__await__() returned a coroutine"));
   }
   if (!PyIter_Check(iterator.ptr())) {
-    PyErr_Format(PyExc_TypeError, "__await__() returned non-iterator of type '%s'",
-                 Py_TYPE(iterator.ptr())->tp_name);
-    throw py::error_already_set();
+    raise(PyExc_TypeError,
+          py::str("__await__() returned non-iterator of type '{}'").format(Py_TYPE(iterator.ptr())->tp_name));
   }
   return iterator;
 }

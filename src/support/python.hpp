@@ -33,6 +33,13 @@ T steal(PyObject* result) {
   return py::reinterpret_steal<T>(result);
 }
 
+// Raises `type` with `value` (its message, or the exception's argument) as a Python
+// error, so that C++ callers catching py::error_already_set see it.
+[[noreturn]] inline void raise(PyObject* type, py::handle value) {
+  PyErr_SetObject(type, value.ptr());
+  throw py::error_already_set();
+}
+
 // Raises the error a C-API call set when it returned a negative status; else the status.
 inline int check(int status) {
   if (status < 0) {
