@@ -208,9 +208,10 @@ void keep_copy(const py::object& path) {
 void save_state(py::handle scheduler) {
   try {
     const std::optional<std::string> text = state_text(scheduler);
-    const py::bytes fallback =
-        text ? py::bytes()
-             : py::bytes(support::json::dumps_indented(state_of(scheduler), 2).attr("encode")("ascii"));
+    const py::bytes fallback = text ? py::bytes()
+                                    : py::bytes(support::import("json")
+                                                    .attr("dumps")(state_of(scheduler), "indent"_a = 2)
+                                                    .attr("encode")("ascii"));
     write_atomically(scheduler.attr("_storage_path"),
                      text ? std::string_view(*text) : std::string_view(fallback));
     scheduler.attr("_unsaved") = false;
