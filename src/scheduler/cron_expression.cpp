@@ -39,11 +39,7 @@ bool in_mask(py::handle value, std::uint64_t mask) {
     const long long number = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
     return overflow == 0 && number >= 0 && number < 64 && ((mask >> number) & 1U);
   }
-  const int found = PySequence_Contains(mask_to_set(mask).ptr(), value.ptr());
-  if (found < 0) {
-    throw py::error_already_set();
-  }
-  return found != 0;
+  return support::check(PySequence_Contains(mask_to_set(mask).ptr(), value.ptr())) != 0;
 }
 
 constexpr std::int64_t kLastMinute = 4223371679;  // 9999-12-31 23:59, in minutes since 1970
@@ -57,18 +53,14 @@ CivilMinute civil_fields(py::handle moment) {
 // A plain datetime at `moment` with the tzinfo of `like` (fold 0, as date arithmetic gives).
 py::object make_datetime(const CivilMinute& moment, py::handle like) {
   PyObject* tzinfo = PyDateTime_DATE_GET_TZINFO(like.ptr());
-  PyObject* result = PyDateTimeAPI->DateTime_FromDateAndTime(static_cast<int>(moment.year), moment.month,
-                                                             moment.day, moment.hour, moment.minute, 0, 0,
-                                                             tzinfo, PyDateTimeAPI->DateTimeType);
-  if (result == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::object>(result);
+  return support::steal(PyDateTimeAPI->DateTime_FromDateAndTime(static_cast<int>(moment.year), moment.month,
+                                                                moment.day, moment.hour, moment.minute, 0, 0,
+                                                                tzinfo, PyDateTimeAPI->DateTimeType));
 }
 
 py::object minutes(std::int64_t count) {
   ensure_datetime_api();
-  return py::reinterpret_steal<py::object>(
+  return support::steal(
       PyDelta_FromDSU(static_cast<int>(count / 1440), static_cast<int>(count % 1440) * 60, 0));
 }
 

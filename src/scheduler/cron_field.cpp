@@ -45,15 +45,9 @@ Integer read_integer(Text text) {
   if (plain) {
     return {value, {}};
   }
-  py::object piece = py::reinterpret_steal<py::object>(
+  const py::object piece = support::steal(
       PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(), static_cast<Py_ssize_t>(text.size())));
-  if (!piece) {
-    throw py::error_already_set();
-  }
-  py::object number = py::reinterpret_steal<py::object>(PyLong_FromUnicodeObject(piece.ptr(), 10));
-  if (!number) {
-    throw py::error_already_set();
-  }
+  py::object number = support::steal(PyLong_FromUnicodeObject(piece.ptr(), 10));
   int overflow = 0;
   const long long fitted = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
   if (overflow == 0) {
@@ -105,8 +99,7 @@ void add_progression(std::vector<std::int64_t>& values, const Integer& start, co
     py::object low = py::int_(min_value);
     py::object begin = as_python(start);
     if (begin < low) {
-      begin = low + py::reinterpret_steal<py::object>(
-                        PyNumber_Remainder((begin - low).ptr(), as_python(step).ptr()));
+      begin = low + support::steal(PyNumber_Remainder((begin - low).ptr(), as_python(step).ptr()));
     }
     if (begin > py::int_(max_value)) {
       return;

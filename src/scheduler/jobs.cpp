@@ -216,28 +216,18 @@ class RecordReader {
  public:
   RecordReader(py::handle record, const Record& kind) : record_(record) {
     if (Py_TYPE(record.ptr()) == reinterpret_cast<PyTypeObject*>(kind.made->get_stored().cls.ptr())) {
-      fields_ = py::reinterpret_steal<py::object>(PyObject_GenericGetDict(record.ptr(), nullptr));
-      if (!fields_) {
-        throw py::error_already_set();
-      }
+      fields_ = support::steal<py::dict>(PyObject_GenericGetDict(record.ptr(), nullptr));
     }
   }
 
   py::object operator[](py::handle name) const {
-    if (fields_) {
-      if (PyObject* value = PyDict_GetItemWithError(fields_.ptr(), name.ptr())) {
-        return py::reinterpret_borrow<py::object>(value);
-      }
-      if (PyErr_Occurred()) {
-        throw py::error_already_set();
-      }
-    }
-    return record_.attr(name);
+    py::object value = fields_ ? support::get_item(*fields_, name) : py::object();
+    return value ? value : record_.attr(name);
   }
 
  private:
   py::handle record_;
-  py::object fields_;
+  std::optional<py::dict> fields_;
 };
 
 // Calls `entry(key, value)` for each entry of the dictionary form of `record`, in order;
@@ -413,11 +403,7 @@ py::object job_from_dict(py::object cls, py::object data) {
     }
   }
   // Called directly: pybind11's keyword unpacking checks each key through a Python call.
-  PyObject* job = PyObject_Call(cls.ptr(), py::tuple().ptr(), arguments.ptr());
-  if (job == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::object>(job);
+  return support::steal(PyObject_Call(cls.ptr(), py::tuple().ptr(), arguments.ptr()));
 }
 
 }  // namespace

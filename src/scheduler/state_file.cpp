@@ -44,11 +44,8 @@ void write_atomically(const py::object& path, std::string_view text) {
     try {
       // Written from the text in place, not copied into a bytes object first; each view
       // is released after its write, so that nothing reads the text once it is freed.
-      const py::object view = py::reinterpret_steal<py::object>(PyMemoryView_FromMemory(
+      const py::object view = support::steal(PyMemoryView_FromMemory(
           const_cast<char*>(text.data()), static_cast<Py_ssize_t>(text.size()), PyBUF_READ));
-      if (!view) {
-        throw py::error_already_set();
-      }
       for (std::size_t written = 0; written < text.size();) {
         const py::object part = view[py::slice(py::int_(written), py::none(), py::none())];
         try {
