@@ -80,10 +80,6 @@ void add_steps(std::vector<std::int64_t>& values, std::int64_t low, std::int64_t
   }
 }
 
-void add_range(std::vector<std::int64_t>& values, std::int64_t low, std::int64_t high) {
-  add_steps(values, low, high, 1);
-}
-
 // start, start + step, ... up to max_value, of which only those at or above min_value.
 void add_progression(std::vector<std::int64_t>& values, const Integer& start, const Integer& step,
                      std::int64_t min_value, std::int64_t max_value) {
@@ -127,7 +123,7 @@ void add_progression(std::vector<std::int64_t>& values, const Integer& start, co
 void add_piece(std::vector<std::int64_t>& values, Text piece, std::int64_t min_value,
                std::int64_t max_value) {
   if (piece == U"*") {
-    add_range(values, min_value, max_value);
+    add_steps(values, min_value, max_value, 1);
     return;
   }
   if (const std::size_t slash = piece.find(U'/'); slash != Text::npos) {
@@ -140,7 +136,7 @@ void add_piece(std::vector<std::int64_t>& values, Text piece, std::int64_t min_v
   if (const std::size_t dash = piece.find(U'-'); dash != Text::npos) {
     const Integer low = read_integer(piece.substr(0, dash));
     const Integer high = read_integer(piece.substr(dash + 1));
-    add_range(values, std::max(low.value, min_value), std::min(high.value, max_value));
+    add_steps(values, std::max(low.value, min_value), std::min(high.value, max_value), 1);
     return;
   }
   const Integer value = read_integer(piece);
