@@ -17,13 +17,13 @@ int lowest_bit_from(std::uint64_t mask, int from) {
 
 // Days of the month (bit d for day d) on which both the day-of-month and the
 // day-of-week sets hold.
-std::uint32_t matching_days(const CronFields& fields, std::int64_t year, int month) {
+std::uint64_t matching_days(const CronFields& fields, std::int64_t year, int month) {
   const int length = days_in_month(year, month);
   int weekday = cron_weekday(days_from_civil(year, month, 1));
-  std::uint32_t days = 0;
+  std::uint64_t days = 0;
   for (int day = 1; day <= length; ++day) {
     if ((fields.weekdays >> weekday) & 1U) {
-      days |= std::uint32_t{1} << day;
+      days |= std::uint64_t{1} << day;
     }
     weekday = weekday == 6 ? 0 : weekday + 1;
   }

@@ -20,10 +20,10 @@ struct CivilMinute {
 // The value sets of a five-field expression: bit v of a mask is set when v is in the set.
 struct CronFields {
   std::uint64_t minutes = 0;   // 0..59
-  std::uint32_t hours = 0;     // 0..23
-  std::uint32_t days = 0;      // day of month, 1..31
-  std::uint32_t months = 0;    // 1..12
-  std::uint32_t weekdays = 0;  // cron numbering, 0 = Sunday .. 6 = Saturday
+  std::uint64_t hours = 0;     // 0..23
+  std::uint64_t days = 0;      // day of month, 1..31
+  std::uint64_t months = 0;    // 1..12
+  std::uint64_t weekdays = 0;  // cron numbering, 0 = Sunday .. 6 = Saturday
 
   bool matches(const CivilMinute& moment) const;
 };

@@ -22,10 +22,13 @@ void ensure_datetime_api() {
   }
 }
 
-std::uint64_t parse_mask(py::handle text, const FieldRange& range) {
+// The value set of each field, as `[min, max]`, in the order of the expression.
+constexpr std::int64_t kFieldRanges[5][2] = {{0, 59}, {0, 23}, {1, 31}, {1, 12}, {0, 6}};
+
+std::uint64_t parse_mask(const py::list& parts, std::size_t index) {
   std::uint64_t mask = 0;
-  for (std::int64_t value :
-       parse_field(py::reinterpret_borrow<py::str>(text), range.min_value, range.max_value)) {
+  const auto [low, high] = kFieldRanges[index];
+  for (std::int64_t value : parse_field(py::reinterpret_borrow<py::str>(parts[index]), low, high)) {
     mask |= std::uint64_t{1} << value;
   }
   return mask;
@@ -74,11 +77,8 @@ CronExpression::CronExpression(py::handle expression) {
                    py::str("Cron expression must have 5 fields (min hour dom month dow), got {}: '{}'")
                        .format(parts.size(), text_));
   }
-  fields_.minutes = parse_mask(parts[0], kMinuteField);
-  fields_.hours = static_cast<std::uint32_t>(parse_mask(parts[1], kHourField));
-  fields_.days = static_cast<std::uint32_t>(parse_mask(parts[2], kDayField));
-  fields_.months = static_cast<std::uint32_t>(parse_mask(parts[3], kMonthField));
-  fields_.weekdays = static_cast<std::uint32_t>(parse_mask(parts[4], kWeekdayField));
+  fields_ = {parse_mask(parts, 0), parse_mask(parts, 1), parse_mask(parts, 2), parse_mask(parts, 3),
+             parse_mask(parts, 4)};
 }
 
 bool CronExpression::matches(py::handle moment) const {
