@@ -8,6 +8,9 @@
 
 namespace scheduler {
 
+// 9999-12-31 23:59, the last minute the date type holds, in minutes since 1970.
+inline constexpr std::int64_t kLastMinute = 4223371679;
+
 // Naive wall-clock fields of one minute in the proleptic Gregorian calendar.
 struct CivilMinute {
   std::int64_t year;

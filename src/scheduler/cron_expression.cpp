@@ -45,8 +45,6 @@ bool in_mask(py::handle value, std::uint64_t mask) {
   return support::check(PySequence_Contains(mask_to_set(mask).ptr(), value.ptr())) != 0;
 }
 
-constexpr std::int64_t kLastMinute = 4223371679;  // 9999-12-31 23:59, in minutes since 1970
-
 CivilMinute civil_fields(py::handle moment) {
   return {PyDateTime_GET_YEAR(moment.ptr()), PyDateTime_GET_MONTH(moment.ptr()),
           PyDateTime_GET_DAY(moment.ptr()), PyDateTime_DATE_GET_HOUR(moment.ptr()),

@@ -11,7 +11,6 @@ constexpr std::int64_t kDaySeconds = 24 * 3600;
 // The largest clock shift any zone makes at once, for the searches around a shift.
 constexpr std::int64_t kMaxShiftSeconds = 3 * 3600;
 constexpr std::uint64_t kAllHours = (std::uint64_t{1} << 24) - 1;
-constexpr std::int64_t kLastMinute = 4223371679;  // 9999-12-31 23:59, in minutes since 1970
 
 std::int64_t floor_div(std::int64_t value, std::int64_t divisor) {
   return value / divisor - (value % divisor < 0 ? 1 : 0);
