@@ -15,6 +15,19 @@ int lowest_bit_from(std::uint64_t mask, int from) {
   return remaining == 0 ? -1 : std::countr_zero(remaining);
 }
 
+// Cron day of week (0 = Sunday) of a day counted from 1970-01-01.
+int cron_weekday(std::int64_t days) {
+  // 1970-01-01 was a Thursday (4).
+  const std::int64_t weekday = (days + 4) % 7;
+  return static_cast<int>(weekday < 0 ? weekday + 7 : weekday);
+}
+
+int days_in_month(std::int64_t year, int month) {
+  static constexpr int kLengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  return month == 2 && leap ? 29 : kLengths[month - 1];
+}
+
 // Days of the month (bit d for day d) on which both the day-of-month and the
 // day-of-week sets hold.
 std::uint64_t matching_days(const CronFields& fields, std::int64_t year, int month) {
@@ -67,18 +80,6 @@ CivilMinute civil_minute(std::int64_t index) {
   const int month = static_cast<int>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
   const std::int64_t year = year_of_era + era * 400 + (month <= 2);
   return {year, month, day, minute_of_day / 60, minute_of_day % 60};
-}
-
-int cron_weekday(std::int64_t days) {
-  // 1970-01-01 was a Thursday (4).
-  const std::int64_t weekday = (days + 4) % 7;
-  return static_cast<int>(weekday < 0 ? weekday + 7 : weekday);
-}
-
-int days_in_month(std::int64_t year, int month) {
-  static constexpr int kLengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-  return month == 2 && leap ? 29 : kLengths[month - 1];
 }
 
 std::optional<std::int64_t> first_match_offset(const CronFields& fields, const CivilMinute& start,

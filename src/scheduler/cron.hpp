@@ -36,9 +36,6 @@ std::int64_t days_from_civil(std::int64_t year, int month, int day);
 // Minutes since 1970-01-01 00:00 of a civil minute, and back.
 std::int64_t minute_index(const CivilMinute& moment);
 CivilMinute civil_minute(std::int64_t index);
-// Cron day of week (0 = Sunday) of a day counted from 1970-01-01.
-int cron_weekday(std::int64_t days);
-int days_in_month(std::int64_t year, int month);
 
 // The number of minutes from `start` to the first minute at or after it that matches
 // `fields`, if that number is at most `limit`; the same answer as testing `start`,

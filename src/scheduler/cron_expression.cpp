@@ -65,6 +65,11 @@ py::object minutes(std::int64_t count) {
       PyDelta_FromDSU(static_cast<int>(count / 1440), static_cast<int>(count % 1440) * 60, 0));
 }
 
+// The current local time as a naive datetime, through time.time().
+py::object local_now() {
+  return support::import("datetime").attr("datetime").attr("fromtimestamp")(current_time());
+}
+
 }  // namespace
 
 CronExpression::CronExpression(py::handle expression) {
@@ -163,10 +168,6 @@ py::set mask_to_set(std::uint64_t mask) {
 std::uint64_t python_weekdays(std::uint64_t cron_weekdays) {
   // Cron Sunday (bit 0) becomes 6; every other day moves down by one.
   return (cron_weekdays >> 1) | ((cron_weekdays & 1U) << 6);
-}
-
-py::object local_now() {
-  return support::import("datetime").attr("datetime").attr("fromtimestamp")(current_time());
 }
 
 }  // namespace scheduler

@@ -40,7 +40,5 @@ class CronExpression {
 py::set mask_to_set(std::uint64_t mask);
 // Cron weekdays (0 = Sunday) as the date type numbers them (0 = Monday).
 std::uint64_t python_weekdays(std::uint64_t cron_weekdays);
-// The current local time as a naive datetime, through time.time().
-py::object local_now();
 
 }  // namespace scheduler

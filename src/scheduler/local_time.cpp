@@ -16,29 +16,7 @@ std::int64_t floor_div(std::int64_t value, std::int64_t divisor) {
   return value / divisor - (value % divisor < 0 ? 1 : 0);
 }
 
-// Local offset from UTC at `unix_seconds`, in seconds.
-std::optional<std::int64_t> offset_at(std::int64_t unix_seconds) {
-  const auto wall = wall_seconds(unix_seconds);
-  return wall ? std::optional<std::int64_t>(*wall - unix_seconds) : std::nullopt;
-}
-
-}  // namespace
-
-std::optional<std::tm> local_tm(std::int64_t unix_seconds) {
-  const std::time_t moment = static_cast<std::time_t>(unix_seconds);
-  std::tm local{};
-#ifdef _WIN32
-  if (localtime_s(&local, &moment) != 0) {
-    return std::nullopt;
-  }
-#else
-  if (localtime_r(&moment, &local) == nullptr) {
-    return std::nullopt;
-  }
-#endif
-  return local;
-}
-
+// Seconds since 1970-01-01 00:00 of the naive local time at `unix_seconds`.
 std::optional<std::int64_t> wall_seconds(std::int64_t unix_seconds) {
   const auto local = local_tm(unix_seconds);
   if (!local) {
@@ -49,7 +27,17 @@ std::optional<std::int64_t> wall_seconds(std::int64_t unix_seconds) {
          local->tm_hour * 3600 + local->tm_min * 60 + std::min(local->tm_sec, 59);
 }
 
-// CPython's local_to_seconds: solve wall = local(u) for u.
+// Local offset from UTC at `unix_seconds`, in seconds.
+std::optional<std::int64_t> offset_at(std::int64_t unix_seconds) {
+  const auto wall = wall_seconds(unix_seconds);
+  return wall ? std::optional<std::int64_t>(*wall - unix_seconds) : std::nullopt;
+}
+
+// The Unix time of naive local time `wall` (seconds since 1970-01-01 00:00) with the
+// given fold, as datetime.timestamp() computes it (CPython's local_to_seconds: solve
+// wall = local(u) for u): in a repeated hour fold 0 is the first pass and fold 1 the
+// second; a skipped time takes the offset from before the jump with fold 0 (so it lands
+// after the jump) and from after it with fold 1.
 std::optional<std::int64_t> unix_seconds(std::int64_t wall, int fold) {
   const auto first_local = wall_seconds(wall);
   if (!first_local) {
@@ -88,6 +76,23 @@ std::optional<std::int64_t> unix_seconds(std::int64_t wall, int fold) {
     return u1;
   }
   return fold != 0 ? std::min(u1, u2) : std::max(u1, u2);  // a skipped time
+}
+
+}  // namespace
+
+std::optional<std::tm> local_tm(std::int64_t unix_seconds) {
+  const std::time_t moment = static_cast<std::time_t>(unix_seconds);
+  std::tm local{};
+#ifdef _WIN32
+  if (localtime_s(&local, &moment) != 0) {
+    return std::nullopt;
+  }
+#else
+  if (localtime_r(&moment, &local) == nullptr) {
+    return std::nullopt;
+  }
+#endif
+  return local;
 }
 
 std::optional<std::int64_t> next_local_match(const CronFields& fields, double after,
