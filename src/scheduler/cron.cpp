@@ -6,11 +6,8 @@ namespace scheduler {
 
 namespace {
 
-// The lowest set bit of `mask` at or above `from`, or -1.
+// The lowest set bit of `mask` at or above `from` (a field's value, below 64), or -1.
 int lowest_bit_from(std::uint64_t mask, int from) {
-  if (from >= 64) {
-    return -1;
-  }
   const std::uint64_t remaining = mask & (~std::uint64_t{0} << from);
   return remaining == 0 ? -1 : std::countr_zero(remaining);
 }
@@ -139,11 +136,10 @@ std::optional<std::int64_t> first_match_offset(const CronFields& fields, const C
       continue;
     }
     at.minute = minute;
-    const std::int64_t offset = minute_index(at) - origin;
-    if (offset <= limit) {
-      return offset;
-    }
-    return std::nullopt;
+    break;
+  }
+  if (const std::int64_t offset = minute_index(at) - origin; offset <= limit) {
+    return offset;
   }
   return std::nullopt;
 }
