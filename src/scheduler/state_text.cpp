@@ -126,14 +126,6 @@ bool IndentedJson::sequence(PyObject* item, int depth) {
   return true;
 }
 
-void IndentedJson::escape(Py_UCS4 unit) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  text_ += "\\u"sv;
-  for (int shift = 12; shift >= 0; shift -= 4) {
-    text_ += kHex[(unit >> shift) & 0xF];
-  }
-}
-
 void IndentedJson::escaped(Py_UCS4 c) {
   // The characters with a short escape, each followed by its letter.
   static constexpr std::string_view kShort = "\"\"\\\\\nn\rr\tt\bb\ff";
@@ -144,6 +136,13 @@ void IndentedJson::escaped(Py_UCS4 c) {
       return;
     }
   }
+  const auto escape = [this](Py_UCS4 unit) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    text_ += "\\u"sv;
+    for (int shift = 12; shift >= 0; shift -= 4) {
+      text_ += kHex[(unit >> shift) & 0xF];
+    }
+  };
   if (c >= 0x10000) {
     escape(0xD800 + ((c - 0x10000) >> 10));
     escape(0xDC00 + ((c - 0x10000) & 0x3FF));
