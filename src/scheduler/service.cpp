@@ -135,6 +135,20 @@ py::object text_of(const py::object& result) {
   return PyUnicode_Check(result.ptr()) ? result : py::str(result);
 }
 
+// Pauses or resumes (with a new next run) job `job_id`; false when there is none.
+bool set_active(const py::object& self, const py::object& job_id, bool active) {
+  const py::object job = get_job(self, job_id);
+  if (job.is_none()) {
+    return false;
+  }
+  job.attr("state") = job_state(active ? "ACTIVE" : "PAUSED");
+  if (active) {
+    job.attr("next_run") = self.attr("_calc_next_run")(job);
+  }
+  self.attr("_save")();
+  return true;
+}
+
 // The job's fields after a firing: runs, last run, state and next run.
 void finish_firing(const py::object& self, const py::object& job, const py::object& execution) {
   job.attr("last_run") = execution.attr("started_at");
@@ -280,24 +294,6 @@ bool remove_job(py::object self, py::object job_id) {
 py::object get_job(py::object self, py::object job_id) {
   return self.attr("_jobs").attr("get")(args::to_str(job_id, "job_id"));
 }
-
-namespace {
-
-// Pauses or resumes (with a new next run) job `job_id`; false when there is none.
-bool set_active(const py::object& self, const py::object& job_id, bool active) {
-  const py::object job = get_job(self, job_id);
-  if (job.is_none()) {
-    return false;
-  }
-  job.attr("state") = job_state(active ? "ACTIVE" : "PAUSED");
-  if (active) {
-    job.attr("next_run") = self.attr("_calc_next_run")(job);
-  }
-  self.attr("_save")();
-  return true;
-}
-
-}  // namespace
 
 bool pause_job(py::object self, py::object job_id) { return set_active(self, job_id, false); }
 
