@@ -131,10 +131,6 @@ py::object shared_save(const py::object& self) {
   return asyncio.attr("shield")(pending);
 }
 
-py::object text_of(const py::object& result) {
-  return PyUnicode_Check(result.ptr()) ? result : py::str(result);
-}
-
 // Pauses or resumes (with a new next run) job `job_id`; false when there is none.
 bool set_active(const py::object& self, const py::object& job_id, bool active) {
   const py::object job = get_job(self, job_id);
@@ -346,14 +342,10 @@ py::dict stats(py::object self) {
     paused_jobs += equals(state, paused);
     total_executions = total_executions + py::object(job.attr("run_count"));
   }
-  py::dict result;
-  result["running"] = py::bool_(is_running(self));
-  result["total_jobs"] = py::len(jobs);
-  result["active_jobs"] = active_jobs;
-  result["paused_jobs"] = paused_jobs;
-  result["total_executions"] = total_executions;
-  result["recent_executions"] = py::len(self.attr("_executions"));
-  return result;
+  return py::dict("running"_a = is_running(self), "total_jobs"_a = py::len(jobs),
+                  "active_jobs"_a = active_jobs, "paused_jobs"_a = paused_jobs,
+                  "total_executions"_a = total_executions,
+                  "recent_executions"_a = py::len(self.attr("_executions")));
 }
 
 support::Coroutine start(py::object self) {
@@ -440,7 +432,8 @@ support::Coroutine fire_job(py::object self, py::object job) {
       result = co_await on_fire(job);
     }
     execution.attr("success") = true;
-    execution.attr("result") = args::to_bool(result) ? text_of(result) : py::str("Completed");
+    // py::str keeps a str (or a subclass of it) as it is.
+    execution.attr("result") = args::to_bool(result) ? py::str(result) : py::str("Completed");
   } catch (py::error_already_set& error) {
     support::rethrow_unless_ordinary(error);  // a cancellation ends the firing unrecorded
     failure = std::move(error);
