@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace scheduler {
 
@@ -102,40 +103,24 @@ py::dict state_of(py::handle scheduler) {
   return support::make_dict({{keys().jobs, jobs}, {keys().executions, executions}});
 }
 
-// Writes the records of a save, each straight from its fields while its class has this
-// module's own to_dict (asked once per class: the records of a save share one or two).
-class RecordWriter {
- public:
-  explicit RecordWriter(IndentedJson& text) : text_(text) {}
-
-  // False when the record holds something left to the json module.
-  bool write(py::handle record, bool job, int depth) {
-    Checked& checked = job ? job_class_ : execution_class_;
-    if (checked.cls != Py_TYPE(record.ptr())) {
-      checked.cls = Py_TYPE(record.ptr());
-      checked.own = has_own_to_dict(py::type::handle_of(record), job);
-    }
-    return checked.own ? write_form(text_, record, job, depth) : text_.value(saved_form(record, job), depth);
-  }
-
- private:
-  struct Checked {
-    PyTypeObject* cls = nullptr;
-    bool own = false;
-  };
-
-  IndentedJson& text_;
-  Checked job_class_;
-  Checked execution_class_;
-};
-
 // The text of state_of(scheduler) as json.dumps(indent=2) writes it, without building
 // the state; none when something in it is left to the json module.
 std::optional<std::string> state_text(py::handle scheduler) {
   const py::dict jobs(scheduler.attr("_jobs"));
   IndentedJson text(kRecordSizeGuess * (jobs.size() + kExecutionsSaved));
   text.open('{');
-  RecordWriter records(text);
+  // Each record straight from its fields while its class has this module's own to_dict
+  // (asked once per class: the records of a save share one or two); false when the
+  // record holds something left to the json module.
+  std::pair<PyTypeObject*, bool> checked[2] = {};  // for executions, for jobs
+  const auto write = [&](py::handle record, bool job) {
+    auto& [cls, own] = checked[job];
+    if (cls != Py_TYPE(record.ptr())) {
+      cls = Py_TYPE(record.ptr());
+      own = has_own_to_dict(py::type::handle_of(record), job);
+    }
+    return own ? write_form(text, record, job, 2) : text.value(saved_form(record, job), 2);
+  };
   text.entry(0, true, keys().jobs);
   text.open('{');
   bool first = true;
@@ -145,7 +130,7 @@ std::optional<std::string> state_text(py::handle scheduler) {
     }
     text.entry(1, first, key);
     first = false;
-    if (!records.write(job, true, 2)) {
+    if (!write(job, true)) {
       return std::nullopt;
     }
   }
@@ -155,7 +140,7 @@ std::optional<std::string> state_text(py::handle scheduler) {
   text.open('[');
   for (std::size_t index = 0; index < executions.size(); ++index) {
     text.entry(1, index == 0);
-    if (!records.write(executions[index], false, 2)) {
+    if (!write(executions[index], false)) {
       return std::nullopt;
     }
   }
