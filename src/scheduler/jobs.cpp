@@ -88,11 +88,6 @@ std::optional<std::tm> local_time(double seconds) {
   return local;
 }
 
-py::str python_format(double seconds) {
-  const py::object moment = support::import("datetime").attr("datetime").attr("fromtimestamp")(seconds);
-  return moment.attr("strftime")(kTimestampFormat);
-}
-
 // What a field holds, which gives its annotation.
 enum class Kind { kText, kOptionalText, kInteger, kReal, kBoolean, kJobType, kJobState, kMetadata };
 // A field's default: the zero of its type unless named otherwise.
@@ -469,7 +464,10 @@ py::str format_timestamp(py::handle ts) {
     // Years of fewer digits: as the runtime's strftime writes them, where its datetime
     // can hold the moment (not the first hours of year 1 in every zone).
     try {
-      return python_format(seconds);
+      return support::import("datetime")
+          .attr("datetime")
+          .attr("fromtimestamp")(seconds)
+          .attr("strftime")(kTimestampFormat);
     } catch (py::error_already_set& error) {
       if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_OverflowError) &&
           !error.matches(PyExc_OSError)) {
