@@ -9,13 +9,10 @@
 #include <pybind11/gil_safe_call_once.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <ctime>
 #include <optional>
 #include <span>
-#include <string>
-#include <string_view>
 
 namespace scheduler {
 
@@ -149,60 +146,27 @@ constexpr Column kExecutionColumns[] = {
     {"worker_id", Kind::kText, Initial::kZero, Shown::kAsIs},
 };
 
-py::tuple interned(std::span<const Column> columns) {
-  py::tuple strings(columns.size());
-  for (std::size_t index = 0; index < columns.size(); ++index) {
-    strings[index] = support::intern(columns[index].name);
-  }
-  return strings;
-}
-
-// The column names as interned strings, made once: the forms are built for every
-// listing and save.
-template <const auto& Columns>
-const py::tuple& keys_of() {
-  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::tuple> keys;
-  return keys.call_once_and_store_result([] { return interned(Columns); }).get_stored();
-}
-
-// The class this module makes for a record kind and its to_dict, kept to tell them from
-// a host's.
+// What this module made for a record kind: the class and its to_dict, kept to tell them
+// from a host's, and the column names as interned strings (the forms are built for every
+// listing and save), with for each column the name of the field it shows.
 struct Made {
   py::object cls;
   py::object to_dict;
+  py::tuple keys;
+  py::tuple sources;
 };
 PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<Made> made_job;
 PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<Made> made_execution;
 
-// For each column, the index of the column named by its `source` (its own index when none).
-template <const auto& Columns>
-constexpr auto kSourceOf = [] {
-  std::array<std::size_t, std::size(Columns)> sources{};
-  for (std::size_t index = 0; index < sources.size(); ++index) {
-    sources[index] = index;
-    for (std::size_t other = 0; Columns[index].source != nullptr && other < sources.size(); ++other) {
-      if (std::string_view(Columns[other].name) == Columns[index].source) {
-        sources[index] = other;
-      }
-    }
-  }
-  return sources;
-}();
-
-// A record kind: its columns, their names and sources, its class name and what this
-// module made for it.
+// A record kind: its columns, its class name and what this module made for it.
 struct Record {
   std::span<const Column> columns;
-  const py::tuple& (*keys)();
-  const std::size_t* source_of;
   const char* class_name;
   py::gil_safe_call_once_and_store<Made>* made;
 };
 
-constexpr Record kJob{kJobColumns, &keys_of<kJobColumns>, kSourceOf<kJobColumns>.data(), "ScheduledJob",
-                      &made_job};
-constexpr Record kExecution{kExecutionColumns, &keys_of<kExecutionColumns>,
-                            kSourceOf<kExecutionColumns>.data(), "JobExecution", &made_execution};
+constexpr Record kJob{kJobColumns, "ScheduledJob", &made_job};
+constexpr Record kExecution{kExecutionColumns, "JobExecution", &made_execution};
 
 // Reads the fields of a record: from its instance dictionary when it is of the class
 // this module made (whose fields live there), otherwise through getattr, which honours
@@ -229,7 +193,8 @@ class RecordReader {
 // with `whole_prompt`, the prompt as it is.
 template <class Entry>
 void each_entry(py::handle record, const Record& kind, bool whole_prompt, Entry&& entry) {
-  PyObject* keys = kind.keys().ptr();
+  const Made& made = kind.made->get_stored();
+  PyObject* keys = made.keys.ptr();
   const RecordReader fields(record, kind);
   for (std::size_t index = 0; index < kind.columns.size(); ++index) {
     const Column& column = kind.columns[index];
@@ -238,7 +203,7 @@ void each_entry(py::handle record, const Record& kind, bool whole_prompt, Entry&
       continue;
     }
     if (column.shown == Shown::kTimeText) {
-      const py::object time = fields[PyTuple_GET_ITEM(keys, kind.source_of[index])];
+      const py::object time = fields[PyTuple_GET_ITEM(made.sources.ptr(), index)];
       const bool formatted = column.unset == nullptr || support::args::to_bool(time);
       entry(key, formatted ? format_timestamp(time) : py::str(column.unset));
       continue;
@@ -319,7 +284,12 @@ std::pair<py::object, py::object> field_type(Kind kind, const Enumerations& enum
 py::object make_dataclass(const Record& kind, const char* doc, py::dict (*to_dict)(py::handle),
                           const Enumerations& enumerations) {
   py::list fields;
-  for (const Column& column : kind.columns) {
+  py::tuple keys(kind.columns.size());
+  py::tuple sources(kind.columns.size());
+  for (std::size_t index = 0; index < kind.columns.size(); ++index) {
+    const Column& column = kind.columns[index];
+    keys[index] = support::intern(column.name);
+    sources[index] = support::intern(column.source == nullptr ? column.name : column.source);
     if (!column.is_field()) {
       continue;
     }
@@ -341,7 +311,7 @@ py::object make_dataclass(const Record& kind, const char* doc, py::dict (*to_dic
           .attr("make_dataclass")(kind.class_name, fields, "namespace"_a = py::dict("__doc__"_a = doc));
   cls.attr("__module__") = kModuleName;
   support::PlainClass(cls).def("to_dict", to_dict);
-  kind.made->call_once_and_store_result([&] { return Made{cls, cls.attr("to_dict")}; });
+  kind.made->call_once_and_store_result([&] { return Made{cls, cls.attr("to_dict"), keys, sources}; });
   return cls;
 }
 
