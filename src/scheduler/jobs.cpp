@@ -281,8 +281,7 @@ std::pair<py::object, py::object> field_type(Kind kind, const Enumerations& enum
 
 // Makes the dataclass of `kind` with the given docstring, owned by this module, and its
 // to_dict method.
-py::object make_dataclass(const Record& kind, const char* doc, py::dict (*to_dict)(py::handle),
-                          const Enumerations& enumerations) {
+py::object make_dataclass(const Record& kind, const char* doc, const Enumerations& enumerations) {
   py::list fields;
   py::tuple keys(kind.columns.size());
   py::tuple sources(kind.columns.size());
@@ -310,7 +309,7 @@ py::object make_dataclass(const Record& kind, const char* doc, py::dict (*to_dic
       support::import("dataclasses")
           .attr("make_dataclass")(kind.class_name, fields, "namespace"_a = py::dict("__doc__"_a = doc));
   cls.attr("__module__") = kModuleName;
-  support::PlainClass(cls).def("to_dict", to_dict);
+  support::PlainClass(cls).def("to_dict", [&kind](py::handle record) { return to_dict(record, kind); });
   kind.made->call_once_and_store_result([&] { return Made{cls, cls.attr("to_dict"), keys, sources}; });
   return cls;
 }
@@ -402,7 +401,7 @@ void check_stored_job(py::handle job) {
                      py::str("Field '{}' is not a finite number: {}").format(column.name, value));
     }
   }
-  job_to_dict(job);
+  to_dict(job, kJob);
 }
 
 py::list field_names(py::handle dataclass) {
@@ -461,10 +460,6 @@ py::str format_timestamp(py::handle ts) {
   return py::str(text, sizeof text - 1);
 }
 
-py::dict job_to_dict(py::handle job) { return to_dict(job, kJob); }
-
-py::dict execution_to_dict(py::handle execution) { return to_dict(execution, kExecution); }
-
 bool has_own_to_dict(py::handle cls, bool job) {
   const py::object method = cls.attr("to_dict");
   return method.is((job ? kJob : kExecution).made->get_stored().to_dict);
@@ -490,10 +485,10 @@ void define_records(py::module_& m) {
                              {"PAUSED", "paused"},
                              {"COMPLETED", "completed"},
                              {"DISABLED", "disabled"}})};
-  const py::object job = make_dataclass(kJob, "Definition of a scheduled job.", &job_to_dict, enumerations);
+  const py::object job = make_dataclass(kJob, "Definition of a scheduled job.", enumerations);
   support::PlainClass(job).def_classmethod("from_dict", &job_from_dict, py::arg("data"));
   const py::object execution =
-      make_dataclass(kExecution, "Record of a single job execution.", &execution_to_dict, enumerations);
+      make_dataclass(kExecution, "Record of a single job execution.", enumerations);
 
   const py::module_ typing = support::import("typing");
   m.attr("JobType") = enumerations.job_type;
