@@ -24,10 +24,6 @@ constexpr const char* kTimestampFormat = "%Y-%m-%d %H:%M:%S";
 constexpr Py_ssize_t kPromptShown = 300;
 constexpr Py_ssize_t kResultShown = 200;
 
-py::object type_object(PyTypeObject& type) {
-  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&type));
-}
-
 // `text` itself when it has at most `limit` items, else its first `limit` followed by `marker`.
 py::object shortened(const py::object& text, Py_ssize_t limit, const char* marker) {
   if (static_cast<Py_ssize_t>(py::len(text)) <= limit) {
@@ -242,7 +238,7 @@ py::object make_enum(const char* name, std::initializer_list<std::pair<const cha
     pairs.append(py::make_tuple(member, value));
   }
   return support::import("enum").attr("Enum")(name, pairs, "module"_a = kModuleName, "qualname"_a = name,
-                                              "type"_a = type_object(PyUnicode_Type));
+                                              "type"_a = support::type_object(PyUnicode_Type));
 }
 
 py::object new_job_id() { return support::import("uuid").attr("uuid4")().attr("hex")[py::slice(0, 10, 1)]; }
@@ -258,23 +254,24 @@ struct Enumerations {
 std::pair<py::object, py::object> field_type(Kind kind, const Enumerations& enumerations) {
   switch (kind) {
     case Kind::kText:
-      return {type_object(PyUnicode_Type), py::str("")};
+      return {support::type_object(PyUnicode_Type), py::str("")};
     case Kind::kOptionalText:
-      return {type_object(PyUnicode_Type) | py::none(), py::none()};
+      return {support::type_object(PyUnicode_Type) | py::none(), py::none()};
     case Kind::kInteger:
-      return {type_object(PyLong_Type), py::int_(0)};
+      return {support::type_object(PyLong_Type), py::int_(0)};
     case Kind::kReal:
-      return {type_object(PyFloat_Type), py::float_(0.0)};
+      return {support::type_object(PyFloat_Type), py::float_(0.0)};
     case Kind::kBoolean:
-      return {type_object(PyBool_Type), py::bool_(false)};
+      return {support::type_object(PyBool_Type), py::bool_(false)};
     case Kind::kJobType:
       return {enumerations.job_type, py::list(enumerations.job_type)[0]};
     case Kind::kJobState:
       return {enumerations.job_state, py::list(enumerations.job_state)[0]};
     case Kind::kMetadata:
-      return {type_object(PyDict_Type)[py::make_tuple(type_object(PyUnicode_Type),
-                                                      support::import("typing").attr("Any"))],
-              support::import("dataclasses").attr("field")("default_factory"_a = type_object(PyDict_Type))};
+      return {support::type_object(PyDict_Type)[py::make_tuple(support::type_object(PyUnicode_Type),
+                                                               support::import("typing").attr("Any"))],
+              support::import("dataclasses")
+                  .attr("field")("default_factory"_a = support::type_object(PyDict_Type))};
   }
   return {};
 }
@@ -487,8 +484,7 @@ void define_records(py::module_& m) {
                              {"DISABLED", "disabled"}})};
   const py::object job = make_dataclass(kJob, "Definition of a scheduled job.", enumerations);
   support::PlainClass(job).def_classmethod("from_dict", &job_from_dict, py::arg("data"));
-  const py::object execution =
-      make_dataclass(kExecution, "Record of a single job execution.", enumerations);
+  const py::object execution = make_dataclass(kExecution, "Record of a single job execution.", enumerations);
 
   const py::module_ typing = support::import("typing");
   m.attr("JobType") = enumerations.job_type;
@@ -496,7 +492,7 @@ void define_records(py::module_& m) {
   m.attr("ScheduledJob") = job;
   m.attr("JobExecution") = execution;
   m.attr("JobFireCallback") = typing.attr("Callable")[py::make_tuple(
-      py::list(py::make_tuple(job)), typing.attr("Awaitable")[type_object(PyUnicode_Type)])];
+      py::list(py::make_tuple(job)), typing.attr("Awaitable")[support::type_object(PyUnicode_Type)])];
   m.def("_format_timestamp", &format_timestamp, py::arg("ts"),
         "Format a Unix timestamp as a human-readable string.");
 }

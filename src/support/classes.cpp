@@ -8,10 +8,6 @@ namespace support {
 
 namespace {
 
-py::object builtin(PyTypeObject& type) {
-  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&type));
-}
-
 // __init__ calls the binding it holds as its `self`.
 PyObject* call_init(PyObject* binding, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return PyObject_Vectorcall(binding, args, static_cast<std::size_t>(nargs), kwnames);
@@ -29,7 +25,7 @@ PlainClass::PlainClass(py::module_& m, const char* name, const char* doc) {
   namespace_["__module__"] = m.attr("__name__");
   namespace_["__qualname__"] = name;
   namespace_["__doc__"] = doc == nullptr ? py::object(py::none()) : py::object(py::str(doc));
-  cls_ = builtin(PyType_Type)(name, py::make_tuple(builtin(PyBaseObject_Type)), namespace_);
+  cls_ = type_object(PyType_Type)(name, py::make_tuple(type_object(PyBaseObject_Type)), namespace_);
   m.attr(name) = cls_;
 }
 
@@ -52,7 +48,7 @@ void PlainClass::set_init(const char* doc, py::object function) {
 }
 
 void PlainClass::set_property(const char* name, py::object getter, py::object setter) {
-  set(name, builtin(PyProperty_Type)(getter, setter));
+  set(name, type_object(PyProperty_Type)(getter, setter));
 }
 
 void PlainClass::set_classmethod(const char* name, py::object function) {

@@ -19,6 +19,11 @@ py::module_ import(const char* name);
 // defined in Python, the full tp_name for built-in and extension types).
 std::string type_name(py::handle value);
 
+// A built-in type as a Python object (PyUnicode_Type: `str`).
+inline py::object type_object(PyTypeObject& type) {
+  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&type));
+}
+
 // Sets the Python error indicator from the C++ exception currently being handled.
 // Call only inside a catch block.
 void set_error_from_current_exception() noexcept;
