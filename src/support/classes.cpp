@@ -52,13 +52,9 @@ void PlainClass::set_property(const char* name, py::object getter, py::object se
 }
 
 void PlainClass::set_classmethod(const char* name, py::object function) {
-  // The binding is made as a method (so `cls` needs no py::arg); classmethod binds the
-  // function itself, not its instance-method wrapper.
-  PyObject* bound = function.ptr();
-  if (PyInstanceMethod_Check(bound)) {
-    bound = PyInstanceMethod_GET_FUNCTION(bound);
-  }
-  set(name, steal(PyClassMethod_New(bound)));
+  // The binding is made as a method (so `cls` needs no py::arg), which pybind11 wraps in
+  // an instance method; classmethod binds the function itself, not that wrapper.
+  set(name, steal(PyClassMethod_New(PyInstanceMethod_GET_FUNCTION(function.ptr()))));
 }
 
 PlainClass& PlainClass::def_fast(PyMethodDef& definition) {
