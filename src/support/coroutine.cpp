@@ -374,15 +374,12 @@ PyType_Spec coroutine_spec = {
 // collections.abc.Coroutine so asyncio accepts its objects as coroutines.
 PyTypeObject* coroutine_type() {
   PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
-  return reinterpret_cast<PyTypeObject*>(
-      storage
-          .call_once_and_store_result([] {
-            py::object type = steal(PyType_FromSpec(&coroutine_spec));
-            import("collections.abc").attr("Coroutine").attr("register")(type);
-            return type;
-          })
-          .get_stored()
-          .ptr());
+  storage.call_once_and_store_result([] {
+    py::object type = steal(PyType_FromSpec(&coroutine_spec));
+    import("collections.abc").attr("Coroutine").attr("register")(type);
+    return type;
+  });
+  return reinterpret_cast<PyTypeObject*>(storage.get_stored().ptr());
 }
 
 bool is_iterable_coroutine_generator(PyObject* object) {
