@@ -1,5 +1,6 @@
 #include "support/args.hpp"
 
+#include <algorithm>
 #include <string>
 
 namespace support::args {
@@ -56,8 +57,8 @@ py::int_ to_int(py::handle value, const char* name) {
   if (PyLong_CheckExact(value.ptr())) {
     return py::reinterpret_borrow<py::int_>(value);
   }
-  PyObject* result = convert_number(value, name, "int", [](PyObject* v) { return PyNumber_Long(v); });
-  return py::reinterpret_steal<py::int_>(result);
+  return py::reinterpret_steal<py::int_>(
+      convert_number(value, name, "int", [](PyObject* v) { return PyNumber_Long(v); }));
 }
 
 long long to_long(py::handle value, const char* name) {
@@ -93,13 +94,9 @@ py::object to_optional_list(py::handle value, const char* name) {
 py::dict to_dict(py::handle value, const char* name) { return exact_type(value, name, PyDict_Type, false); }
 
 Signature::Signature(const char* function_name, std::initializer_list<Parameter> parameters)
-    : function_name_(function_name), parameters_(parameters) {
-  for (const Parameter& parameter : parameters_) {
-    if (parameter.required) {
-      ++required_count_;
-    }
-  }
-}
+    : function_name_(function_name),
+      parameters_(parameters),
+      required_count_(static_cast<std::size_t>(std::ranges::count_if(parameters, &Parameter::required))) {}
 
 void Signature::raise_count(std::size_t given) const {
   const std::size_t total = parameters_.size();
@@ -126,10 +123,8 @@ std::vector<py::object> Signature::bind(const py::args& args, const py::kwargs& 
       throw py::type_error(std::string(function_name_) + "() keywords must be strings");
     }
     const std::string keyword = key.cast<std::string>();
-    std::size_t index = 0;
-    while (index < parameters_.size() && keyword != parameters_[index].name) {
-      ++index;
-    }
+    const auto index = static_cast<std::size_t>(std::ranges::find(parameters_, keyword, &Parameter::name) -
+                                                parameters_.begin());
     if (index == parameters_.size()) {
       throw py::type_error(std::string(function_name_) + "() got an unexpected keyword argument '" + keyword +
                            "'");
