@@ -39,12 +39,11 @@ std::optional<std::int64_t> offset_at(std::int64_t unix_seconds) {
 // second; a skipped time takes the offset from before the jump with fold 0 (so it lands
 // after the jump) and from after it with fold 1.
 std::optional<std::int64_t> unix_seconds(std::int64_t wall, int fold) {
-  const auto first_local = wall_seconds(wall);
-  if (!first_local) {
+  const auto a = offset_at(wall);
+  if (!a) {
     return std::nullopt;
   }
-  const std::int64_t a = *first_local - wall;
-  const std::int64_t u1 = wall - a;
+  const std::int64_t u1 = wall - *a;
   const auto t1 = wall_seconds(u1);
   if (!t1) {
     return std::nullopt;
@@ -52,13 +51,12 @@ std::optional<std::int64_t> unix_seconds(std::int64_t wall, int fold) {
   std::int64_t b = 0;
   if (*t1 == wall) {
     // One solution; look for an earlier one (fold 0) or a later one (fold 1).
-    const std::int64_t probe = fold != 0 ? u1 + kDaySeconds : u1 - kDaySeconds;
-    const auto probed = wall_seconds(probe);
+    const auto probed = offset_at(fold != 0 ? u1 + kDaySeconds : u1 - kDaySeconds);
     if (!probed) {
       return std::nullopt;
     }
-    b = *probed - probe;
-    if (a == b) {
+    b = *probed;
+    if (*a == b) {
       return u1;
     }
   } else {
