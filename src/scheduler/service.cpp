@@ -387,7 +387,6 @@ support::Coroutine run_loop(py::object self) {
       if (args::to_bool(self.attr("_unsaved"))) {
         self.attr("_save")();
       }
-      job_id = py::object();
       fire_due_jobs(self, job_id);
       job_id = py::object();
       const py::module_ asyncio = support::import("asyncio");
