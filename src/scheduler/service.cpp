@@ -29,17 +29,17 @@ bool equals(py::handle a, py::handle b) {
 py::object job_state(const char* member) { return module_attr("JobState").attr(member); }
 py::object job_type(const char* member) { return module_attr("JobType").attr(member); }
 
+// Whether the job's run number `runs` is its last: it reaches max_runs, or the job runs once.
 bool is_final_run(const py::object& job, const py::object& runs) {
   const py::object max_runs = job.attr("max_runs");
-  return max_runs > py::int_(0) && runs >= max_runs;
+  return (max_runs > py::int_(0) && runs >= max_runs) || equals(job.attr("job_type"), job_type("ONCE"));
 }
 
 // The next run the loop gives a job as it starts firing it, so that later passes do
 // not start it again while the firing runs.
 py::object next_run_before_firing(const py::object& self, const py::object& job,
                                   const py::object& pass_time) {
-  if (is_final_run(job, py::object(job.attr("run_count")) + py::int_(1)) ||
-      equals(job.attr("job_type"), job_type("ONCE"))) {
+  if (is_final_run(job, py::object(job.attr("run_count")) + py::int_(1))) {
     return py::int_(0);
   }
   if (equals(job.attr("job_type"), job_type("INTERVAL"))) {
@@ -149,7 +149,7 @@ bool set_active(const py::object& self, const py::object& job_id, bool active) {
 void finish_firing(const py::object& self, const py::object& job, const py::object& execution) {
   job.attr("last_run") = execution.attr("started_at");
   job.attr("run_count") = py::object(job.attr("run_count")) + py::int_(1);
-  if (is_final_run(job, job.attr("run_count")) || equals(job.attr("job_type"), job_type("ONCE"))) {
+  if (is_final_run(job, job.attr("run_count"))) {
     job.attr("state") = job_state("COMPLETED");
     job.attr("next_run") = py::int_(0);
   } else {
