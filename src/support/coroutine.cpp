@@ -152,17 +152,13 @@ bool set_thrown_error(PyObject* exception) {
   return false;
 }
 
-bool is_generator_exit(PyObject* exception) {
-  PyObject* cls = PyExceptionInstance_Check(exception) ? PyExceptionInstance_Class(exception) : exception;
-  return PyExceptionClass_Check(cls) && PyErr_GivenExceptionMatches(cls, PyExc_GeneratorExit);
-}
-
 // Passes the exception to the awaitable in progress, as `yield from` does: GeneratorExit
 // closes it, anything else goes to its throw(). Returns PYGEN_NEXT with *out set if the
 // awaitable handled it and yielded; otherwise the promise holds what the frame resumes with.
 PySendResult throw_into_delegate(Coroutine::promise_type& promise, PyObject* exception, PyObject** out) {
   try {
-    const bool closing = is_generator_exit(exception);
+    // An instance is matched by its class; anything but an exception matches nothing.
+    const bool closing = PyErr_GivenExceptionMatches(exception, PyExc_GeneratorExit) != 0;
     py::object method = optional_attr(promise.delegate, py::str(closing ? "close" : "throw"));
     if (closing || !method) {
       if (method) {
