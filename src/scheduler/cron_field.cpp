@@ -13,14 +13,12 @@ using Text = std::u32string_view;
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
 
-bool is_space(char32_t c) { return Py_UNICODE_ISSPACE(static_cast<Py_UCS4>(c)); }
-
 // str.strip() without arguments.
 Text strip(Text text) {
-  while (!text.empty() && is_space(text.front())) {
+  while (!text.empty() && Py_UNICODE_ISSPACE(text.front())) {
     text.remove_prefix(1);
   }
-  while (!text.empty() && is_space(text.back())) {
+  while (!text.empty() && Py_UNICODE_ISSPACE(text.back())) {
     text.remove_suffix(1);
   }
   return text;
