@@ -60,8 +60,7 @@ Coroutine raise_cpp_error() {
 }
 
 Coroutine raise_python(py::object exception) {
-  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception.ptr());
-  throw py::error_already_set();
+  support::raise(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception);
   co_return py::none();
 }
 
@@ -175,7 +174,8 @@ PYBIND11_MODULE(_support_probe, m) {
     return bound;
   });
   m.def("log", [](const char* name, int level, py::str message) {
-    support::Logger(name).log(static_cast<support::Level>(level), [&] { return message; });
+    support::Logger(name).log_exception(static_cast<support::Level>(level), py::handle(),
+                                        [&] { return message; });
   });
   m.def("log_exception", [](const char* name, py::object exception, py::str message) {
     support::Logger(name).log_exception(support::Level::error, exception, [&] { return message; });

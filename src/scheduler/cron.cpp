@@ -6,24 +6,34 @@ namespace scheduler {
 
 namespace {
 
-// The lowest set bit of `mask` at or above `from`, or -1.
+// The lowest set bit of `mask` at or above `from` (a field's value, below 64), or -1.
 int lowest_bit_from(std::uint64_t mask, int from) {
-  if (from >= 64) {
-    return -1;
-  }
   const std::uint64_t remaining = mask & (~std::uint64_t{0} << from);
   return remaining == 0 ? -1 : std::countr_zero(remaining);
 }
 
+// Cron day of week (0 = Sunday) of a day counted from 1970-01-01.
+int cron_weekday(std::int64_t days) {
+  // 1970-01-01 was a Thursday (4).
+  const std::int64_t weekday = (days + 4) % 7;
+  return static_cast<int>(weekday < 0 ? weekday + 7 : weekday);
+}
+
+int days_in_month(std::int64_t year, int month) {
+  static constexpr int kLengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  return month == 2 && leap ? 29 : kLengths[month - 1];
+}
+
 // Days of the month (bit d for day d) on which both the day-of-month and the
 // day-of-week sets hold.
-std::uint32_t matching_days(const CronFields& fields, std::int64_t year, int month) {
+std::uint64_t matching_days(const CronFields& fields, std::int64_t year, int month) {
   const int length = days_in_month(year, month);
   int weekday = cron_weekday(days_from_civil(year, month, 1));
-  std::uint32_t days = 0;
+  std::uint64_t days = 0;
   for (int day = 1; day <= length; ++day) {
     if ((fields.weekdays >> weekday) & 1U) {
-      days |= std::uint32_t{1} << day;
+      days |= std::uint64_t{1} << day;
     }
     weekday = weekday == 6 ? 0 : weekday + 1;
   }
@@ -67,18 +77,6 @@ CivilMinute civil_minute(std::int64_t index) {
   const int month = static_cast<int>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
   const std::int64_t year = year_of_era + era * 400 + (month <= 2);
   return {year, month, day, minute_of_day / 60, minute_of_day % 60};
-}
-
-int cron_weekday(std::int64_t days) {
-  // 1970-01-01 was a Thursday (4).
-  const std::int64_t weekday = (days + 4) % 7;
-  return static_cast<int>(weekday < 0 ? weekday + 7 : weekday);
-}
-
-int days_in_month(std::int64_t year, int month) {
-  static constexpr int kLengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-  return month == 2 && leap ? 29 : kLengths[month - 1];
 }
 
 std::optional<std::int64_t> first_match_offset(const CronFields& fields, const CivilMinute& start,
@@ -138,11 +136,10 @@ std::optional<std::int64_t> first_match_offset(const CronFields& fields, const C
       continue;
     }
     at.minute = minute;
-    const std::int64_t offset = minute_index(at) - origin;
-    if (offset <= limit) {
-      return offset;
-    }
-    return std::nullopt;
+    break;
+  }
+  if (const std::int64_t offset = minute_index(at) - origin; offset <= limit) {
+    return offset;
   }
   return std::nullopt;
 }

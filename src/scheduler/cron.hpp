@@ -8,6 +8,9 @@
 
 namespace scheduler {
 
+// 9999-12-31 23:59, the last minute the date type holds, in minutes since 1970.
+inline constexpr std::int64_t kLastMinute = 4223371679;
+
 // Naive wall-clock fields of one minute in the proleptic Gregorian calendar.
 struct CivilMinute {
   std::int64_t year;
@@ -20,10 +23,10 @@ struct CivilMinute {
 // The value sets of a five-field expression: bit v of a mask is set when v is in the set.
 struct CronFields {
   std::uint64_t minutes = 0;   // 0..59
-  std::uint32_t hours = 0;     // 0..23
-  std::uint32_t days = 0;      // day of month, 1..31
-  std::uint32_t months = 0;    // 1..12
-  std::uint32_t weekdays = 0;  // cron numbering, 0 = Sunday .. 6 = Saturday
+  std::uint64_t hours = 0;     // 0..23
+  std::uint64_t days = 0;      // day of month, 1..31
+  std::uint64_t months = 0;    // 1..12
+  std::uint64_t weekdays = 0;  // cron numbering, 0 = Sunday .. 6 = Saturday
 
   bool matches(const CivilMinute& moment) const;
 };
@@ -33,9 +36,6 @@ std::int64_t days_from_civil(std::int64_t year, int month, int day);
 // Minutes since 1970-01-01 00:00 of a civil minute, and back.
 std::int64_t minute_index(const CivilMinute& moment);
 CivilMinute civil_minute(std::int64_t index);
-// Cron day of week (0 = Sunday) of a day counted from 1970-01-01.
-int cron_weekday(std::int64_t days);
-int days_in_month(std::int64_t year, int month);
 
 // The number of minutes from `start` to the first minute at or after it that matches
 // `fields`, if that number is at most `limit`; the same answer as testing `start`,

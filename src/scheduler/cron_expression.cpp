@@ -22,15 +22,13 @@ void ensure_datetime_api() {
   }
 }
 
-[[noreturn]] void raise_value_error(const py::str& message) {
-  PyErr_SetObject(PyExc_ValueError, message.ptr());
-  throw py::error_already_set();
-}
+// The value set of each field, as `[min, max]`, in the order of the expression.
+constexpr std::int64_t kFieldRanges[5][2] = {{0, 59}, {0, 23}, {1, 31}, {1, 12}, {0, 6}};
 
-std::uint64_t parse_mask(py::handle text, const FieldRange& range) {
+std::uint64_t parse_mask(const py::list& parts, std::size_t index) {
   std::uint64_t mask = 0;
-  for (std::int64_t value :
-       parse_field(py::reinterpret_borrow<py::str>(text), range.min_value, range.max_value)) {
+  const auto [low, high] = kFieldRanges[index];
+  for (std::int64_t value : parse_field(py::reinterpret_borrow<py::str>(parts[index]), low, high)) {
     mask |= std::uint64_t{1} << value;
   }
   return mask;
@@ -44,14 +42,8 @@ bool in_mask(py::handle value, std::uint64_t mask) {
     const long long number = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
     return overflow == 0 && number >= 0 && number < 64 && ((mask >> number) & 1U);
   }
-  const int found = PySequence_Contains(mask_to_set(mask).ptr(), value.ptr());
-  if (found < 0) {
-    throw py::error_already_set();
-  }
-  return found != 0;
+  return support::check(PySequence_Contains(mask_to_set(mask).ptr(), value.ptr())) != 0;
 }
-
-constexpr std::int64_t kLastMinute = 4223371679;  // 9999-12-31 23:59, in minutes since 1970
 
 CivilMinute civil_fields(py::handle moment) {
   return {PyDateTime_GET_YEAR(moment.ptr()), PyDateTime_GET_MONTH(moment.ptr()),
@@ -62,19 +54,20 @@ CivilMinute civil_fields(py::handle moment) {
 // A plain datetime at `moment` with the tzinfo of `like` (fold 0, as date arithmetic gives).
 py::object make_datetime(const CivilMinute& moment, py::handle like) {
   PyObject* tzinfo = PyDateTime_DATE_GET_TZINFO(like.ptr());
-  PyObject* result = PyDateTimeAPI->DateTime_FromDateAndTime(static_cast<int>(moment.year), moment.month,
-                                                             moment.day, moment.hour, moment.minute, 0, 0,
-                                                             tzinfo, PyDateTimeAPI->DateTimeType);
-  if (result == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::object>(result);
+  return support::steal(PyDateTimeAPI->DateTime_FromDateAndTime(static_cast<int>(moment.year), moment.month,
+                                                                moment.day, moment.hour, moment.minute, 0, 0,
+                                                                tzinfo, PyDateTimeAPI->DateTimeType));
 }
 
 py::object minutes(std::int64_t count) {
   ensure_datetime_api();
-  return py::reinterpret_steal<py::object>(
+  return support::steal(
       PyDelta_FromDSU(static_cast<int>(count / 1440), static_cast<int>(count % 1440) * 60, 0));
+}
+
+// The current local time as a naive datetime, through time.time().
+py::object local_now() {
+  return support::import("datetime").attr("datetime").attr("fromtimestamp")(current_time());
 }
 
 }  // namespace
@@ -83,14 +76,12 @@ CronExpression::CronExpression(py::handle expression) {
   text_ = support::args::to_str(expression, "expression").attr("strip")();
   const py::list parts = text_.attr("split")();
   if (parts.size() != 5) {
-    raise_value_error(py::str("Cron expression must have 5 fields (min hour dom month dow), got {}: '{}'")
-                          .format(parts.size(), text_));
+    support::raise(PyExc_ValueError,
+                   py::str("Cron expression must have 5 fields (min hour dom month dow), got {}: '{}'")
+                       .format(parts.size(), text_));
   }
-  fields_.minutes = parse_mask(parts[0], kMinuteField);
-  fields_.hours = static_cast<std::uint32_t>(parse_mask(parts[1], kHourField));
-  fields_.days = static_cast<std::uint32_t>(parse_mask(parts[2], kDayField));
-  fields_.months = static_cast<std::uint32_t>(parse_mask(parts[3], kMonthField));
-  fields_.weekdays = static_cast<std::uint32_t>(parse_mask(parts[4], kWeekdayField));
+  fields_ = {parse_mask(parts, 0), parse_mask(parts, 1), parse_mask(parts, 2), parse_mask(parts, 3),
+             parse_mask(parts, 4)};
 }
 
 bool CronExpression::matches(py::handle moment) const {
@@ -177,10 +168,6 @@ py::set mask_to_set(std::uint64_t mask) {
 std::uint64_t python_weekdays(std::uint64_t cron_weekdays) {
   // Cron Sunday (bit 0) becomes 6; every other day moves down by one.
   return (cron_weekdays >> 1) | ((cron_weekdays & 1U) << 6);
-}
-
-py::object local_now() {
-  return support::import("datetime").attr("datetime").attr("fromtimestamp")(current_time());
 }
 
 }  // namespace scheduler

@@ -10,17 +10,6 @@ namespace scheduler {
 // Candidate minutes the search looks at: one leap year.
 inline constexpr std::int64_t kSearchMinutes = 366 * 24 * 60;
 
-struct FieldRange {
-  const char* name;
-  std::int64_t min_value;
-  std::int64_t max_value;
-};
-inline constexpr FieldRange kMinuteField{"minute", 0, 59};
-inline constexpr FieldRange kHourField{"hour", 0, 23};
-inline constexpr FieldRange kDayField{"day of month", 1, 31};
-inline constexpr FieldRange kMonthField{"month", 1, 12};
-inline constexpr FieldRange kWeekdayField{"day of week", 0, 6};
-
 class CronExpression {
  public:
   // Raises TypeError when `expression` is not a str, ValueError when it is malformed.
@@ -51,7 +40,5 @@ class CronExpression {
 py::set mask_to_set(std::uint64_t mask);
 // Cron weekdays (0 = Sunday) as the date type numbers them (0 = Monday).
 std::uint64_t python_weekdays(std::uint64_t cron_weekdays);
-// The current local time as a naive datetime, through time.time().
-py::object local_now();
 
 }  // namespace scheduler

@@ -13,14 +13,12 @@ using Text = std::u32string_view;
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
 
-bool is_space(char32_t c) { return Py_UNICODE_ISSPACE(static_cast<Py_UCS4>(c)); }
-
 // str.strip() without arguments.
 Text strip(Text text) {
-  while (!text.empty() && is_space(text.front())) {
+  while (!text.empty() && Py_UNICODE_ISSPACE(text.front())) {
     text.remove_prefix(1);
   }
-  while (!text.empty() && is_space(text.back())) {
+  while (!text.empty() && Py_UNICODE_ISSPACE(text.back())) {
     text.remove_suffix(1);
   }
   return text;
@@ -45,15 +43,9 @@ Integer read_integer(Text text) {
   if (plain) {
     return {value, {}};
   }
-  py::object piece = py::reinterpret_steal<py::object>(
+  const py::object piece = support::steal(
       PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(), static_cast<Py_ssize_t>(text.size())));
-  if (!piece) {
-    throw py::error_already_set();
-  }
-  py::object number = py::reinterpret_steal<py::object>(PyLong_FromUnicodeObject(piece.ptr(), 10));
-  if (!number) {
-    throw py::error_already_set();
-  }
+  py::object number = support::steal(PyLong_FromUnicodeObject(piece.ptr(), 10));
   int overflow = 0;
   const long long fitted = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
   if (overflow == 0) {
@@ -86,10 +78,6 @@ void add_steps(std::vector<std::int64_t>& values, std::int64_t low, std::int64_t
   }
 }
 
-void add_range(std::vector<std::int64_t>& values, std::int64_t low, std::int64_t high) {
-  add_steps(values, low, high, 1);
-}
-
 // start, start + step, ... up to max_value, of which only those at or above min_value.
 void add_progression(std::vector<std::int64_t>& values, const Integer& start, const Integer& step,
                      std::int64_t min_value, std::int64_t max_value) {
@@ -105,8 +93,7 @@ void add_progression(std::vector<std::int64_t>& values, const Integer& start, co
     py::object low = py::int_(min_value);
     py::object begin = as_python(start);
     if (begin < low) {
-      begin = low + py::reinterpret_steal<py::object>(
-                        PyNumber_Remainder((begin - low).ptr(), as_python(step).ptr()));
+      begin = low + support::steal(PyNumber_Remainder((begin - low).ptr(), as_python(step).ptr()));
     }
     if (begin > py::int_(max_value)) {
       return;
@@ -134,7 +121,7 @@ void add_progression(std::vector<std::int64_t>& values, const Integer& start, co
 void add_piece(std::vector<std::int64_t>& values, Text piece, std::int64_t min_value,
                std::int64_t max_value) {
   if (piece == U"*") {
-    add_range(values, min_value, max_value);
+    add_steps(values, min_value, max_value, 1);
     return;
   }
   if (const std::size_t slash = piece.find(U'/'); slash != Text::npos) {
@@ -147,7 +134,7 @@ void add_piece(std::vector<std::int64_t>& values, Text piece, std::int64_t min_v
   if (const std::size_t dash = piece.find(U'-'); dash != Text::npos) {
     const Integer low = read_integer(piece.substr(0, dash));
     const Integer high = read_integer(piece.substr(dash + 1));
-    add_range(values, std::max(low.value, min_value), std::min(high.value, max_value));
+    add_steps(values, std::max(low.value, min_value), std::min(high.value, max_value), 1);
     return;
   }
   const Integer value = read_integer(piece);

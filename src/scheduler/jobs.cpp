@@ -9,13 +9,10 @@
 #include <pybind11/gil_safe_call_once.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <ctime>
 #include <optional>
 #include <span>
-#include <string>
-#include <string_view>
 
 namespace scheduler {
 
@@ -26,10 +23,6 @@ using namespace pybind11::literals;
 constexpr const char* kTimestampFormat = "%Y-%m-%d %H:%M:%S";
 constexpr Py_ssize_t kPromptShown = 300;
 constexpr Py_ssize_t kResultShown = 200;
-
-py::object type_object(PyTypeObject& type) {
-  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&type));
-}
 
 // `text` itself when it has at most `limit` items, else its first `limit` followed by `marker`.
 py::object shortened(const py::object& text, Py_ssize_t limit, const char* marker) {
@@ -86,11 +79,6 @@ std::optional<std::tm> local_time(double seconds) {
     return std::nullopt;
   }
   return local;
-}
-
-py::str python_format(double seconds) {
-  const py::object moment = support::import("datetime").attr("datetime").attr("fromtimestamp")(seconds);
-  return moment.attr("strftime")(kTimestampFormat);
 }
 
 // What a field holds, which gives its annotation.
@@ -154,60 +142,27 @@ constexpr Column kExecutionColumns[] = {
     {"worker_id", Kind::kText, Initial::kZero, Shown::kAsIs},
 };
 
-py::tuple interned(std::span<const Column> columns) {
-  py::tuple strings(columns.size());
-  for (std::size_t index = 0; index < columns.size(); ++index) {
-    strings[index] = support::intern(columns[index].name);
-  }
-  return strings;
-}
-
-// The column names as interned strings, made once: the forms are built for every
-// listing and save.
-template <const auto& Columns>
-const py::tuple& keys_of() {
-  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::tuple> keys;
-  return keys.call_once_and_store_result([] { return interned(Columns); }).get_stored();
-}
-
-// The class this module makes for a record kind and its to_dict, kept to tell them from
-// a host's.
+// What this module made for a record kind: the class and its to_dict, kept to tell them
+// from a host's, and the column names as interned strings (the forms are built for every
+// listing and save), with for each column the name of the field it shows.
 struct Made {
   py::object cls;
   py::object to_dict;
+  py::tuple keys;
+  py::tuple sources;
 };
 PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<Made> made_job;
 PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<Made> made_execution;
 
-// For each column, the index of the column named by its `source` (its own index when none).
-template <const auto& Columns>
-constexpr auto kSourceOf = [] {
-  std::array<std::size_t, std::size(Columns)> sources{};
-  for (std::size_t index = 0; index < sources.size(); ++index) {
-    sources[index] = index;
-    for (std::size_t other = 0; Columns[index].source != nullptr && other < sources.size(); ++other) {
-      if (std::string_view(Columns[other].name) == Columns[index].source) {
-        sources[index] = other;
-      }
-    }
-  }
-  return sources;
-}();
-
-// A record kind: its columns, their names and sources, its class name and what this
-// module made for it.
+// A record kind: its columns, its class name and what this module made for it.
 struct Record {
   std::span<const Column> columns;
-  const py::tuple& (*keys)();
-  const std::size_t* source_of;
   const char* class_name;
   py::gil_safe_call_once_and_store<Made>* made;
 };
 
-constexpr Record kJob{kJobColumns, &keys_of<kJobColumns>, kSourceOf<kJobColumns>.data(), "ScheduledJob",
-                      &made_job};
-constexpr Record kExecution{kExecutionColumns, &keys_of<kExecutionColumns>,
-                            kSourceOf<kExecutionColumns>.data(), "JobExecution", &made_execution};
+constexpr Record kJob{kJobColumns, "ScheduledJob", &made_job};
+constexpr Record kExecution{kExecutionColumns, "JobExecution", &made_execution};
 
 // Reads the fields of a record: from its instance dictionary when it is of the class
 // this module made (whose fields live there), otherwise through getattr, which honours
@@ -216,35 +171,26 @@ class RecordReader {
  public:
   RecordReader(py::handle record, const Record& kind) : record_(record) {
     if (Py_TYPE(record.ptr()) == reinterpret_cast<PyTypeObject*>(kind.made->get_stored().cls.ptr())) {
-      fields_ = py::reinterpret_steal<py::object>(PyObject_GenericGetDict(record.ptr(), nullptr));
-      if (!fields_) {
-        throw py::error_already_set();
-      }
+      fields_ = support::steal<py::dict>(PyObject_GenericGetDict(record.ptr(), nullptr));
     }
   }
 
   py::object operator[](py::handle name) const {
-    if (fields_) {
-      if (PyObject* value = PyDict_GetItemWithError(fields_.ptr(), name.ptr())) {
-        return py::reinterpret_borrow<py::object>(value);
-      }
-      if (PyErr_Occurred()) {
-        throw py::error_already_set();
-      }
-    }
-    return record_.attr(name);
+    py::object value = fields_ ? support::get_item(*fields_, name) : py::object();
+    return value ? value : record_.attr(name);
   }
 
  private:
   py::handle record_;
-  py::object fields_;
+  std::optional<py::dict> fields_;
 };
 
 // Calls `entry(key, value)` for each entry of the dictionary form of `record`, in order;
 // with `whole_prompt`, the prompt as it is.
 template <class Entry>
 void each_entry(py::handle record, const Record& kind, bool whole_prompt, Entry&& entry) {
-  PyObject* keys = kind.keys().ptr();
+  const Made& made = kind.made->get_stored();
+  PyObject* keys = made.keys.ptr();
   const RecordReader fields(record, kind);
   for (std::size_t index = 0; index < kind.columns.size(); ++index) {
     const Column& column = kind.columns[index];
@@ -253,7 +199,7 @@ void each_entry(py::handle record, const Record& kind, bool whole_prompt, Entry&
       continue;
     }
     if (column.shown == Shown::kTimeText) {
-      const py::object time = fields[PyTuple_GET_ITEM(keys, kind.source_of[index])];
+      const py::object time = fields[PyTuple_GET_ITEM(made.sources.ptr(), index)];
       const bool formatted = column.unset == nullptr || support::args::to_bool(time);
       entry(key, formatted ? format_timestamp(time) : py::str(column.unset));
       continue;
@@ -292,7 +238,7 @@ py::object make_enum(const char* name, std::initializer_list<std::pair<const cha
     pairs.append(py::make_tuple(member, value));
   }
   return support::import("enum").attr("Enum")(name, pairs, "module"_a = kModuleName, "qualname"_a = name,
-                                              "type"_a = type_object(PyUnicode_Type));
+                                              "type"_a = support::type_object(PyUnicode_Type));
 }
 
 py::object new_job_id() { return support::import("uuid").attr("uuid4")().attr("hex")[py::slice(0, 10, 1)]; }
@@ -308,33 +254,38 @@ struct Enumerations {
 std::pair<py::object, py::object> field_type(Kind kind, const Enumerations& enumerations) {
   switch (kind) {
     case Kind::kText:
-      return {type_object(PyUnicode_Type), py::str("")};
+      return {support::type_object(PyUnicode_Type), py::str("")};
     case Kind::kOptionalText:
-      return {type_object(PyUnicode_Type) | py::none(), py::none()};
+      return {support::type_object(PyUnicode_Type) | py::none(), py::none()};
     case Kind::kInteger:
-      return {type_object(PyLong_Type), py::int_(0)};
+      return {support::type_object(PyLong_Type), py::int_(0)};
     case Kind::kReal:
-      return {type_object(PyFloat_Type), py::float_(0.0)};
+      return {support::type_object(PyFloat_Type), py::float_(0.0)};
     case Kind::kBoolean:
-      return {type_object(PyBool_Type), py::bool_(false)};
+      return {support::type_object(PyBool_Type), py::bool_(false)};
     case Kind::kJobType:
       return {enumerations.job_type, py::list(enumerations.job_type)[0]};
     case Kind::kJobState:
       return {enumerations.job_state, py::list(enumerations.job_state)[0]};
     case Kind::kMetadata:
-      return {type_object(PyDict_Type)[py::make_tuple(type_object(PyUnicode_Type),
-                                                      support::import("typing").attr("Any"))],
-              support::import("dataclasses").attr("field")("default_factory"_a = type_object(PyDict_Type))};
+      return {support::type_object(PyDict_Type)[py::make_tuple(support::type_object(PyUnicode_Type),
+                                                               support::import("typing").attr("Any"))],
+              support::import("dataclasses")
+                  .attr("field")("default_factory"_a = support::type_object(PyDict_Type))};
   }
   return {};
 }
 
 // Makes the dataclass of `kind` with the given docstring, owned by this module, and its
 // to_dict method.
-py::object make_dataclass(const Record& kind, const char* doc, py::dict (*to_dict)(py::handle),
-                          const Enumerations& enumerations) {
+py::object make_dataclass(const Record& kind, const char* doc, const Enumerations& enumerations) {
   py::list fields;
-  for (const Column& column : kind.columns) {
+  py::tuple keys(kind.columns.size());
+  py::tuple sources(kind.columns.size());
+  for (std::size_t index = 0; index < kind.columns.size(); ++index) {
+    const Column& column = kind.columns[index];
+    keys[index] = support::intern(column.name);
+    sources[index] = support::intern(column.source == nullptr ? column.name : column.source);
     if (!column.is_field()) {
       continue;
     }
@@ -355,15 +306,9 @@ py::object make_dataclass(const Record& kind, const char* doc, py::dict (*to_dic
       support::import("dataclasses")
           .attr("make_dataclass")(kind.class_name, fields, "namespace"_a = py::dict("__doc__"_a = doc));
   cls.attr("__module__") = kModuleName;
-  support::PlainClass(cls).def("to_dict", to_dict);
-  kind.made->call_once_and_store_result([&] { return Made{cls, cls.attr("to_dict")}; });
+  support::PlainClass(cls).def("to_dict", [&kind](py::handle record) { return to_dict(record, kind); });
+  kind.made->call_once_and_store_result([&] { return Made{cls, cls.attr("to_dict"), keys, sources}; });
   return cls;
-}
-
-// Raised as a Python error, so that callers catching ordinary errors see it.
-[[noreturn]] void raise(PyObject* type, const std::string& message) {
-  PyErr_SetString(type, message.c_str());
-  throw py::error_already_set();
 }
 
 // The column of job field `name`, if it is one.
@@ -403,8 +348,8 @@ void check_type(const Column& column, py::handle value) {
     }
   }();
   if (!right) {
-    raise(PyExc_TypeError, std::string("Field '") + column.name + "' has incorrect type (expected " +
-                               expected + ", got " + support::type_name(value) + ")");
+    support::raise(PyExc_TypeError, py::str("Field '{}' has incorrect type (expected {}, got {})")
+                                        .format(column.name, expected, support::type_name(value)));
   }
 }
 
@@ -419,11 +364,7 @@ py::object job_from_dict(py::object cls, py::object data) {
     }
   }
   // Called directly: pybind11's keyword unpacking checks each key through a Python call.
-  PyObject* job = PyObject_Call(cls.ptr(), py::tuple().ptr(), arguments.ptr());
-  if (job == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::object>(job);
+  return support::steal(PyObject_Call(cls.ptr(), py::tuple().ptr(), arguments.ptr()));
 }
 
 }  // namespace
@@ -453,11 +394,11 @@ void check_stored_job(py::handle job) {
     const py::object value = job.attr(column.name);
     check_type(column, value);
     if (PyFloat_Check(value.ptr()) && !std::isfinite(PyFloat_AS_DOUBLE(value.ptr()))) {
-      raise(PyExc_ValueError, std::string("Field '") + column.name +
-                                  "' is not a finite number: " + std::string(py::str(value)));
+      support::raise(PyExc_ValueError,
+                     py::str("Field '{}' is not a finite number: {}").format(column.name, value));
     }
   }
-  job_to_dict(job);
+  to_dict(job, kJob);
 }
 
 py::list field_names(py::handle dataclass) {
@@ -489,7 +430,10 @@ py::str format_timestamp(py::handle ts) {
     // Years of fewer digits: as the runtime's strftime writes them, where its datetime
     // can hold the moment (not the first hours of year 1 in every zone).
     try {
-      return python_format(seconds);
+      return support::import("datetime")
+          .attr("datetime")
+          .attr("fromtimestamp")(seconds)
+          .attr("strftime")(kTimestampFormat);
     } catch (py::error_already_set& error) {
       if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_OverflowError) &&
           !error.matches(PyExc_OSError)) {
@@ -512,10 +456,6 @@ py::str format_timestamp(py::handle ts) {
   put(17, std::min(local->tm_sec, 59), 2);
   return py::str(text, sizeof text - 1);
 }
-
-py::dict job_to_dict(py::handle job) { return to_dict(job, kJob); }
-
-py::dict execution_to_dict(py::handle execution) { return to_dict(execution, kExecution); }
 
 bool has_own_to_dict(py::handle cls, bool job) {
   const py::object method = cls.attr("to_dict");
@@ -542,10 +482,9 @@ void define_records(py::module_& m) {
                              {"PAUSED", "paused"},
                              {"COMPLETED", "completed"},
                              {"DISABLED", "disabled"}})};
-  const py::object job = make_dataclass(kJob, "Definition of a scheduled job.", &job_to_dict, enumerations);
+  const py::object job = make_dataclass(kJob, "Definition of a scheduled job.", enumerations);
   support::PlainClass(job).def_classmethod("from_dict", &job_from_dict, py::arg("data"));
-  const py::object execution =
-      make_dataclass(kExecution, "Record of a single job execution.", &execution_to_dict, enumerations);
+  const py::object execution = make_dataclass(kExecution, "Record of a single job execution.", enumerations);
 
   const py::module_ typing = support::import("typing");
   m.attr("JobType") = enumerations.job_type;
@@ -553,7 +492,7 @@ void define_records(py::module_& m) {
   m.attr("ScheduledJob") = job;
   m.attr("JobExecution") = execution;
   m.attr("JobFireCallback") = typing.attr("Callable")[py::make_tuple(
-      py::list(py::make_tuple(job)), typing.attr("Awaitable")[type_object(PyUnicode_Type)])];
+      py::list(py::make_tuple(job)), typing.attr("Awaitable")[support::type_object(PyUnicode_Type)])];
   m.def("_format_timestamp", &format_timestamp, py::arg("ts"),
         "Format a Unix timestamp as a human-readable string.");
 }

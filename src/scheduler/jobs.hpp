@@ -17,10 +17,6 @@ void define_records(py::module_& m);
 // platform cannot convert the value. TypeError for a non-number.
 py::str format_timestamp(py::handle ts);
 
-// ScheduledJob.to_dict and JobExecution.to_dict.
-py::dict job_to_dict(py::handle job);
-py::dict execution_to_dict(py::handle execution);
-
 // Whether instances of `cls` take their dictionary form from this module's own to_dict
 // for a ScheduledJob (`job`) or JobExecution: a host may replace it, a subclass override it.
 bool has_own_to_dict(py::handle cls, bool job);

@@ -10,36 +10,13 @@ namespace {
 constexpr std::int64_t kDaySeconds = 24 * 3600;
 // The largest clock shift any zone makes at once, for the searches around a shift.
 constexpr std::int64_t kMaxShiftSeconds = 3 * 3600;
-constexpr std::uint32_t kAllHours = (std::uint32_t{1} << 24) - 1;
-constexpr std::int64_t kLastMinute = 4223371679;  // 9999-12-31 23:59, in minutes since 1970
+constexpr std::uint64_t kAllHours = (std::uint64_t{1} << 24) - 1;
 
 std::int64_t floor_div(std::int64_t value, std::int64_t divisor) {
   return value / divisor - (value % divisor < 0 ? 1 : 0);
 }
 
-// Local offset from UTC at `unix_seconds`, in seconds.
-std::optional<std::int64_t> offset_at(std::int64_t unix_seconds) {
-  const auto wall = wall_seconds(unix_seconds);
-  return wall ? std::optional<std::int64_t>(*wall - unix_seconds) : std::nullopt;
-}
-
-}  // namespace
-
-std::optional<std::tm> local_tm(std::int64_t unix_seconds) {
-  const std::time_t moment = static_cast<std::time_t>(unix_seconds);
-  std::tm local{};
-#ifdef _WIN32
-  if (localtime_s(&local, &moment) != 0) {
-    return std::nullopt;
-  }
-#else
-  if (localtime_r(&moment, &local) == nullptr) {
-    return std::nullopt;
-  }
-#endif
-  return local;
-}
-
+// Seconds since 1970-01-01 00:00 of the naive local time at `unix_seconds`.
 std::optional<std::int64_t> wall_seconds(std::int64_t unix_seconds) {
   const auto local = local_tm(unix_seconds);
   if (!local) {
@@ -50,14 +27,23 @@ std::optional<std::int64_t> wall_seconds(std::int64_t unix_seconds) {
          local->tm_hour * 3600 + local->tm_min * 60 + std::min(local->tm_sec, 59);
 }
 
-// CPython's local_to_seconds: solve wall = local(u) for u.
+// Local offset from UTC at `unix_seconds`, in seconds.
+std::optional<std::int64_t> offset_at(std::int64_t unix_seconds) {
+  const auto wall = wall_seconds(unix_seconds);
+  return wall ? std::optional<std::int64_t>(*wall - unix_seconds) : std::nullopt;
+}
+
+// The Unix time of naive local time `wall` (seconds since 1970-01-01 00:00) with the
+// given fold, as datetime.timestamp() computes it (CPython's local_to_seconds: solve
+// wall = local(u) for u): in a repeated hour fold 0 is the first pass and fold 1 the
+// second; a skipped time takes the offset from before the jump with fold 0 (so it lands
+// after the jump) and from after it with fold 1.
 std::optional<std::int64_t> unix_seconds(std::int64_t wall, int fold) {
-  const auto first_local = wall_seconds(wall);
-  if (!first_local) {
+  const auto a = offset_at(wall);
+  if (!a) {
     return std::nullopt;
   }
-  const std::int64_t a = *first_local - wall;
-  const std::int64_t u1 = wall - a;
+  const std::int64_t u1 = wall - *a;
   const auto t1 = wall_seconds(u1);
   if (!t1) {
     return std::nullopt;
@@ -65,13 +51,12 @@ std::optional<std::int64_t> unix_seconds(std::int64_t wall, int fold) {
   std::int64_t b = 0;
   if (*t1 == wall) {
     // One solution; look for an earlier one (fold 0) or a later one (fold 1).
-    const std::int64_t probe = fold != 0 ? u1 + kDaySeconds : u1 - kDaySeconds;
-    const auto probed = wall_seconds(probe);
+    const auto probed = offset_at(fold != 0 ? u1 + kDaySeconds : u1 - kDaySeconds);
     if (!probed) {
       return std::nullopt;
     }
-    b = *probed - probe;
-    if (a == b) {
+    b = *probed;
+    if (*a == b) {
       return u1;
     }
   } else {
@@ -89,6 +74,23 @@ std::optional<std::int64_t> unix_seconds(std::int64_t wall, int fold) {
     return u1;
   }
   return fold != 0 ? std::min(u1, u2) : std::max(u1, u2);  // a skipped time
+}
+
+}  // namespace
+
+std::optional<std::tm> local_tm(std::int64_t unix_seconds) {
+  const std::time_t moment = static_cast<std::time_t>(unix_seconds);
+  std::tm local{};
+#ifdef _WIN32
+  if (localtime_s(&local, &moment) != 0) {
+    return std::nullopt;
+  }
+#else
+  if (localtime_r(&moment, &local) == nullptr) {
+    return std::nullopt;
+  }
+#endif
+  return local;
 }
 
 std::optional<std::int64_t> next_local_match(const CronFields& fields, double after,

@@ -15,15 +15,6 @@ namespace scheduler {
 // The broken-down local time of a Unix time, none where the platform cannot convert it.
 std::optional<std::tm> local_tm(std::int64_t unix_seconds);
 
-// Seconds since 1970-01-01 00:00 of the naive local time at `unix_seconds`.
-std::optional<std::int64_t> wall_seconds(std::int64_t unix_seconds);
-
-// The Unix time of naive local time `wall` (seconds since 1970-01-01 00:00) with the
-// given fold, as datetime.timestamp() computes it: in a repeated hour fold 0 is the
-// first pass and fold 1 the second; a skipped time takes the offset from before the
-// jump with fold 0 (so it lands after the jump) and from after it with fold 1.
-std::optional<std::int64_t> unix_seconds(std::int64_t wall, int fold);
-
 // The first Unix time strictly after `after` at which the local wall-clock minute
 // matches `fields`, within `search_minutes` candidate minutes from the minute after
 // `after`'s own. Every real moment counts once: a wall minute that occurs twice (a

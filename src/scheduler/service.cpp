@@ -29,17 +29,17 @@ bool equals(py::handle a, py::handle b) {
 py::object job_state(const char* member) { return module_attr("JobState").attr(member); }
 py::object job_type(const char* member) { return module_attr("JobType").attr(member); }
 
+// Whether the job's run number `runs` is its last: it reaches max_runs, or the job runs once.
 bool is_final_run(const py::object& job, const py::object& runs) {
   const py::object max_runs = job.attr("max_runs");
-  return max_runs > py::int_(0) && runs >= max_runs;
+  return (max_runs > py::int_(0) && runs >= max_runs) || equals(job.attr("job_type"), job_type("ONCE"));
 }
 
 // The next run the loop gives a job as it starts firing it, so that later passes do
 // not start it again while the firing runs.
 py::object next_run_before_firing(const py::object& self, const py::object& job,
                                   const py::object& pass_time) {
-  if (is_final_run(job, py::object(job.attr("run_count")) + py::int_(1)) ||
-      equals(job.attr("job_type"), job_type("ONCE"))) {
+  if (is_final_run(job, py::object(job.attr("run_count")) + py::int_(1))) {
     return py::int_(0);
   }
   if (equals(job.attr("job_type"), job_type("INTERVAL"))) {
@@ -131,15 +131,25 @@ py::object shared_save(const py::object& self) {
   return asyncio.attr("shield")(pending);
 }
 
-py::object text_of(const py::object& result) {
-  return PyUnicode_Check(result.ptr()) ? result : py::str(result);
+// Pauses or resumes (with a new next run) job `job_id`; false when there is none.
+bool set_active(const py::object& self, const py::object& job_id, bool active) {
+  const py::object job = get_job(self, job_id);
+  if (job.is_none()) {
+    return false;
+  }
+  job.attr("state") = job_state(active ? "ACTIVE" : "PAUSED");
+  if (active) {
+    job.attr("next_run") = self.attr("_calc_next_run")(job);
+  }
+  self.attr("_save")();
+  return true;
 }
 
 // The job's fields after a firing: runs, last run, state and next run.
 void finish_firing(const py::object& self, const py::object& job, const py::object& execution) {
   job.attr("last_run") = execution.attr("started_at");
   job.attr("run_count") = py::object(job.attr("run_count")) + py::int_(1);
-  if (is_final_run(job, job.attr("run_count")) || equals(job.attr("job_type"), job_type("ONCE"))) {
+  if (is_final_run(job, job.attr("run_count"))) {
     job.attr("state") = job_state("COMPLETED");
     job.attr("next_run") = py::int_(0);
   } else {
@@ -281,24 +291,6 @@ py::object get_job(py::object self, py::object job_id) {
   return self.attr("_jobs").attr("get")(args::to_str(job_id, "job_id"));
 }
 
-namespace {
-
-// Pauses or resumes (with a new next run) job `job_id`; false when there is none.
-bool set_active(const py::object& self, const py::object& job_id, bool active) {
-  const py::object job = get_job(self, job_id);
-  if (job.is_none()) {
-    return false;
-  }
-  job.attr("state") = job_state(active ? "ACTIVE" : "PAUSED");
-  if (active) {
-    job.attr("next_run") = self.attr("_calc_next_run")(job);
-  }
-  self.attr("_save")();
-  return true;
-}
-
-}  // namespace
-
 bool pause_job(py::object self, py::object job_id) { return set_active(self, job_id, false); }
 
 bool resume_job(py::object self, py::object job_id) { return set_active(self, job_id, true); }
@@ -350,14 +342,10 @@ py::dict stats(py::object self) {
     paused_jobs += equals(state, paused);
     total_executions = total_executions + py::object(job.attr("run_count"));
   }
-  py::dict result;
-  result["running"] = py::bool_(is_running(self));
-  result["total_jobs"] = py::len(jobs);
-  result["active_jobs"] = active_jobs;
-  result["paused_jobs"] = paused_jobs;
-  result["total_executions"] = total_executions;
-  result["recent_executions"] = py::len(self.attr("_executions"));
-  return result;
+  return py::dict("running"_a = is_running(self), "total_jobs"_a = py::len(jobs),
+                  "active_jobs"_a = active_jobs, "paused_jobs"_a = paused_jobs,
+                  "total_executions"_a = total_executions,
+                  "recent_executions"_a = py::len(self.attr("_executions")));
 }
 
 support::Coroutine start(py::object self) {
@@ -399,7 +387,6 @@ support::Coroutine run_loop(py::object self) {
       if (args::to_bool(self.attr("_unsaved"))) {
         self.attr("_save")();
       }
-      job_id = py::object();
       fire_due_jobs(self, job_id);
       job_id = py::object();
       const py::module_ asyncio = support::import("asyncio");
@@ -444,7 +431,8 @@ support::Coroutine fire_job(py::object self, py::object job) {
       result = co_await on_fire(job);
     }
     execution.attr("success") = true;
-    execution.attr("result") = args::to_bool(result) ? text_of(result) : py::str("Completed");
+    // py::str keeps a str (or a subclass of it) as it is.
+    execution.attr("result") = args::to_bool(result) ? py::str(result) : py::str("Completed");
   } catch (py::error_already_set& error) {
     support::rethrow_unless_ordinary(error);  // a cancellation ends the firing unrecorded
     failure = std::move(error);

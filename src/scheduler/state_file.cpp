@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace scheduler {
 
@@ -44,11 +45,8 @@ void write_atomically(const py::object& path, std::string_view text) {
     try {
       // Written from the text in place, not copied into a bytes object first; each view
       // is released after its write, so that nothing reads the text once it is freed.
-      const py::object view = py::reinterpret_steal<py::object>(PyMemoryView_FromMemory(
+      const py::object view = support::steal(PyMemoryView_FromMemory(
           const_cast<char*>(text.data()), static_cast<Py_ssize_t>(text.size()), PyBUF_READ));
-      if (!view) {
-        throw py::error_already_set();
-      }
       for (std::size_t written = 0; written < text.size();) {
         const py::object part = view[py::slice(py::int_(written), py::none(), py::none())];
         try {
@@ -105,40 +103,24 @@ py::dict state_of(py::handle scheduler) {
   return support::make_dict({{keys().jobs, jobs}, {keys().executions, executions}});
 }
 
-// Writes the records of a save, each straight from its fields while its class has this
-// module's own to_dict (asked once per class: the records of a save share one or two).
-class RecordWriter {
- public:
-  explicit RecordWriter(IndentedJson& text) : text_(text) {}
-
-  // False when the record holds something left to the json module.
-  bool write(py::handle record, bool job, int depth) {
-    Checked& checked = job ? job_class_ : execution_class_;
-    if (checked.cls != Py_TYPE(record.ptr())) {
-      checked.cls = Py_TYPE(record.ptr());
-      checked.own = has_own_to_dict(py::type::handle_of(record), job);
-    }
-    return checked.own ? write_form(text_, record, job, depth) : text_.value(saved_form(record, job), depth);
-  }
-
- private:
-  struct Checked {
-    PyTypeObject* cls = nullptr;
-    bool own = false;
-  };
-
-  IndentedJson& text_;
-  Checked job_class_;
-  Checked execution_class_;
-};
-
 // The text of state_of(scheduler) as json.dumps(indent=2) writes it, without building
 // the state; none when something in it is left to the json module.
 std::optional<std::string> state_text(py::handle scheduler) {
   const py::dict jobs(scheduler.attr("_jobs"));
   IndentedJson text(kRecordSizeGuess * (jobs.size() + kExecutionsSaved));
   text.open('{');
-  RecordWriter records(text);
+  // Each record straight from its fields while its class has this module's own to_dict
+  // (asked once per class: the records of a save share one or two); false when the
+  // record holds something left to the json module.
+  std::pair<PyTypeObject*, bool> checked[2] = {};  // for executions, for jobs
+  const auto write = [&](py::handle record, bool job) {
+    auto& [cls, own] = checked[job];
+    if (cls != Py_TYPE(record.ptr())) {
+      cls = Py_TYPE(record.ptr());
+      own = has_own_to_dict(py::type::handle_of(record), job);
+    }
+    return own ? write_form(text, record, job, 2) : text.value(saved_form(record, job), 2);
+  };
   text.entry(0, true, keys().jobs);
   text.open('{');
   bool first = true;
@@ -148,7 +130,7 @@ std::optional<std::string> state_text(py::handle scheduler) {
     }
     text.entry(1, first, key);
     first = false;
-    if (!records.write(job, true, 2)) {
+    if (!write(job, true)) {
       return std::nullopt;
     }
   }
@@ -158,7 +140,7 @@ std::optional<std::string> state_text(py::handle scheduler) {
   text.open('[');
   for (std::size_t index = 0; index < executions.size(); ++index) {
     text.entry(1, index == 0);
-    if (!records.write(executions[index], false, 2)) {
+    if (!write(executions[index], false)) {
       return std::nullopt;
     }
   }
@@ -208,9 +190,10 @@ void keep_copy(const py::object& path) {
 void save_state(py::handle scheduler) {
   try {
     const std::optional<std::string> text = state_text(scheduler);
-    const py::bytes fallback =
-        text ? py::bytes()
-             : py::bytes(support::json::dumps_indented(state_of(scheduler), 2).attr("encode")("ascii"));
+    const py::bytes fallback = text ? py::bytes()
+                                    : py::bytes(support::import("json")
+                                                    .attr("dumps")(state_of(scheduler), "indent"_a = 2)
+                                                    .attr("encode")("ascii"));
     write_atomically(scheduler.attr("_storage_path"),
                      text ? std::string_view(*text) : std::string_view(fallback));
     scheduler.attr("_unsaved") = false;

@@ -1,10 +1,10 @@
 #include "scheduler/state_text.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -126,14 +126,6 @@ bool IndentedJson::sequence(PyObject* item, int depth) {
   return true;
 }
 
-void IndentedJson::escape(Py_UCS4 unit) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  text_ += "\\u"sv;
-  for (int shift = 12; shift >= 0; shift -= 4) {
-    text_ += kHex[(unit >> shift) & 0xF];
-  }
-}
-
 void IndentedJson::escaped(Py_UCS4 c) {
   // The characters with a short escape, each followed by its letter.
   static constexpr std::string_view kShort = "\"\"\\\\\nn\rr\tt\bb\ff";
@@ -144,6 +136,13 @@ void IndentedJson::escaped(Py_UCS4 c) {
       return;
     }
   }
+  const auto escape = [this](Py_UCS4 unit) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    text_ += "\\u"sv;
+    for (int shift = 12; shift >= 0; shift -= 4) {
+      text_ += kHex[(unit >> shift) & 0xF];
+    }
+  };
   if (c >= 0x10000) {
     escape(0xD800 + ((c - 0x10000) >> 10));
     escape(0xDC00 + ((c - 0x10000) & 0x3FF));
@@ -213,41 +212,17 @@ void IndentedJson::real(double number) {
     text_ += std::isnan(number) ? "NaN"sv : number > 0 ? "Infinity"sv : "-Infinity"sv;
     return;
   }
-  // float.__repr__: the shortest digits that read back to the same value (to_chars
-  // gives them as "d.ddde+XX"), positional from 1e-4 up to 1e16 as repr lays them out.
+  // float.__repr__: the shortest digits that read back to the same value (what to_chars
+  // gives without a precision), positional from 1e-4 up to 1e16 with at least one decimal.
+  const double magnitude = std::fabs(number);
+  const bool positional = magnitude == 0 || (magnitude >= 1e-4 && magnitude < 1e16);
   char buffer[32];
-  char* start = buffer;
-  char* end = std::to_chars(buffer, buffer + sizeof buffer - 1, number, std::chars_format::scientific).ptr;
-  *end = '\0';
-  if (*start == '-') {
-    text_ += '-';
-    ++start;
-  }
-  const std::string_view scientific(start, static_cast<std::size_t>(end - start));
-  const std::size_t e = scientific.find('e');
-  const int point = std::atoi(start + e + 1) + 1;  // digits before the decimal point
-  if (point <= -4 || point > 16) {
-    text_ += scientific;
-    return;
-  }
-  const char lead = scientific[0];
-  const std::string_view fraction = e > 1 ? scientific.substr(2, e - 2) : std::string_view();
-  const int count = 1 + static_cast<int>(fraction.size());
-  if (point <= 0) {
-    text_ += "0."sv;
-    text_.append(static_cast<std::size_t>(-point), '0');
-    text_ += lead;
-    text_ += fraction;
-  } else if (point >= count) {
-    text_ += lead;
-    text_ += fraction;
-    text_.append(static_cast<std::size_t>(point - count), '0');
+  char* end = std::to_chars(buffer, buffer + sizeof buffer, number,
+                            positional ? std::chars_format::fixed : std::chars_format::scientific)
+                  .ptr;
+  text_.append(buffer, end);
+  if (positional && std::find(buffer, end, '.') == end) {
     text_ += ".0"sv;
-  } else {
-    text_ += lead;
-    text_ += fraction.substr(0, static_cast<std::size_t>(point - 1));
-    text_ += '.';
-    text_ += fraction.substr(static_cast<std::size_t>(point - 1));
   }
 }
 

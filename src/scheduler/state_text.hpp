@@ -31,7 +31,6 @@ class IndentedJson {
   void newline(int depth);
   bool dict(PyObject* item, int depth);
   bool sequence(PyObject* item, int depth);
-  void escape(Py_UCS4 unit);
   void escaped(Py_UCS4 c);
   void string(PyObject* item);
   bool integer(PyObject* item);

@@ -1,5 +1,6 @@
 #include "support/args.hpp"
 
+#include <algorithm>
 #include <string>
 
 namespace support::args {
@@ -36,13 +37,13 @@ auto convert_number(py::handle value, const char* name, const char* expected, Co
   return result;
 }
 
-template <class Check>
-py::object exact_type(py::handle value, const char* name, const char* expected, bool none_allowed,
-                      Check check) {
-  if (check(value.ptr()) || (none_allowed && value.is_none())) {
+// `value` when it is exactly of `type` (or None where allowed); the expected type is
+// named by the type's own name.
+py::object exact_type(py::handle value, const char* name, PyTypeObject& type, bool none_allowed) {
+  if (Py_TYPE(value.ptr()) == &type || (none_allowed && value.is_none())) {
     return py::reinterpret_borrow<py::object>(value);
   }
-  raise_incorrect_type(name, expected, value);
+  raise_incorrect_type(name, type.tp_name, value);
 }
 
 }  // namespace
@@ -56,8 +57,8 @@ py::int_ to_int(py::handle value, const char* name) {
   if (PyLong_CheckExact(value.ptr())) {
     return py::reinterpret_borrow<py::int_>(value);
   }
-  PyObject* result = convert_number(value, name, "int", [](PyObject* v) { return PyNumber_Long(v); });
-  return py::reinterpret_steal<py::int_>(result);
+  return py::reinterpret_steal<py::int_>(
+      convert_number(value, name, "int", [](PyObject* v) { return PyNumber_Long(v); }));
 }
 
 long long to_long(py::handle value, const char* name) {
@@ -78,34 +79,24 @@ double to_real(py::handle value, const char* name) {
 
 bool to_bool(py::handle value) { return check(PyObject_IsTrue(value.ptr())) != 0; }
 
-py::str to_str(py::handle value, const char* name) {
-  return exact_type(value, name, "str", false, [](PyObject* v) { return PyUnicode_CheckExact(v); });
-}
+py::str to_str(py::handle value, const char* name) { return exact_type(value, name, PyUnicode_Type, false); }
 
 py::object to_optional_str(py::handle value, const char* name) {
-  return exact_type(value, name, "str", true, [](PyObject* v) { return PyUnicode_CheckExact(v); });
+  return exact_type(value, name, PyUnicode_Type, true);
 }
 
-py::list to_list(py::handle value, const char* name) {
-  return exact_type(value, name, "list", false, [](PyObject* v) { return PyList_CheckExact(v); });
-}
+py::list to_list(py::handle value, const char* name) { return exact_type(value, name, PyList_Type, false); }
 
 py::object to_optional_list(py::handle value, const char* name) {
-  return exact_type(value, name, "list", true, [](PyObject* v) { return PyList_CheckExact(v); });
+  return exact_type(value, name, PyList_Type, true);
 }
 
-py::dict to_dict(py::handle value, const char* name) {
-  return exact_type(value, name, "dict", false, [](PyObject* v) { return PyDict_CheckExact(v); });
-}
+py::dict to_dict(py::handle value, const char* name) { return exact_type(value, name, PyDict_Type, false); }
 
 Signature::Signature(const char* function_name, std::initializer_list<Parameter> parameters)
-    : function_name_(function_name), parameters_(parameters) {
-  for (const Parameter& parameter : parameters_) {
-    if (parameter.required) {
-      ++required_count_;
-    }
-  }
-}
+    : function_name_(function_name),
+      parameters_(parameters),
+      required_count_(static_cast<std::size_t>(std::ranges::count_if(parameters, &Parameter::required))) {}
 
 void Signature::raise_count(std::size_t given) const {
   const std::size_t total = parameters_.size();
@@ -132,10 +123,8 @@ std::vector<py::object> Signature::bind(const py::args& args, const py::kwargs& 
       throw py::type_error(std::string(function_name_) + "() keywords must be strings");
     }
     const std::string keyword = key.cast<std::string>();
-    std::size_t index = 0;
-    while (index < parameters_.size() && keyword != parameters_[index].name) {
-      ++index;
-    }
+    const auto index = static_cast<std::size_t>(std::ranges::find(parameters_, keyword, &Parameter::name) -
+                                                parameters_.begin());
     if (index == parameters_.size()) {
       throw py::type_error(std::string(function_name_) + "() got an unexpected keyword argument '" + keyword +
                            "'");

@@ -48,7 +48,7 @@ class Signature {
 
   const char* function_name_;
   std::vector<Parameter> parameters_;
-  std::size_t required_count_ = 0;
+  std::size_t required_count_;
 };
 
 }  // namespace support::args

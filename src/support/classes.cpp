@@ -1,35 +1,16 @@
 #include "support/classes.hpp"
 
-#include <memory>
+#include <forward_list>
+#include <string>
+#include <utility>
 
 namespace support {
 
 namespace {
 
-py::object builtin(PyTypeObject& type) {
-  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&type));
-}
-
-// What a class's __init__ function refers to: its own definition (named "__init__",
-// with the class's docstring for it) and the binding it calls.
-struct InitTarget {
-  PyMethodDef definition;
-  std::string doc;
-  py::object function;
-};
-
-constexpr const char* kInitTargetName = "support.InitTarget";
-
-PyObject* call_init(PyObject* capsule, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  auto* target = static_cast<InitTarget*>(PyCapsule_GetPointer(capsule, kInitTargetName));
-  if (target == nullptr) {
-    return nullptr;
-  }
-  return PyObject_Vectorcall(target->function.ptr(), args, static_cast<std::size_t>(nargs), kwnames);
-}
-
-void delete_init_target(PyObject* capsule) {
-  delete static_cast<InitTarget*>(PyCapsule_GetPointer(capsule, kInitTargetName));
+// __init__ calls the binding it holds as its `self`.
+PyObject* call_init(PyObject* binding, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return PyObject_Vectorcall(binding, args, static_cast<std::size_t>(nargs), kwnames);
 }
 
 }  // namespace
@@ -44,7 +25,7 @@ PlainClass::PlainClass(py::module_& m, const char* name, const char* doc) {
   namespace_["__module__"] = m.attr("__name__");
   namespace_["__qualname__"] = name;
   namespace_["__doc__"] = doc == nullptr ? py::object(py::none()) : py::object(py::str(doc));
-  cls_ = builtin(PyType_Type)(name, py::make_tuple(builtin(PyBaseObject_Type)), namespace_);
+  cls_ = type_object(PyType_Type)(name, py::make_tuple(type_object(PyBaseObject_Type)), namespace_);
   m.attr(name) = cls_;
 }
 
@@ -57,29 +38,23 @@ void PlainClass::set(const char* name, py::object value) {
 }
 
 void PlainClass::set_init(const char* doc, py::object function) {
-  auto target = std::make_unique<InitTarget>();
-  target->doc = doc == nullptr ? "" : doc;
-  target->definition = fast_method("__init__", &call_init, doc == nullptr ? nullptr : target->doc.c_str());
-  target->function = std::move(function);
-  PyMethodDef* definition = &target->definition;
-  py::object capsule = steal(PyCapsule_New(target.get(), kInitTargetName, &delete_init_target));
-  target.release();
-  py::object init = steal(PyCFunction_New(definition, capsule.ptr()));
+  // A function's definition (with its docstring) must outlive it: one per class, made at
+  // import with the GIL held, and never freed (the runtime may outlive static storage).
+  static auto& definitions = *new std::forward_list<std::pair<std::string, PyMethodDef>>;
+  auto& [text, definition] = definitions.emplace_front(doc == nullptr ? "" : doc, PyMethodDef{});
+  definition = fast_method("__init__", &call_init, doc == nullptr ? nullptr : text.c_str());
+  py::object init = steal(PyCFunction_New(&definition, function.ptr()));
   set("__init__", steal(PyInstanceMethod_New(init.ptr())));
 }
 
 void PlainClass::set_property(const char* name, py::object getter, py::object setter) {
-  set(name, builtin(PyProperty_Type)(getter, setter));
+  set(name, type_object(PyProperty_Type)(getter, setter));
 }
 
 void PlainClass::set_classmethod(const char* name, py::object function) {
-  // The binding is made as a method (so `cls` needs no py::arg); classmethod binds the
-  // function itself, not its instance-method wrapper.
-  PyObject* bound = function.ptr();
-  if (PyInstanceMethod_Check(bound)) {
-    bound = PyInstanceMethod_GET_FUNCTION(bound);
-  }
-  set(name, steal(PyClassMethod_New(bound)));
+  // The binding is made as a method (so `cls` needs no py::arg), which pybind11 wraps in
+  // an instance method; classmethod binds the function itself, not that wrapper.
+  set(name, steal(PyClassMethod_New(PyInstanceMethod_GET_FUNCTION(function.ptr()))));
 }
 
 PlainClass& PlainClass::def_fast(PyMethodDef& definition) {

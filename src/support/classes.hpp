@@ -18,33 +18,18 @@
 #include "support/coroutine.hpp"
 #include "support/python.hpp"
 
+#include <functional>
 #include <string>
-#include <tuple>
 #include <utility>
 
 namespace support {
 
 namespace detail {
 
-template <class F>
-struct Call : Call<decltype(&F::operator())> {};
-template <class R, class... A>
-struct Call<R (*)(A...)> {
-  using Arguments = std::tuple<A...>;
-};
-template <class C, class R, class... A>
-struct Call<R (C::*)(A...) const> {
-  using Arguments = std::tuple<A...>;
-};
-template <class C, class R, class... A>
-struct Call<R (C::*)(A...)> {
-  using Arguments = std::tuple<A...>;
-};
-
 // `body(args...).to_python(qualname)` with body's own parameters, so pybind11 sees
 // the signature of the coroutine function.
-template <class Body, class... A>
-auto start_coroutine(Body body, std::string qualname, std::tuple<A...>*) {
+template <class Body, class R, class... A>
+auto start_coroutine(Body body, std::string qualname, std::function<R(A...)>*) {
   return [body = std::move(body), qualname = std::move(qualname)](A... args) -> py::object {
     return body(std::forward<A>(args)...).to_python(qualname.c_str());
   };
@@ -91,22 +76,17 @@ class PlainClass {
   // coroutine named "<class qualname>.<name>".
   template <class Body, class... Extra>
   PlainClass& def_coroutine(const char* name, Body body, const Extra&... extra) {
-    using Arguments = typename detail::Call<std::decay_t<Body>>::Arguments;
+    using Signature = decltype(std::function(body));
     return def(name,
-               detail::start_coroutine(std::move(body), qualname(name), static_cast<Arguments*>(nullptr)),
+               detail::start_coroutine(std::move(body), qualname(name), static_cast<Signature*>(nullptr)),
                extra...);
   }
 
   // A read-only property, or a read-write one with a setter (self, value).
-  template <class Getter>
-  PlainClass& def_property(const char* name, Getter&& getter) {
-    set_property(name, py::cpp_function(std::forward<Getter>(getter), py::name(name)), py::none());
-    return *this;
-  }
-  template <class Getter, class Setter>
-  PlainClass& def_property(const char* name, Getter&& getter, Setter&& setter) {
+  template <class Getter, class... Setter>
+  PlainClass& def_property(const char* name, Getter&& getter, Setter&&... setter) {
     set_property(name, py::cpp_function(std::forward<Getter>(getter), py::name(name)),
-                 py::cpp_function(std::forward<Setter>(setter), py::name(name)));
+                 py::cpp_function(std::forward<Setter>(setter), py::name(name))...);
     return *this;
   }
 
@@ -127,7 +107,7 @@ class PlainClass {
  private:
   void set(const char* name, py::object value);
   void set_init(const char* doc, py::object function);
-  void set_property(const char* name, py::object getter, py::object setter);
+  void set_property(const char* name, py::object getter, py::object setter = py::none());
   void set_classmethod(const char* name, py::object function);
 
   py::object cls_;

@@ -152,17 +152,13 @@ bool set_thrown_error(PyObject* exception) {
   return false;
 }
 
-bool is_generator_exit(PyObject* exception) {
-  PyObject* cls = PyExceptionInstance_Check(exception) ? PyExceptionInstance_Class(exception) : exception;
-  return PyExceptionClass_Check(cls) && PyErr_GivenExceptionMatches(cls, PyExc_GeneratorExit);
-}
-
 // Passes the exception to the awaitable in progress, as `yield from` does: GeneratorExit
 // closes it, anything else goes to its throw(). Returns PYGEN_NEXT with *out set if the
 // awaitable handled it and yielded; otherwise the promise holds what the frame resumes with.
 PySendResult throw_into_delegate(Coroutine::promise_type& promise, PyObject* exception, PyObject** out) {
   try {
-    const bool closing = is_generator_exit(exception);
+    // An instance is matched by its class; anything but an exception matches nothing.
+    const bool closing = PyErr_GivenExceptionMatches(exception, PyExc_GeneratorExit) != 0;
     py::object method = optional_attr(promise.delegate, py::str(closing ? "close" : "throw"));
     if (closing || !method) {
       if (method) {
@@ -184,7 +180,8 @@ PySendResult throw_into_delegate(Coroutine::promise_type& promise, PyObject* exc
   return PYGEN_ERROR;
 }
 
-PySendResult coroutine_throw(CoroutineObject* self, PyObject* exception, PyObject** out) {
+PySendResult coroutine_throw(PyObject* object, PyObject* exception, PyObject** out) {
+  CoroutineObject* self = as_coroutine(object);
   if (!check_not_running(self)) {
     return PYGEN_ERROR;
   }
@@ -203,27 +200,18 @@ PySendResult coroutine_throw(CoroutineObject* self, PyObject* exception, PyObjec
   return run(self, out);
 }
 
-// The answer of send() or throw(): the yielded value, or nullptr with StopIteration or
-// the error set.
-PyObject* iteration_result(PySendResult status, PyObject* result) {
+// send() or throw() by one of the steps above: the yielded value, or nullptr with
+// StopIteration or the error set.
+template <PySendResult (*Step)(PyObject*, PyObject*, PyObject**)>
+PyObject* iterate(PyObject* object, PyObject* argument) {
+  PyObject* result = nullptr;
+  const PySendResult status = Step(object, argument, &result);
   if (status == PYGEN_RETURN) {
     set_stop_iteration(result);
     Py_DECREF(result);
     return nullptr;
   }
   return status == PYGEN_NEXT ? result : nullptr;
-}
-
-PyObject* method_send(PyObject* object, PyObject* value) {
-  PyObject* result = nullptr;
-  const PySendResult status = coroutine_send(object, value, &result);
-  return iteration_result(status, result);
-}
-
-PyObject* method_throw(PyObject* object, PyObject* exception) {
-  PyObject* result = nullptr;
-  const PySendResult status = coroutine_throw(as_coroutine(object), exception, &result);
-  return iteration_result(status, result);
 }
 
 PyObject* method_close(PyObject* object, PyObject*) {
@@ -236,7 +224,7 @@ PyObject* method_close(PyObject* object, PyObject*) {
     Py_RETURN_NONE;
   }
   PyObject* result = nullptr;
-  PySendResult status = coroutine_throw(self, PyExc_GeneratorExit, &result);
+  PySendResult status = coroutine_throw(object, PyExc_GeneratorExit, &result);
   if (status == PYGEN_NEXT) {
     Py_DECREF(result);
     destroy_frame(self);
@@ -254,7 +242,7 @@ PyObject* method_close(PyObject* object, PyObject*) {
   return nullptr;
 }
 
-PyObject* coroutine_next(PyObject* object) { return method_send(object, Py_None); }
+PyObject* coroutine_next(PyObject* object) { return iterate<coroutine_send>(object, Py_None); }
 
 PyObject* coroutine_await(PyObject* object) { return Py_NewRef(object); }
 
@@ -338,9 +326,9 @@ void coroutine_dealloc(PyObject* object) {
 }
 
 PyMethodDef coroutine_methods[] = {
-    {"send", method_send, METH_O,
+    {"send", iterate<coroutine_send>, METH_O,
      "send(arg) -> send 'arg' into coroutine,\nreturn next iterated value or raise StopIteration."},
-    {"throw", method_throw, METH_O,
+    {"throw", iterate<coroutine_throw>, METH_O,
      "throw(value)\n\nRaise exception in coroutine, return next iterated value or raise StopIteration."},
     {"close", method_close, METH_NOARGS, "close() -> raise GeneratorExit inside coroutine."},
     {nullptr, nullptr, 0, nullptr},
@@ -382,15 +370,12 @@ PyType_Spec coroutine_spec = {
 // collections.abc.Coroutine so asyncio accepts its objects as coroutines.
 PyTypeObject* coroutine_type() {
   PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
-  return reinterpret_cast<PyTypeObject*>(
-      storage
-          .call_once_and_store_result([] {
-            py::object type = steal(PyType_FromSpec(&coroutine_spec));
-            import("collections.abc").attr("Coroutine").attr("register")(type);
-            return type;
-          })
-          .get_stored()
-          .ptr());
+  storage.call_once_and_store_result([] {
+    py::object type = steal(PyType_FromSpec(&coroutine_spec));
+    import("collections.abc").attr("Coroutine").attr("register")(type);
+    return type;
+  });
+  return reinterpret_cast<PyTypeObject*>(storage.get_stored().ptr());
 }
 
 bool is_iterable_coroutine_generator(PyObject* object) {
@@ -413,18 +398,16 @@ py::object awaitable_iterator(py::handle awaitable) {
   // failure of the await as py::error_already_set.
   PyAsyncMethods* async = Py_TYPE(object)->tp_as_async;
   if (async == nullptr || async->am_await == nullptr) {
-    PyErr_Format(PyExc_TypeError, "object %s can't be used in 'await' expression", Py_TYPE(object)->tp_name);
-    throw py::error_already_set();
+    raise(PyExc_TypeError,
+          py::str("object {} can't be used in 'await' expression").format(Py_TYPE(object)->tp_name));
   }
   py::object iterator = steal(async->am_await(object));
   if (PyCoro_CheckExact(iterator.ptr())) {
-    PyErr_SetString(PyExc_TypeError, "__await__() returned a coroutine");
-    throw py::error_already_set();
+    raise(PyExc_TypeError, py::str("__await__() returned a coroutine"));
   }
   if (!PyIter_Check(iterator.ptr())) {
-    PyErr_Format(PyExc_TypeError, "__await__() returned non-iterator of type '%s'",
-                 Py_TYPE(iterator.ptr())->tp_name);
-    throw py::error_already_set();
+    raise(PyExc_TypeError,
+          py::str("__await__() returned non-iterator of type '{}'").format(Py_TYPE(iterator.ptr())->tp_name));
   }
   return iterator;
 }

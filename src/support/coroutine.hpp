@@ -59,9 +59,8 @@ struct Awaiter {
 }  // namespace detail
 
 struct Coroutine::promise_type {
-  promise_type() { ++live_frames; }
   template <class... Params>
-  promise_type(Params&... params) {  // NOLINT: sees the frame's parameter copies
+  promise_type(Params&... params) {  // NOLINT: sees the frame's parameter copies (if any)
     ++live_frames;
     (track(params), ...);
   }

@@ -2,15 +2,6 @@
 
 namespace support {
 
-namespace {
-
-// type(exception).__name__
-py::str type_short_name(py::handle exception) {
-  return steal<py::str>(PyType_GetName(Py_TYPE(exception.ptr())));
-}
-
-}  // namespace
-
 bool is_ordinary(const py::error_already_set& error) { return error.matches(PyExc_Exception); }
 
 py::error_already_set current_error() {
@@ -25,16 +16,14 @@ void rethrow_unless_ordinary(const py::error_already_set& error) {
 }
 
 py::str exception_text(py::handle exception, EmptyText empty) {
-  PyObject* text = PyObject_Str(exception.ptr());
-  if (text == nullptr) {
+  auto text = py::reinterpret_steal<py::str>(PyObject_Str(exception.ptr()));
+  if (!text) {
     PyErr_Clear();
-    return type_short_name(exception);
   }
-  auto result = py::reinterpret_steal<py::str>(text);
-  if (empty == EmptyText::kTypeName && PyUnicode_GET_LENGTH(text) == 0) {
-    return type_short_name(exception);
+  if (!text || (empty == EmptyText::kTypeName && PyUnicode_GET_LENGTH(text.ptr()) == 0)) {
+    return steal<py::str>(PyType_GetName(Py_TYPE(exception.ptr())));  // type(exception).__name__
   }
-  return result;
+  return text;
 }
 
 }  // namespace support

@@ -7,8 +7,6 @@ namespace support::json {
 
 // json.dumps(value) with the module's defaults (ASCII escapes, ", " and ": ").
 py::str dumps(py::handle value);
-// json.dumps(value, indent=indent)
-py::str dumps_indented(py::handle value, int indent);
 // json.loads(text); raises json.JSONDecodeError (a ValueError) on bad input.
 py::object loads(py::handle text);
 

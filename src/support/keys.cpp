@@ -27,8 +27,7 @@ py::object get_item(const py::dict& dict, py::handle key) {
 py::object dict_item(const py::dict& dict, py::handle key) {
   py::object value = get_item(dict, key);
   if (!value) {
-    PyErr_SetObject(PyExc_KeyError, key.ptr());
-    throw py::error_already_set();
+    raise(PyExc_KeyError, key);
   }
   return value;
 }

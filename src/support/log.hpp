@@ -21,33 +21,29 @@ class Logger {
 
   // The message is built only when the level is enabled: pass a callable returning
   // something convertible to std::string (or a py::str). An exception object, when
-  // given, goes as exc_info (a traceback in the record).
+  // given (not an empty handle), goes as exc_info (a traceback in the record).
   template <class MakeMessage>
   void log_exception(Level level, py::handle exception, MakeMessage&& make_message) const {
     if (enabled(level)) {
       emit(level, py::str(std::forward<MakeMessage>(make_message)()), exception);
     }
   }
-  template <class MakeMessage>
-  void log(Level level, MakeMessage&& make_message) const {
-    log_exception(level, py::handle(), std::forward<MakeMessage>(make_message));
-  }
 
   template <class F>
   void debug(F&& f) const {
-    log(Level::debug, std::forward<F>(f));
+    log_exception(Level::debug, py::handle(), std::forward<F>(f));
   }
   template <class F>
   void info(F&& f) const {
-    log(Level::info, std::forward<F>(f));
+    log_exception(Level::info, py::handle(), std::forward<F>(f));
   }
   template <class F>
   void warning(F&& f) const {
-    log(Level::warning, std::forward<F>(f));
+    log_exception(Level::warning, py::handle(), std::forward<F>(f));
   }
   template <class F>
   void error(F&& f) const {
-    log(Level::error, std::forward<F>(f));
+    log_exception(Level::error, py::handle(), std::forward<F>(f));
   }
 
  private:

@@ -19,6 +19,11 @@ py::module_ import(const char* name);
 // defined in Python, the full tp_name for built-in and extension types).
 std::string type_name(py::handle value);
 
+// A built-in type as a Python object (PyUnicode_Type: `str`).
+inline py::object type_object(PyTypeObject& type) {
+  return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&type));
+}
+
 // Sets the Python error indicator from the C++ exception currently being handled.
 // Call only inside a catch block.
 void set_error_from_current_exception() noexcept;
@@ -31,6 +36,13 @@ T steal(PyObject* result) {
     throw py::error_already_set();
   }
   return py::reinterpret_steal<T>(result);
+}
+
+// Raises `type` with `value` (its message, or the exception's argument) as a Python
+// error, so that C++ callers catching py::error_already_set see it.
+[[noreturn]] inline void raise(PyObject* type, py::handle value) {
+  PyErr_SetObject(type, value.ptr());
+  throw py::error_already_set();
 }
 
 // Raises the error a C-API call set when it returned a negative status; else the status.
