@@ -9,9 +9,6 @@ namespace desktop_access {
 
 namespace {
 
-constexpr std::size_t kValueLimit = 100;
-constexpr std::size_t kContextNameLimit = 200;
-
 // Parts of role names that make an AX role interactive even when the role is not in
 // INTERACTIVE_TYPES (AXTable holds "Tab", AXMenuButton holds "Button").
 constexpr std::array<std::string_view, 11> kInteractiveFragments = {
@@ -106,41 +103,12 @@ std::string short_role(std::string_view role, const MacosRoleRules& rules) {
 
 class TreeLines {
  public:
-  void keep(std::string_view line) { start_line().append(line); }
-
-  // A ref of 0 gives the line without a ref.
-  void ref_line(std::size_t ref, std::string_view role, std::string_view name, std::string_view value) {
-    std::string& text = start_line();
-    text.append("  ");
-    if (ref != 0) {
-      text.append("[").append(std::to_string(ref)).append("] ");
+  // A new line, indented by one level unless `indented` is false; the text so far ends with it.
+  std::string& next(bool indented = true) {
+    if (!text_.empty()) {
+      text_.push_back('\n');
     }
-    text.append(role);
-    if (!name.empty()) {
-      text.append(" \"").append(name).append("\"");
-    }
-    if (!value.empty() && value != name) {
-      text.append(" value=\"").append(first_chars(value, kValueLimit)).append("\"");
-    }
-  }
-
-  void context_line(std::string_view role, std::string_view name) {
-    std::string& text = start_line();
-    const std::string_view shown = first_chars(name, kContextNameLimit);
-    text.append("  ").append(role).append(": ").append(shown);
-    if (shown.size() < name.size()) {
-      text.append("...");
-    }
-  }
-
-  // Appends " (state, ...)" to the last line.
-  void states(const std::vector<std::string_view>& states) {
-    for (std::size_t i = 0; i < states.size(); ++i) {
-      text_.append(i == 0 ? " (" : ", ").append(states[i]);
-    }
-    if (!states.empty()) {
-      text_.push_back(')');
-    }
+    return indented ? text_.append("  ") : text_;
   }
 
   std::string finish() && {
@@ -151,13 +119,6 @@ class TreeLines {
   }
 
  private:
-  std::string& start_line() {
-    if (!text_.empty()) {
-      text_.push_back('\n');
-    }
-    return text_;
-  }
-
   std::string text_;
 };
 
@@ -214,7 +175,7 @@ MacosTree render_macos_tree(std::string_view answer, const MacosRoleRules& rules
       continue;
     }
     if (line.starts_with("Window:") || line.starts_with("Error")) {
-      lines.keep(line);
+      lines.next(false).append(line);
       continue;
     }
     // A "|" inside a title shifts the fields after it; what lands past the fifth is dropped.
@@ -242,17 +203,18 @@ MacosTree render_macos_tree(std::string_view answer, const MacosRoleRules& rules
       if (enabled) {
         tree.refs.push_back(element);
       }
-      lines.ref_line(enabled ? tree.refs.size() : 0, short_role(element.role, rules), display_name,
-                     element.value);
+      std::string& text = lines.next();
+      append_element(text, enabled ? std::optional<long long>(tree.refs.size()) : std::nullopt,
+                     short_role(element.role, rules), display_name, element.value);
       if (options.states) {
-        lines.states(element_states(element, enabled));
+        append_states(text, element_states(element, enabled));
       }
     } else {
-      lines.context_line(short_role(element.role, rules), display_name);
+      append_context(lines.next(), short_role(element.role, rules), display_name);
     }
   }
   if (not_shown != 0) {
-    lines.keep(more_elements_line(not_shown));
+    lines.next(false).append(more_elements_line(not_shown));
   }
   tree.text = std::move(lines).finish();
   return tree;

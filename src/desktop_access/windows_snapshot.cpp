@@ -5,7 +5,6 @@
 #include "desktop_access/snapshot_text.hpp"
 #include "desktop_access/windows.hpp"
 #include "desktop_access/windows_common.hpp"
-#include "desktop_access/windows_lines.hpp"
 #include "support/keys.hpp"
 
 #include <limits>
@@ -413,14 +412,6 @@ class TreeWalk {
     return read;
   }
 
-  // " (state, ...)" for the element's line, when states are asked for.
-  std::string states_suffix(py::handle element, std::string_view type, bool enabled) const {
-    if (!options_.states) {
-      return std::string();
-    }
-    return windows_states_suffix(state_words(type, enabled, read_states(element, type)));
-  }
-
   // The element's line and ref; false when it failed (its subtree is then skipped).
   bool visit(py::handle element, long long depth) {
     try {
@@ -445,27 +436,31 @@ class TreeWalk {
     const bool interactive = contains(interactive_types_, read.type);
     const bool context = contains(context_types_, read.type);
     const bool enabled = interactive && args::to_bool(read.enabled);
+    std::string line;
+    append_indent(line, depth);
     // Disabled interactive elements are listed only with their states, never with a ref.
     if (enabled || (interactive && options_.states)) {
       const support::Utf8 raw_type(read.type), name(read.name), value(read.value), auto_id(read.auto_id);
       const std::string type = python_lower(raw_type.view());
-      const WindowsElementText text{type, name.view(), value.view(), auto_id.view()};
-      std::string line;
+      std::optional<long long> ref;
       if (enabled) {
-        const long long ref = ++counter_;
+        ref = ++counter_;
         ++refs_made_;
-        py::int_ key(ref);
+        py::int_ key(*ref);
         self_.attr(names_.ref_counter) = key;
         ref_map_[key] = record(element, read);
-        line = windows_ref_line(depth, ref, text);
-      } else {
-        line = windows_unref_line(depth, text);
       }
-      append(support::from_utf8(line + states_suffix(element, raw_type.view(), enabled)));
+      append_element(line, ref, type, name.view(), value.view());
+      if (!auto_id.view().empty() && auto_id.view() != name.view()) {
+        line.append(" (id: ").append(auto_id.view()).append(")");
+      }
+      if (options_.states) {
+        append_states(line, state_words(raw_type.view(), enabled, read_states(element, raw_type.view())));
+      }
+      append(support::from_utf8(line));
     } else if (context && is_nonblank(read.name)) {
-      const support::Utf8 name(read.name);
-      append(support::from_utf8(
-          windows_context_line(depth, python_lower(support::Utf8(read.type).view()), name.view())));
+      append_context(line, python_lower(support::Utf8(read.type).view()), support::Utf8(read.name).view());
+      append(support::from_utf8(line));
     }
   }
 
