@@ -3,6 +3,7 @@
 #include "desktop_access/core.hpp"
 #include "desktop_access/key_names.hpp"
 #include "desktop_access/process.hpp"
+#include "desktop_access/snapshot_text.hpp"
 #include "support/args.hpp"
 
 #include <string>
@@ -49,7 +50,7 @@ py::object press_with_pyautogui(py::handle key, py::handle lowered) {
   } else if (!is_combination(lowered_utf8.view())) {
     names.append(lowered);
   } else {
-    for (std::string_view part : combination_parts(lowered_utf8.view())) {
+    for (std::string_view part : split(lowered_utf8.view(), '+')) {
       names.append(platform == Platform::kMacos && part == "ctrl" ? py::str("command")
                                                                   : support::from_utf8(part));
     }

@@ -44,18 +44,6 @@ std::size_t sequence_end(std::string_view text, std::size_t begin) {
   return end;
 }
 
-std::vector<std::string_view> split(std::string_view text, char separator) {
-  std::vector<std::string_view> parts;
-  std::size_t start = 0;
-  for (std::size_t at = text.find(separator); at != std::string_view::npos;
-       at = text.find(separator, start)) {
-    parts.push_back(text.substr(start, at - start));
-    start = at + 1;
-  }
-  parts.push_back(text.substr(start));
-  return parts;
-}
-
 // What Python's `s.lower() == "true"` says; no character outside ASCII lower-cases to
 // one of these letters.
 bool is_true(std::string_view flag) {

@@ -70,6 +70,18 @@ std::string_view one_line(std::string_view text, std::string& buffer) {
   return stripped(buffer);
 }
 
+std::vector<std::string_view> split(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  for (std::size_t at = text.find(separator); at != std::string_view::npos;
+       at = text.find(separator, start)) {
+    parts.push_back(text.substr(start, at - start));
+    start = at + 1;
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
 std::string_view first_chars(std::string_view utf8, std::size_t count) {
   if (utf8.size() <= count) {
     return utf8;  // fewer bytes than characters asked for

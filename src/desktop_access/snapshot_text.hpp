@@ -14,6 +14,9 @@ namespace desktop_access {
 // The first `count` characters (code points) of UTF-8 text.
 std::string_view first_chars(std::string_view utf8, std::size_t count);
 
+// The parts of `text` between separators, not trimmed (a lone separator gives two empty parts).
+std::vector<std::string_view> split(std::string_view text, char separator);
+
 // `text` on one line: each line break (\n, \r\n, \r, and the other separators
 // str.splitlines knows) becomes a single space, then white space is stripped from
 // both ends. Gives a view of `text` when nothing but the ends change, else of `buffer`.
