@@ -2,6 +2,7 @@
 
 #include "desktop_access/snapshot_text.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -47,17 +48,8 @@ std::size_t sequence_end(std::string_view text, std::size_t begin) {
 // What Python's `s.lower() == "true"` says; no character outside ASCII lower-cases to
 // one of these letters.
 bool is_true(std::string_view flag) {
-  constexpr std::string_view kTrue = "true";
-  if (flag.size() != kTrue.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < flag.size(); ++i) {
-    const char c = flag[i] >= 'A' && flag[i] <= 'Z' ? static_cast<char>(flag[i] - 'A' + 'a') : flag[i];
-    if (c != kTrue[i]) {
-      return false;
-    }
-  }
-  return true;
+  // Setting bit 5 lower-cases an ASCII letter and turns no other byte into one of "true".
+  return std::ranges::equal(flag, std::string_view("true"), [](char c, char t) { return (c | 0x20) == t; });
 }
 
 bool is_interactive(std::string_view role, const MacosRoleRules& rules) {
