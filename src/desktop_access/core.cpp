@@ -365,6 +365,19 @@ Coroutine focus_window_shim(py::object self, py::args a, py::kwargs k) {
 
 void ensure_init(py::handle self) { self.attr("_ensure_init")(); }
 
+Coroutine answering_failures(Coroutine work, py::object ref) {
+  try {
+    co_return co_await std::move(work);
+  } catch (py::error_already_set& error) {
+    support::rethrow_unless_ordinary(error);
+    py::str text = support::exception_text(error.value());
+    if (ref) {
+      co_return ref_failure(text, ref);
+    }
+    co_return failure(text);
+  }
+}
+
 void register_core(support::PlainClass& methods) {
   methods.def_init("A controller with no refs; the platform is probed on first use.", &set_initial_state);
   methods.def("_ensure_init", &ensure_init_impl, py::doc("Lazy-initialize platform-specific libraries."))
