@@ -102,11 +102,7 @@ Coroutine scroll_window(py::object self, py::object direction, py::object amount
     const bool horizontal = current_platform() == Platform::kLinux &&
                             (direction.equal(py::str("left")) || direction.equal(py::str("right")));
     const bool positive = direction.equal(py::str("up")) || (horizontal && direction.equal(py::str("right")));
-    py::object clicks =
-        positive ? amount : py::reinterpret_steal<py::object>(PyNumber_Negative(amount.ptr()));
-    if (!clicks) {
-      throw py::error_already_set();
-    }
+    py::object clicks = positive ? amount : support::steal(PyNumber_Negative(amount.ptr()));
     pyautogui.attr(horizontal ? "hscroll" : "scroll")(clicks);
     co_return py::dict("success"_a = true, "action"_a = "scroll", "direction"_a = direction,
                        "amount"_a = amount, "hint"_a = kUpdatedStateHint);

@@ -239,15 +239,8 @@ void toggle_element_sync(py::object, py::object element, py::object backend) {
 }
 
 py::object midpoint(py::handle low, py::handle high) {
-  py::object sum = py::reinterpret_steal<py::object>(PyNumber_Add(low.ptr(), high.ptr()));
-  if (!sum) {
-    throw py::error_already_set();
-  }
-  py::object half = py::reinterpret_steal<py::object>(PyNumber_FloorDivide(sum.ptr(), py::int_(2).ptr()));
-  if (!half) {
-    throw py::error_already_set();
-  }
-  return half;
+  py::object sum = support::steal(PyNumber_Add(low.ptr(), high.ptr()));
+  return support::steal(PyNumber_FloorDivide(sum.ptr(), py::int_(2).ptr()));
 }
 
 // The centre of the element's bounding rectangle, with floor division.

@@ -166,11 +166,7 @@ struct Names {
 };
 
 py::str without(const py::str& text, const py::str& part) {
-  PyObject* replaced = PyUnicode_Replace(text.ptr(), part.ptr(), py::str().ptr(), -1);
-  if (replaced == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::str>(replaced);
+  return support::steal<py::str>(PyUnicode_Replace(text.ptr(), part.ptr(), py::str().ptr(), -1));
 }
 
 enum class State { kToggle, kSelected, kExpansion, kFocused };
@@ -466,9 +462,7 @@ class TreeWalk {
 
   void append(const py::str& line) {
     if (PyList_CheckExact(lines_.ptr())) {
-      if (PyList_Append(lines_.ptr(), line.ptr()) != 0) {
-        throw py::error_already_set();
-      }
+      support::check(PyList_Append(lines_.ptr(), line.ptr()));
     } else {
       lines_.attr("append")(line);
     }
@@ -477,10 +471,7 @@ class TreeWalk {
   // A new element record, keys in their order; copied from a template that holds the
   // keys already, so that filling it never resizes it.
   py::dict record(py::handle element, const ElementProperties& read) const {
-    py::dict record = py::reinterpret_steal<py::dict>(PyDict_Copy(record_template_.ptr()));
-    if (!record) {
-      throw py::error_already_set();
-    }
+    auto record = support::steal<py::dict>(PyDict_Copy(record_template_.ptr()));
     support::set_item(record, names_.element, element);
     support::set_item(record, names_.control_type, read.type);
     support::set_item(record, names_.name, read.name);
