@@ -343,28 +343,13 @@ Coroutine type_ref_windows(py::object self, py::object ref, py::object elem_info
 
 void register_actions(support::PlainClass& methods) {
   methods
-      .def_coroutine(
-          "_click_ref_windows",
-          [](py::object self, py::object ref, py::object elem_info, py::object double_click) {
-            return click_ref_windows(self, ref, elem_info, double_click);
-          },
-          py::arg("ref"), py::arg("elem_info"), py::arg("double_click"),
-          py::doc("Click element on Windows using UIA."))
-      .def_coroutine(
-          "_type_ref_windows",
-          [](py::object self, py::object ref, py::object elem_info, py::object text, py::object clear_first,
-             py::object press_enter) {
-            return type_ref_windows(self, ref, elem_info, text, clear_first, press_enter);
-          },
-          py::arg("ref"), py::arg("elem_info"), py::arg("text"), py::arg("clear_first"),
-          py::arg("press_enter"), py::doc("Type text on Windows."))
-      .def_coroutine(
-          "_get_element_center",
-          [](py::object self, py::object element, py::object backend) {
-            return element_center(self, element, backend);
-          },
-          py::arg("element"), py::arg("backend"),
-          py::doc("Get the center coordinates of an element (Windows UIA)."))
+      .def_coroutine("_click_ref_windows", &click_ref_windows, py::arg("ref"), py::arg("elem_info"),
+                     py::arg("double_click"), py::doc("Click element on Windows using UIA."))
+      .def_coroutine("_type_ref_windows", &type_ref_windows, py::arg("ref"), py::arg("elem_info"),
+                     py::arg("text"), py::arg("clear_first"), py::arg("press_enter"),
+                     py::doc("Type text on Windows."))
+      .def_coroutine("_get_element_center", &element_center, py::arg("element"), py::arg("backend"),
+                     py::doc("Get the center coordinates of an element (Windows UIA)."))
       .def("_click_element_sync", &click_element_sync, py::arg("element"), py::arg("backend"),
            py::arg("double_click"), py::doc("Synchronous click using UIA patterns (Windows)."))
       .def("_type_element_sync", &type_element_sync, py::arg("element"), py::arg("backend"), py::arg("text"),

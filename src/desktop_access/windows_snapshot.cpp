@@ -48,13 +48,6 @@ struct WalkOptions {
   std::optional<std::size_t> max_elements;  // refs to make before the walk stops
 };
 
-WalkOptions walk_options(py::handle states, py::handle max_elements) {
-  WalkOptions options;
-  options.states = args::to_bool(states);
-  options.max_elements = element_bound(max_elements);
-  return options;
-}
-
 // The state readings of one element; what could not be read keeps its default.
 struct StateReadings {
   long long toggle = -1;     // ToggleState: 0 off, 1 on, 2 indeterminate
@@ -640,7 +633,8 @@ void register_walker(support::PlainClass& methods, const char* name) {
       name,
       [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth,
          py::object states, py::object max_elements) {
-        walk(self, element, lines, depth, max_depth, kPackage, walk_options(states, max_elements));
+        walk(self, element, lines, depth, max_depth, kPackage,
+             WalkOptions{args::to_bool(states), element_bound(max_elements)});
       },
       py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"), py::kw_only(),
       py::arg("states") = false, py::arg("max_elements") = py::none());
@@ -649,15 +643,12 @@ void register_walker(support::PlainClass& methods, const char* name) {
 }  // namespace
 
 void register_snapshot(support::PlainClass& methods) {
-  methods
-      .def_coroutine("_snapshot_windows", &snapshot_windows, py::arg("window_title"), py::arg("max_depth"),
-                     py::kw_only(), py::arg("states") = false, py::arg("max_elements") = py::none())
-      .def("_snapshot_sync", &snapshot_sync, py::arg("window_title"), py::arg("max_depth"), py::kw_only(),
-           py::arg("states") = false, py::arg("max_elements") = py::none())
-      .def("_snapshot_pywinauto", &snapshot_pywinauto, py::arg("window_title"), py::arg("max_depth"),
-           py::kw_only(), py::arg("states") = false, py::arg("max_elements") = py::none())
-      .def("_snapshot_uiautomation", &snapshot_uiautomation, py::arg("window_title"), py::arg("max_depth"),
-           py::kw_only(), py::arg("states") = false, py::arg("max_elements") = py::none());
+  const py::arg title("window_title"), depth("max_depth");
+  const py::arg_v states = py::arg("states") = false, bound = py::arg("max_elements") = py::none();
+  methods.def_coroutine("_snapshot_windows", &snapshot_windows, title, depth, py::kw_only(), states, bound)
+      .def("_snapshot_sync", &snapshot_sync, title, depth, py::kw_only(), states, bound)
+      .def("_snapshot_pywinauto", &snapshot_pywinauto, title, depth, py::kw_only(), states, bound)
+      .def("_snapshot_uiautomation", &snapshot_uiautomation, title, depth, py::kw_only(), states, bound);
   register_walker<Package::kPywinauto>(methods, "_walk_element_pywinauto");
   register_walker<Package::kUiautomation>(methods, "_walk_element_uiautomation");
   register_walker<Package::kUiautomationCached>(methods, "_walk_cached_uiautomation");
