@@ -179,23 +179,19 @@ bool select_uiautomation(py::handle control, py::handle value) {
       if (!args::to_bool(name) || !contains(name.attr("lower")(), wanted)) {
         continue;
       }
-      bool pattern_failed = false;
       bool selected = false;
-      try {
+      const bool pattern_worked = attempted([&] {
         py::object selection_item = item.attr("GetSelectionItemPattern")();
         if (args::to_bool(selection_item)) {
           selection_item.attr("Select")();
           selected = true;
         }
-      } catch (py::error_already_set& error) {
-        support::rethrow_unless_ordinary(error);
-        pattern_failed = true;
-      }
-      if (pattern_failed) {
-        item.attr("Click")();
         return true;
+      });
+      if (!pattern_worked) {
+        item.attr("Click")();  // a failing pattern: the item is clicked instead
       }
-      if (selected) {
+      if (!pattern_worked || selected) {
         return true;
       }
     }
