@@ -7,6 +7,8 @@
 #include "desktop_access/windows_common.hpp"
 #include "support/keys.hpp"
 
+#include <array>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
@@ -107,6 +109,25 @@ bool has_value_interface(std::string_view type) {
   return type == "Edit" || type == "ComboBox" || type == "Document";
 }
 
+enum class State { kToggle, kSelected, kExpansion, kFocused };
+
+// The uiautomation property ids under which a cache holds the states, in the order of State.
+constexpr const char* kStatePropertyIds[] = {"ToggleToggleStateProperty", "SelectionItemIsSelectedProperty",
+                                             "ExpandCollapseExpandCollapseStateProperty",
+                                             "HasKeyboardFocusProperty"};
+
+// Where a pattern's state is read: pywinauto's pattern interface and its property,
+// uiautomation's pattern getter and its property.
+struct PatternNames {
+  PatternNames(const char* interface, const char* interface_property, const char* pattern_getter,
+               const char* pattern_property)
+      : pywinauto_interface(interface),
+        pywinauto_property(interface_property),
+        getter(pattern_getter),
+        property(pattern_property) {}
+  support::Interned pywinauto_interface, pywinauto_property, getter, property;
+};
+
 // The attribute names and record keys of a walk, interned: lookups by an interned name
 // hit the runtime's attribute caches instead of making a string each time.
 struct Names {
@@ -127,19 +148,12 @@ struct Names {
   support::Interned get_children{"GetChildren"};
   support::Interned ref_counter{"_ref_counter"};
   // states
-  support::Interned iface_toggle{"iface_toggle"};
-  support::Interned iface_selection_item{"iface_selection_item"};
-  support::Interned iface_expand_collapse{"iface_expand_collapse"};
-  support::Interned current_toggle_state{"CurrentToggleState"};
-  support::Interned current_is_selected{"CurrentIsSelected"};
-  support::Interned current_expand_collapse_state{"CurrentExpandCollapseState"};
+  PatternNames patterns[3] = {  // toggle, selection, expansion: in the order of State
+      {"iface_toggle", "CurrentToggleState", "GetTogglePattern", "ToggleState"},
+      {"iface_selection_item", "CurrentIsSelected", "GetSelectionItemPattern", "IsSelected"},
+      {"iface_expand_collapse", "CurrentExpandCollapseState", "GetExpandCollapsePattern",
+       "ExpandCollapseState"}};
   support::Interned has_keyboard_focus{"has_keyboard_focus"};
-  support::Interned get_toggle_pattern{"GetTogglePattern"};
-  support::Interned get_selection_item_pattern{"GetSelectionItemPattern"};
-  support::Interned get_expand_collapse_pattern{"GetExpandCollapsePattern"};
-  support::Interned toggle_state{"ToggleState"};
-  support::Interned is_selected{"IsSelected"};
-  support::Interned expand_collapse_state{"ExpandCollapseState"};
   support::Interned has_keyboard_focus_property{"HasKeyboardFocus"};
   // cached reads
   support::Interned get_cached_children{"GetCachedChildren"};
@@ -162,36 +176,6 @@ py::str without(const py::str& text, const py::str& part) {
   return support::steal<py::str>(PyUnicode_Replace(text.ptr(), part.ptr(), py::str().ptr(), -1));
 }
 
-enum class State { kToggle, kSelected, kExpansion, kFocused };
-
-// Where a state is read: pywinauto's pattern interface and its property, uiautomation's
-// pattern getter and its property.
-struct PatternNames {
-  const py::str& pywinauto_interface;
-  const py::str& pywinauto_property;
-  const py::str& getter;
-  const py::str& property;
-};
-
-// The uiautomation property ids a walk asks a cache for beyond the cached properties.
-struct CachedPropertyIds {
-  py::object value, toggle, selected, expansion, focused;
-
-  const py::object& of(State state) const {
-    return state == State::kToggle      ? toggle
-           : state == State::kSelected  ? selected
-           : state == State::kExpansion ? expansion
-                                        : focused;
-  }
-
-  static CachedPropertyIds from(py::handle automation) {
-    py::object ids = automation.attr("PropertyId");
-    return {ids.attr("ValueValueProperty"), ids.attr("ToggleToggleStateProperty"),
-            ids.attr("SelectionItemIsSelectedProperty"),
-            ids.attr("ExpandCollapseExpandCollapseStateProperty"), ids.attr("HasKeyboardFocusProperty")};
-  }
-};
-
 // One walk of an element's subtree, depth first in UI Automation order, without
 // recursion on the C stack. Elements whose children cannot be listed end their branch;
 // an element whose properties cannot be read is skipped with its subtree. With an
@@ -212,7 +196,11 @@ class TreeWalk {
         options_(options),
         record_template_(make_record_template()) {
     if (package == Package::kUiautomationCached) {
-      property_ids_ = CachedPropertyIds::from(support::import("uiautomation"));
+      py::object ids = support::import("uiautomation").attr("PropertyId");
+      value_id_ = ids.attr("ValueValueProperty");
+      for (std::size_t i = 0; i < std::size(kStatePropertyIds); ++i) {
+        state_ids_[i] = ids.attr(kStatePropertyIds[i]);
+      }
     }
   }
 
@@ -317,7 +305,7 @@ class TreeWalk {
     ElementProperties read = read_control(element, names_.cached_control_type_name, names_.cached_name,
                                           names_.cached_automation_id, names_.cached_is_enabled);
     attempted([&] {
-      py::object value = cached_value(element, property_ids_.value);
+      py::object value = cached_value(element, value_id_);
       if (PyUnicode_Check(value.ptr())) {
         read.value = std::move(value);
       }
@@ -343,34 +331,18 @@ class TreeWalk {
   // its default (off, not selected, leaf node) for a missing pattern.
   py::object state_reading(py::handle element, State state) const {
     if (package_ == Package::kUiautomationCached) {
-      return cached_value(element, property_ids_.of(state));
+      return cached_value(element, state_ids_[static_cast<std::size_t>(state)]);
     }
     const bool pywinauto = package_ == Package::kPywinauto;
     if (state == State::kFocused) {
       return pywinauto ? call_method(element, names_.has_keyboard_focus)
                        : element.attr(names_.has_keyboard_focus_property);
     }
-    const PatternNames names = pattern_names(state);
+    const PatternNames& names = names_.patterns[static_cast<std::size_t>(state)];
     py::object pattern =
         pywinauto ? element.attr(names.pywinauto_interface) : call_method(element, names.getter);
     return args::to_bool(pattern) ? pattern.attr(pywinauto ? names.pywinauto_property : names.property)
                                   : py::object();
-  }
-
-  PatternNames pattern_names(State state) const {
-    switch (state) {
-      case State::kToggle:
-        return {names_.iface_toggle, names_.current_toggle_state, names_.get_toggle_pattern,
-                names_.toggle_state};
-      case State::kSelected:
-        return {names_.iface_selection_item, names_.current_is_selected, names_.get_selection_item_pattern,
-                names_.is_selected};
-      case State::kExpansion:
-      case State::kFocused:
-        break;
-    }
-    return {names_.iface_expand_collapse, names_.current_expand_collapse_state,
-            names_.get_expand_collapse_pattern, names_.expand_collapse_state};
   }
 
   // The states an element reports, each reading guarded on its own: a missing pattern
@@ -495,7 +467,8 @@ class TreeWalk {
   Package package_;
   WalkOptions options_;
   std::size_t refs_made_ = 0;
-  CachedPropertyIds property_ids_;
+  py::object value_id_;  // with a cache: the property ids read from it
+  std::array<py::object, std::size(kStatePropertyIds)> state_ids_;
   py::dict record_template_;
   std::vector<Level> pending_;
 };
@@ -572,8 +545,7 @@ py::object cached_subtree(py::handle automation, py::handle window, bool states)
       add(ids.attr(id));
     }
     if (states) {
-      for (const char* id : {"ToggleToggleStateProperty", "SelectionItemIsSelectedProperty",
-                             "ExpandCollapseExpandCollapseStateProperty", "HasKeyboardFocusProperty"}) {
+      for (const char* id : kStatePropertyIds) {
         add(ids.attr(id));
       }
     }
