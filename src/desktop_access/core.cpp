@@ -162,20 +162,18 @@ void ensure_init_impl(py::object self) {
 
 // --- routing ---------------------------------------------------------------------
 
-const char* by_platform(const char* windows, const char* macos, const char* linux_name) {
-  switch (current_platform()) {
-    case Platform::kWindows:
-      return windows;
-    case Platform::kMacos:
-      return macos;
-    case Platform::kLinux:
-      break;
-  }
-  return linux_name;
+// self._{operation}_{platform}(*arguments, **options) for the platform of the moment.
+Coroutine on_platform(py::object self, py::str operation, py::tuple arguments, py::dict options) {
+  ensure_init(self);
+  static constexpr const char* kSuffixes[] = {"_windows", "_macos", "_linux"};  // in the order of Platform
+  const std::string method = "_" + std::string(operation) + kSuffixes[static_cast<int>(current_platform())];
+  co_return co_await self.attr(method.c_str())(*arguments, **options);
 }
 
-// The element record of `ref` in the latest snapshot, or an empty object.
+// Probes the platform first; then the element record of `ref` in the latest snapshot, or
+// an empty object.
 py::object find_record(py::handle self, py::handle ref) {
+  ensure_init(self);
   py::object ref_map = self.attr("_ref_map");
   if (!ref_map.contains(ref)) {
     return py::object();
@@ -194,16 +192,7 @@ py::dict not_found(py::handle ref) {
 
 py::dict not_found_short(py::handle ref) { return failure(py::str("Ref [{}] not found.").format(ref)); }
 
-// `options` holds only the snapshot options that differ from their defaults, so that
-// a backend called without any keeps its two-argument call.
-Coroutine snapshot(py::object self, py::object window_title, py::object max_depth, py::dict options) {
-  ensure_init(self);
-  const char* method = by_platform("_snapshot_windows", "_snapshot_macos", "_snapshot_linux");
-  co_return co_await self.attr(method)(window_title, max_depth, **options);
-}
-
 Coroutine click_ref(py::object self, py::object ref, py::object double_click) {
-  ensure_init(self);
   py::object record = find_record(self, ref);
   if (!record) {
     co_return not_found(ref);
@@ -217,7 +206,6 @@ Coroutine click_ref(py::object self, py::object ref, py::object double_click) {
 
 Coroutine type_ref(py::object self, py::object ref, py::object text, py::object clear_first,
                    py::object press_enter) {
-  ensure_init(self);
   py::object record = find_record(self, ref);
   if (!record) {
     co_return not_found(ref);
@@ -235,7 +223,6 @@ Coroutine type_ref(py::object self, py::object ref, py::object text, py::object 
 }
 
 Coroutine select_ref(py::object self, py::object ref, py::object value) {
-  ensure_init(self);
   py::object record = find_record(self, ref);
   if (!record) {
     co_return not_found_short(ref);
@@ -259,7 +246,6 @@ Coroutine select_ref(py::object self, py::object ref, py::object value) {
 }
 
 Coroutine toggle_ref(py::object self, py::object ref) {
-  ensure_init(self);
   py::object record = find_record(self, ref);
   if (!record) {
     co_return not_found_short(ref);
@@ -280,24 +266,6 @@ Coroutine toggle_ref(py::object self, py::object ref) {
     support::rethrow_unless_ordinary(error);
     co_return ref_failure(support::exception_text(error.value()), ref);
   }
-}
-
-Coroutine get_focused_window(py::object self) {
-  ensure_init(self);
-  co_return co_await self.attr(
-      by_platform("_get_focused_window_windows", "_get_focused_window_macos", "_get_focused_window_linux"))();
-}
-
-Coroutine list_windows(py::object self) {
-  ensure_init(self);
-  co_return co_await self.attr(
-      by_platform("_list_windows_windows", "_list_windows_macos", "_list_windows_linux"))();
-}
-
-Coroutine focus_window(py::object self, py::object title) {
-  ensure_init(self);
-  co_return co_await self.attr(
-      by_platform("_focus_window_windows", "_focus_window_macos", "_focus_window_linux"))(title);
 }
 
 // --- call boundary -----------------------------------------------------------------
@@ -347,9 +315,11 @@ Coroutine snapshot_shim(py::object self, py::args a, py::kwargs k) {
   std::vector<py::object> p = signature.bind(a, k);
   py::object window_title = args::to_optional_str(p[0] ? p[0] : py::none(), "window_title");
   py::object max_depth = args::to_int(p[1] ? p[1] : py::int_(8), "max_depth");
-  return snapshot(self, window_title, max_depth,
-                  given_options(states ? states : py::bool_(false),
-                                max_elements ? checked_bound(max_elements) : py::none()));
+  // Only the options that differ from their defaults are passed on, so that a backend
+  // called without any keeps its two-argument call.
+  return on_platform(self, py::str("snapshot"), py::make_tuple(window_title, max_depth),
+                     given_options(states ? states : py::bool_(false),
+                                   max_elements ? checked_bound(max_elements) : py::none()));
 }
 
 Coroutine click_ref_shim(py::object self, py::args a, py::kwargs k) {
@@ -388,12 +358,25 @@ Coroutine toggle_ref_shim(py::object self, py::args a, py::kwargs k) {
 Coroutine focus_window_shim(py::object self, py::args a, py::kwargs k) {
   static const args::Signature signature("DesktopAccess.focus_window", {{"title"}});
   py::object title = args::to_str(signature.bind(a, k)[0], "title");
-  return focus_window(self, title);
+  return on_platform(self, py::str("focus_window"), py::make_tuple(title), py::dict());
 }
 
 }  // namespace
 
 void ensure_init(py::handle self) { self.attr("_ensure_init")(); }
+
+Coroutine answering_failures(Coroutine work, py::object ref) {
+  try {
+    co_return co_await std::move(work);
+  } catch (py::error_already_set& error) {
+    support::rethrow_unless_ordinary(error);
+    py::str text = support::exception_text(error.value());
+    if (ref) {
+      co_return ref_failure(text, ref);
+    }
+    co_return failure(text);
+  }
+}
 
 void register_core(support::PlainClass& methods) {
   methods.def_init("A controller with no refs; the platform is probed on first use.", &set_initial_state);
@@ -413,10 +396,14 @@ void register_core(support::PlainClass& methods) {
       .def_coroutine("toggle_ref", &toggle_ref_shim,
                      py::doc("Toggle a checkbox or radio button by ref number."))
       .def_coroutine(
-          "get_focused_window", [](py::object self) { return get_focused_window(self); },
+          "get_focused_window",
+          [](py::object self) {
+            return on_platform(self, py::str("get_focused_window"), py::tuple(), py::dict());
+          },
           py::doc("Get info about the currently focused window."))
       .def_coroutine(
-          "list_windows", [](py::object self) { return list_windows(self); },
+          "list_windows",
+          [](py::object self) { return on_platform(self, py::str("list_windows"), py::tuple(), py::dict()); },
           py::doc("List all visible windows."))
       .def_coroutine("focus_window", &focus_window_shim,
                      py::doc("Bring a window to the foreground by title."));

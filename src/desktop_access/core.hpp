@@ -12,4 +12,8 @@ void register_core(support::PlainClass& methods);
 // self._ensure_init(): probes the platform on the first call of any operation.
 void ensure_init(py::handle self);
 
+// Awaits `work`; an ordinary failure becomes the answer {"success": False, "error": its
+// text}, with "ref" when `ref` is given.
+support::Coroutine answering_failures(support::Coroutine work, py::object ref = py::object());
+
 }  // namespace desktop_access

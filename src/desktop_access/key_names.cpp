@@ -1,6 +1,7 @@
 #include "desktop_access/key_names.hpp"
 
 #include "desktop_access/applescript.hpp"
+#include "desktop_access/snapshot_text.hpp"
 
 #include <optional>
 #include <utility>
@@ -95,23 +96,11 @@ constexpr std::string_view kSystemEvents = "tell application \"System Events\" t
 
 bool is_combination(std::string_view key) { return key.find('+') != std::string_view::npos; }
 
-std::vector<std::string_view> combination_parts(std::string_view lowered) {
-  std::vector<std::string_view> parts;
-  std::size_t start = 0;
-  for (std::size_t plus = lowered.find('+'); plus != std::string_view::npos;
-       plus = lowered.find('+', start)) {
-    parts.push_back(lowered.substr(start, plus - start));
-    start = plus + 1;
-  }
-  parts.push_back(lowered.substr(start));
-  return parts;
-}
-
 std::string windows_key_text(std::string_view key, std::string_view lowered) {
   if (!is_combination(lowered)) {
     return std::string(lookup(kWindowsKeys, lowered).value_or(key));
   }
-  const std::vector<std::string_view> parts = combination_parts(lowered);
+  const std::vector<std::string_view> parts = split(lowered, '+');
   std::string text;
   for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
     text.append(lookup(kWindowsModifiers, parts[i]).value_or(""));
@@ -123,7 +112,7 @@ std::string windows_key_text(std::string_view key, std::string_view lowered) {
 std::string macos_key_script(std::string_view lowered) {
   std::string script(kSystemEvents);
   if (is_combination(lowered)) {
-    const std::vector<std::string_view> parts = combination_parts(lowered);
+    const std::vector<std::string_view> parts = split(lowered, '+');
     std::string modifiers;
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
       if (std::optional<std::string_view> phrase = lookup(kMacosModifiers, parts[i])) {

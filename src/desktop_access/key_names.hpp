@@ -5,14 +5,11 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace desktop_access {
 
 // A key holding "+" is a combination: modifiers, then the key last.
 bool is_combination(std::string_view key);
-// The parts of a combination, split on every "+" and not trimmed ("+" gives two empty parts).
-std::vector<std::string_view> combination_parts(std::string_view lowered);
 
 // send_keys text: a combination becomes modifier prefixes (^ % + #) and the key's name in
 // braces ('ctrl+shift+s' is '^+s', 'alt+f4' is '%{F4}'); a single key not in the table

@@ -3,6 +3,7 @@
 #include "desktop_access/core.hpp"
 #include "desktop_access/key_names.hpp"
 #include "desktop_access/process.hpp"
+#include "desktop_access/snapshot_text.hpp"
 #include "support/args.hpp"
 
 #include <string>
@@ -49,7 +50,7 @@ py::object press_with_pyautogui(py::handle key, py::handle lowered) {
   } else if (!is_combination(lowered_utf8.view())) {
     names.append(lowered);
   } else {
-    for (std::string_view part : combination_parts(lowered_utf8.view())) {
+    for (std::string_view part : split(lowered_utf8.view(), '+')) {
       names.append(platform == Platform::kMacos && part == "ctrl" ? py::str("command")
                                                                   : support::from_utf8(part));
     }
@@ -101,11 +102,7 @@ Coroutine scroll_window(py::object self, py::object direction, py::object amount
     const bool horizontal = current_platform() == Platform::kLinux &&
                             (direction.equal(py::str("left")) || direction.equal(py::str("right")));
     const bool positive = direction.equal(py::str("up")) || (horizontal && direction.equal(py::str("right")));
-    py::object clicks =
-        positive ? amount : py::reinterpret_steal<py::object>(PyNumber_Negative(amount.ptr()));
-    if (!clicks) {
-      throw py::error_already_set();
-    }
+    py::object clicks = positive ? amount : support::steal(PyNumber_Negative(amount.ptr()));
     pyautogui.attr(horizontal ? "hscroll" : "scroll")(clicks);
     co_return py::dict("success"_a = true, "action"_a = "scroll", "direction"_a = direction,
                        "amount"_a = amount, "hint"_a = kUpdatedStateHint);

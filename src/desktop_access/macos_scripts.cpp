@@ -23,13 +23,15 @@ constexpr std::string_view kOneLineHandler =
     "return flat\n"
     "end oneLine\n";
 
-// Reads `property` of elem into `variable`, on one line: the empty text when it is
-// missing value or cannot be read.
-std::string read_text_property(std::string_view variable, std::string_view property) {
+// Reads `property` of elem (followed by `conversion`) into `variable`, on one line: the
+// empty text when it is missing value or cannot be read.
+std::string read_text_property(std::string_view variable, std::string_view property,
+                               std::string_view conversion = "") {
   std::string lines;
   lines.append("set ").append(variable).append(" to \"\"\n");
   lines.append("try\n");
-  lines.append("set ").append(variable).append(" to ").append(property).append(" of elem\n");
+  lines.append("set ").append(variable).append(" to ").append(property).append(" of elem");
+  lines.append(conversion).append("\n");
   lines.append("if ")
       .append(variable)
       .append(" is missing value then set ")
@@ -50,6 +52,15 @@ std::string for_each_window_of_p(std::string_view body) {
   loop.append("end repeat\n");
   loop.append("end try\n");
   return loop;
+}
+
+// Runs `action` for each window w of process p whose name contains `title`.
+std::string for_window_named(std::string_view title, std::string_view action) {
+  return for_each_window_of_p(std::string("if name of w contains ")
+                                  .append(applescript_string(title))
+                                  .append(" then\n")
+                                  .append(action)
+                                  .append("end if\n"));
 }
 
 constexpr std::string_view kForEachVisibleProcess =
@@ -104,10 +115,7 @@ std::string process_with_window(std::string_view title) {
   std::string script(kSystemEvents);
   script.append("\nset targetApp to \"\"\n");
   script.append(kForEachVisibleProcess);
-  script.append(
-      for_each_window_of_p(std::string("if name of w contains ")
-                               .append(applescript_string(title))
-                               .append(" then\nset targetApp to name of p\nexit repeat\nend if\n")));
+  script.append(for_window_named(title, "set targetApp to name of p\nexit repeat\n"));
   script.append("if targetApp is not \"\" then exit repeat\n");
   script.append("end repeat\n");
   script.append("return targetApp\n");
@@ -135,12 +143,7 @@ std::string element_tree(std::string_view app) {
   body.append("set elemRole to role of elem\n");
   body.append(read_text_property("elemDesc", "description"));
   body.append(read_text_property("elemTitle", "title"));
-  body.append("set elemValue to \"\"\n");
-  body.append("try\n");
-  body.append("set elemValue to value of elem as text\n");
-  body.append("if elemValue is missing value then set elemValue to \"\"\n");
-  body.append("set elemValue to my oneLine(elemValue)\n");
-  body.append("end try\n");
+  body.append(read_text_property("elemValue", "value", " as text"));
   body.append("set elemEnabled to true\n");
   body.append("try\n");
   body.append("set elemEnabled to enabled of elem\n");
@@ -197,10 +200,7 @@ std::string window_list() {
 std::string focus_window(std::string_view title) {
   std::string script(kSystemEvents);
   script.append("\n").append(kForEachVisibleProcess);
-  script.append(
-      for_each_window_of_p(std::string("if name of w contains ")
-                               .append(applescript_string(title))
-                               .append(" then\nset frontmost of p to true\nreturn name of p\nend if\n")));
+  script.append(for_window_named(title, "set frontmost of p to true\nreturn name of p\n"));
   script.append("end repeat\n");
   script.append("return \"\"\n");
   script.append("end tell");

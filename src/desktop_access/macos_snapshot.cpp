@@ -5,6 +5,7 @@
 #include "desktop_access/macos_scripts.hpp"
 #include "desktop_access/macos_tree.hpp"
 #include "support/args.hpp"
+#include "support/keys.hpp"
 
 #include <optional>
 #include <set>
@@ -61,14 +62,12 @@ py::dict render_snapshot(py::handle self, py::handle app, py::handle raw, const 
   py::dict ref_map;
   for (std::size_t i = 0; i < tree.refs.size(); ++i) {
     const MacosTreeElement& element = tree.refs[i];
-    py::dict record;
-    record[role_key] = support::from_utf8(element.role);
-    record[title_key] = support::from_utf8(element.title);
-    record[description_key] = support::from_utf8(element.description);
-    record[value_key] = support::from_utf8(element.value);
-    record[backend_key] = backend;
-    record[app_key] = app;
-    ref_map[py::int_(i + 1)] = record;
+    ref_map[py::int_(i + 1)] = support::make_dict({{role_key, support::from_utf8(element.role)},
+                                                   {title_key, support::from_utf8(element.title)},
+                                                   {description_key, support::from_utf8(element.description)},
+                                                   {value_key, support::from_utf8(element.value)},
+                                                   {backend_key, backend},
+                                                   {app_key, app}});
   }
   replace_ref_map(self, ref_map, tree.refs.size());
   return py::dict("success"_a = true, "window"_a = app, "snapshot"_a = support::from_utf8(tree.text),
@@ -80,21 +79,17 @@ Coroutine snapshot(py::object self, py::object window_title, MacosTreeOptions op
     co_return failure("macOS accessibility not available (osascript not found).");
   }
   try {
+    // No conditional between objects in a co_await or co_return: GCC destroys them twice.
     const bool titled = has_title(window_title);
-    py::object app;
-    if (titled) {
-      app = co_await script_answer(
-          support::from_utf8(scripts::process_with_window(support::utf8_view(window_title))),
-          py::int_(kWindowSearchSeconds));
-      if (is_empty(app)) {
-        co_return failure(py::str("No window found matching: {}").format(window_title));
-      }
-    } else {
-      app = co_await script_answer(support::from_utf8(scripts::frontmost_process()),
-                                   py::int_(kSnapshotFrontmostSeconds));
-      if (is_empty(app)) {
-        co_return failure("No frontmost application found");
-      }
+    const std::string find_app = titled ? scripts::process_with_window(support::utf8_view(window_title))
+                                        : scripts::frontmost_process();
+    const int seconds = titled ? kWindowSearchSeconds : kSnapshotFrontmostSeconds;
+    py::object app = co_await script_answer(support::from_utf8(find_app), py::int_(seconds));
+    if (is_empty(app) && titled) {
+      co_return failure(py::str("No window found matching: {}").format(window_title));
+    }
+    if (is_empty(app)) {
+      co_return failure("No frontmost application found");
     }
     py::tuple output = co_await run_script(support::from_utf8(scripts::element_tree(support::utf8_view(app))),
                                            py::int_(kTreeSeconds));

@@ -2,15 +2,13 @@
 
 #include "desktop_access/snapshot_text.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
 namespace desktop_access {
 
 namespace {
-
-constexpr std::size_t kValueLimit = 100;
-constexpr std::size_t kContextNameLimit = 200;
 
 // Parts of role names that make an AX role interactive even when the role is not in
 // INTERACTIVE_TYPES (AXTable holds "Tab", AXMenuButton holds "Button").
@@ -47,32 +45,11 @@ std::size_t sequence_end(std::string_view text, std::size_t begin) {
   return end;
 }
 
-std::vector<std::string_view> split(std::string_view text, char separator) {
-  std::vector<std::string_view> parts;
-  std::size_t start = 0;
-  for (std::size_t at = text.find(separator); at != std::string_view::npos;
-       at = text.find(separator, start)) {
-    parts.push_back(text.substr(start, at - start));
-    start = at + 1;
-  }
-  parts.push_back(text.substr(start));
-  return parts;
-}
-
 // What Python's `s.lower() == "true"` says; no character outside ASCII lower-cases to
 // one of these letters.
 bool is_true(std::string_view flag) {
-  constexpr std::string_view kTrue = "true";
-  if (flag.size() != kTrue.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < flag.size(); ++i) {
-    const char c = flag[i] >= 'A' && flag[i] <= 'Z' ? static_cast<char>(flag[i] - 'A' + 'a') : flag[i];
-    if (c != kTrue[i]) {
-      return false;
-    }
-  }
-  return true;
+  // Setting bit 5 lower-cases an ASCII letter and turns no other byte into one of "true".
+  return std::ranges::equal(flag, std::string_view("true"), [](char c, char t) { return (c | 0x20) == t; });
 }
 
 bool is_interactive(std::string_view role, const MacosRoleRules& rules) {
@@ -106,41 +83,12 @@ std::string short_role(std::string_view role, const MacosRoleRules& rules) {
 
 class TreeLines {
  public:
-  void keep(std::string_view line) { start_line().append(line); }
-
-  // A ref of 0 gives the line without a ref.
-  void ref_line(std::size_t ref, std::string_view role, std::string_view name, std::string_view value) {
-    std::string& text = start_line();
-    text.append("  ");
-    if (ref != 0) {
-      text.append("[").append(std::to_string(ref)).append("] ");
+  // A new line, indented by one level unless `indented` is false; the text so far ends with it.
+  std::string& next(bool indented = true) {
+    if (!text_.empty()) {
+      text_.push_back('\n');
     }
-    text.append(role);
-    if (!name.empty()) {
-      text.append(" \"").append(name).append("\"");
-    }
-    if (!value.empty() && value != name) {
-      text.append(" value=\"").append(first_chars(value, kValueLimit)).append("\"");
-    }
-  }
-
-  void context_line(std::string_view role, std::string_view name) {
-    std::string& text = start_line();
-    const std::string_view shown = first_chars(name, kContextNameLimit);
-    text.append("  ").append(role).append(": ").append(shown);
-    if (shown.size() < name.size()) {
-      text.append("...");
-    }
-  }
-
-  // Appends " (state, ...)" to the last line.
-  void states(const std::vector<std::string_view>& states) {
-    for (std::size_t i = 0; i < states.size(); ++i) {
-      text_.append(i == 0 ? " (" : ", ").append(states[i]);
-    }
-    if (!states.empty()) {
-      text_.push_back(')');
-    }
+    return indented ? text_.append("  ") : text_;
   }
 
   std::string finish() && {
@@ -151,13 +99,6 @@ class TreeLines {
   }
 
  private:
-  std::string& start_line() {
-    if (!text_.empty()) {
-      text_.push_back('\n');
-    }
-    return text_;
-  }
-
   std::string text_;
 };
 
@@ -214,7 +155,7 @@ MacosTree render_macos_tree(std::string_view answer, const MacosRoleRules& rules
       continue;
     }
     if (line.starts_with("Window:") || line.starts_with("Error")) {
-      lines.keep(line);
+      lines.next(false).append(line);
       continue;
     }
     // A "|" inside a title shifts the fields after it; what lands past the fifth is dropped.
@@ -242,17 +183,18 @@ MacosTree render_macos_tree(std::string_view answer, const MacosRoleRules& rules
       if (enabled) {
         tree.refs.push_back(element);
       }
-      lines.ref_line(enabled ? tree.refs.size() : 0, short_role(element.role, rules), display_name,
-                     element.value);
+      std::string& text = lines.next();
+      append_element(text, enabled ? std::optional<long long>(tree.refs.size()) : std::nullopt,
+                     short_role(element.role, rules), display_name, element.value);
       if (options.states) {
-        lines.states(element_states(element, enabled));
+        append_states(text, element_states(element, enabled));
       }
     } else {
-      lines.context_line(short_role(element.role, rules), display_name);
+      append_context(lines.next(), short_role(element.role, rules), display_name);
     }
   }
   if (not_shown != 0) {
-    lines.keep(more_elements_line(not_shown));
+    lines.next(false).append(more_elements_line(not_shown));
   }
   tree.text = std::move(lines).finish();
   return tree;

@@ -7,18 +7,6 @@
 #include "desktop_access/macos.hpp"
 #include "desktop_access/windows.hpp"
 
-namespace {
-
-py::set make_set(std::initializer_list<const char*> names) {
-  py::set set;
-  for (const char* name : names) {
-    set.add(py::str(name));
-  }
-  return set;
-}
-
-}  // namespace
-
 PYBIND11_MODULE(desktop_access, m) {
   m.doc() = "Cross-platform accessibility controller: snapshots with numbered refs and ref-based actions.";
   m.attr("SYSTEM") = support::import("platform").attr("system")();
@@ -27,20 +15,19 @@ PYBIND11_MODULE(desktop_access, m) {
   // Seconds a Linux snapshot may take, read at each snapshot.
   m.attr("SNAPSHOT_TIMEOUT") = 15.0;
   m.attr("logger") = desktop_access::kLog.get();
-  m.attr("INTERACTIVE_TYPES") =
-      make_set({// Windows UI Automation control types
-                "Button", "CheckBox", "ComboBox", "Edit", "Hyperlink", "ListItem", "MenuItem", "MenuBar",
-                "Menu", "RadioButton", "Slider", "Spinner", "Tab", "TabItem", "TreeItem", "DataItem",
-                "Document", "SplitButton", "ToolBar",
-                // macOS accessibility roles
-                "AXButton", "AXCheckBox", "AXComboBox", "AXTextField", "AXLink", "AXMenuItem", "AXMenuBar",
-                "AXRadioButton", "AXSlider", "AXTabGroup", "AXTextArea", "AXPopUpButton",
-                // AT-SPI role names
-                "push button", "check box", "combo box", "text", "link", "menu item", "menu bar",
-                "radio button", "slider", "page tab", "tree item", "list item"});
-  m.attr("CONTEXT_TYPES") = make_set({"Text", "StatusBar", "Header", "HeaderItem", "Group", "TitleBar",
-                                      "Window", "Pane", "AXStaticText", "AXGroup", "AXWindow", "AXScrollArea",
-                                      "label", "status bar", "panel", "frame", "filler"});
+  m.attr("INTERACTIVE_TYPES") = py::set(py::make_tuple(  // Windows UI Automation control types
+      "Button", "CheckBox", "ComboBox", "Edit", "Hyperlink", "ListItem", "MenuItem", "MenuBar", "Menu",
+      "RadioButton", "Slider", "Spinner", "Tab", "TabItem", "TreeItem", "DataItem", "Document", "SplitButton",
+      "ToolBar",
+      // macOS accessibility roles
+      "AXButton", "AXCheckBox", "AXComboBox", "AXTextField", "AXLink", "AXMenuItem", "AXMenuBar",
+      "AXRadioButton", "AXSlider", "AXTabGroup", "AXTextArea", "AXPopUpButton",
+      // AT-SPI role names
+      "push button", "check box", "combo box", "text", "link", "menu item", "menu bar", "radio button",
+      "slider", "page tab", "tree item", "list item"));
+  m.attr("CONTEXT_TYPES") = py::set(py::make_tuple(
+      "Text", "StatusBar", "Header", "HeaderItem", "Group", "TitleBar", "Window", "Pane", "AXStaticText",
+      "AXGroup", "AXWindow", "AXScrollArea", "label", "status bar", "panel", "frame", "filler"));
 
   support::PlainClass methods(
       m, "DesktopAccess",

@@ -70,6 +70,18 @@ std::string_view one_line(std::string_view text, std::string& buffer) {
   return stripped(buffer);
 }
 
+std::vector<std::string_view> split(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  for (std::size_t at = text.find(separator); at != std::string_view::npos;
+       at = text.find(separator, start)) {
+    parts.push_back(text.substr(start, at - start));
+    start = at + 1;
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
 std::string_view first_chars(std::string_view utf8, std::size_t count) {
   if (utf8.size() <= count) {
     return utf8;  // fewer bytes than characters asked for
@@ -98,6 +110,42 @@ std::string more_elements_line(std::optional<std::size_t> not_shown) {
   return line + (*not_shown == 1 ? " more element not shown" : " more elements not shown");
 }
 
+void append_indent(std::string& line, long long depth) {
+  line.append(static_cast<std::size_t>(2 * std::clamp(depth, 0LL, kMaxIndentLevels)), ' ');
+}
+
+void append_element(std::string& line, std::optional<long long> ref, std::string_view type,
+                    std::string_view name, std::string_view value, std::size_t value_limit) {
+  if (ref) {
+    line.append("[").append(std::to_string(*ref)).append("] ");
+  }
+  line.append(type);
+  if (!name.empty()) {
+    line.append(" \"").append(name).append("\"");
+  }
+  if (!value.empty() && value != name) {
+    line.append(" value=\"").append(first_chars(value, value_limit)).append("\"");
+  }
+}
+
+void append_context(std::string& line, std::string_view type, std::string_view name, std::size_t name_limit,
+                    bool ellipsis) {
+  const std::string_view shown = first_chars(name, name_limit);
+  line.append(type).append(": ").append(shown);
+  if (ellipsis && shown.size() < name.size()) {
+    line.append("...");
+  }
+}
+
+void append_states(std::string& line, const std::vector<std::string_view>& states) {
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    line.append(i == 0 ? " (" : ", ").append(states[i]);
+  }
+  if (!states.empty()) {
+    line.push_back(')');
+  }
+}
+
 SnapshotText::SnapshotText(std::string_view window, bool blank_line) {
   text_.reserve(4096);
   text_.append("Window: ").append(window);
@@ -108,30 +156,20 @@ SnapshotText::SnapshotText(std::string_view window, bool blank_line) {
 
 void SnapshotText::start_line(long long depth) {
   text_.push_back('\n');
-  text_.append(static_cast<std::size_t>(2 * std::clamp(depth, 0LL, kMaxIndentLevels)), ' ');
+  append_indent(text_, depth);
 }
 
 SnapshotText& SnapshotText::ref_line(long long depth, long long ref, std::string_view type,
                                      std::string_view name, std::string_view value, std::size_t value_limit) {
   start_line(depth);
-  text_.append("[").append(std::to_string(ref)).append("] ").append(type);
-  if (!name.empty()) {
-    text_.append(" \"").append(name).append("\"");
-  }
-  if (!value.empty() && value != name) {
-    text_.append(" value=\"").append(first_chars(value, value_limit)).append("\"");
-  }
+  append_element(text_, ref, type, name, value, value_limit);
   return *this;
 }
 
 SnapshotText& SnapshotText::context_line(long long depth, std::string_view type, std::string_view name,
                                          std::size_t name_limit, bool ellipsis) {
   start_line(depth);
-  std::string_view shown = first_chars(name, name_limit);
-  text_.append(type).append(": ").append(shown);
-  if (ellipsis && shown.size() < name.size()) {
-    text_.append("...");
-  }
+  append_context(text_, type, name, name_limit, ellipsis);
   return *this;
 }
 

@@ -2,7 +2,9 @@
 
 #include "desktop_access/atspi_walker.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace desktop_access {
 
@@ -12,6 +14,14 @@ constexpr std::string_view kHeader =
     "\nimport json, sys\nimport gi\ngi.require_version(\"Atspi\", \"2.0\")\nfrom gi.repository import "
     "Atspi\n\n"
     "max_depth = ";
+
+// JSON's two-character escapes.
+struct Escape {
+  char32_t character;
+  std::string_view text;
+};
+constexpr Escape kEscapes[] = {{U'"', "\\\""}, {U'\\', "\\\\"}, {U'\n', "\\n"}, {U'\r', "\\r"},
+                               {U'\t', "\\t"}, {U'\b', "\\b"},  {U'\f', "\\f"}};
 
 void append_escape(std::string& out, const char* format, unsigned long code) {
   char buffer[12];
@@ -26,32 +36,10 @@ std::string ascii_string_literal(std::u32string_view text) {
   out.reserve(text.size() + 2);
   out.push_back('"');
   for (char32_t c : text) {
-    switch (c) {
-      case U'"':
-        out.append("\\\"");
-        continue;
-      case U'\\':
-        out.append("\\\\");
-        continue;
-      case U'\n':
-        out.append("\\n");
-        continue;
-      case U'\r':
-        out.append("\\r");
-        continue;
-      case U'\t':
-        out.append("\\t");
-        continue;
-      case U'\b':
-        out.append("\\b");
-        continue;
-      case U'\f':
-        out.append("\\f");
-        continue;
-      default:
-        break;
-    }
-    if (c >= 0x20 && c < 0x7F) {
+    if (const auto* escape = std::ranges::find(kEscapes, c, &Escape::character);
+        escape != std::end(kEscapes)) {
+      out.append(escape->text);
+    } else if (c >= 0x20 && c < 0x7F) {
       out.push_back(static_cast<char>(c));
     } else if (c <= 0xFFFF) {
       append_escape(out, "\\u%04lx", static_cast<unsigned long>(c));

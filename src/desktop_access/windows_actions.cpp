@@ -179,23 +179,19 @@ bool select_uiautomation(py::handle control, py::handle value) {
       if (!args::to_bool(name) || !contains(name.attr("lower")(), wanted)) {
         continue;
       }
-      bool pattern_failed = false;
       bool selected = false;
-      try {
+      const bool pattern_worked = attempted([&] {
         py::object selection_item = item.attr("GetSelectionItemPattern")();
         if (args::to_bool(selection_item)) {
           selection_item.attr("Select")();
           selected = true;
         }
-      } catch (py::error_already_set& error) {
-        support::rethrow_unless_ordinary(error);
-        pattern_failed = true;
-      }
-      if (pattern_failed) {
-        item.attr("Click")();
         return true;
+      });
+      if (!pattern_worked) {
+        item.attr("Click")();  // a failing pattern: the item is clicked instead
       }
-      if (selected) {
+      if (!pattern_worked || selected) {
         return true;
       }
     }
@@ -239,15 +235,8 @@ void toggle_element_sync(py::object, py::object element, py::object backend) {
 }
 
 py::object midpoint(py::handle low, py::handle high) {
-  py::object sum = py::reinterpret_steal<py::object>(PyNumber_Add(low.ptr(), high.ptr()));
-  if (!sum) {
-    throw py::error_already_set();
-  }
-  py::object half = py::reinterpret_steal<py::object>(PyNumber_FloorDivide(sum.ptr(), py::int_(2).ptr()));
-  if (!half) {
-    throw py::error_already_set();
-  }
-  return half;
+  py::object sum = support::steal(PyNumber_Add(low.ptr(), high.ptr()));
+  return support::steal(PyNumber_FloorDivide(sum.ptr(), py::int_(2).ptr()));
 }
 
 // The centre of the element's bounding rectangle, with floor division.
@@ -350,28 +339,13 @@ Coroutine type_ref_windows(py::object self, py::object ref, py::object elem_info
 
 void register_actions(support::PlainClass& methods) {
   methods
-      .def_coroutine(
-          "_click_ref_windows",
-          [](py::object self, py::object ref, py::object elem_info, py::object double_click) {
-            return click_ref_windows(self, ref, elem_info, double_click);
-          },
-          py::arg("ref"), py::arg("elem_info"), py::arg("double_click"),
-          py::doc("Click element on Windows using UIA."))
-      .def_coroutine(
-          "_type_ref_windows",
-          [](py::object self, py::object ref, py::object elem_info, py::object text, py::object clear_first,
-             py::object press_enter) {
-            return type_ref_windows(self, ref, elem_info, text, clear_first, press_enter);
-          },
-          py::arg("ref"), py::arg("elem_info"), py::arg("text"), py::arg("clear_first"),
-          py::arg("press_enter"), py::doc("Type text on Windows."))
-      .def_coroutine(
-          "_get_element_center",
-          [](py::object self, py::object element, py::object backend) {
-            return element_center(self, element, backend);
-          },
-          py::arg("element"), py::arg("backend"),
-          py::doc("Get the center coordinates of an element (Windows UIA)."))
+      .def_coroutine("_click_ref_windows", &click_ref_windows, py::arg("ref"), py::arg("elem_info"),
+                     py::arg("double_click"), py::doc("Click element on Windows using UIA."))
+      .def_coroutine("_type_ref_windows", &type_ref_windows, py::arg("ref"), py::arg("elem_info"),
+                     py::arg("text"), py::arg("clear_first"), py::arg("press_enter"),
+                     py::doc("Type text on Windows."))
+      .def_coroutine("_get_element_center", &element_center, py::arg("element"), py::arg("backend"),
+                     py::doc("Get the center coordinates of an element (Windows UIA)."))
       .def("_click_element_sync", &click_element_sync, py::arg("element"), py::arg("backend"),
            py::arg("double_click"), py::doc("Synchronous click using UIA patterns (Windows)."))
       .def("_type_element_sync", &type_element_sync, py::arg("element"), py::arg("backend"), py::arg("text"),

@@ -38,19 +38,11 @@ bool is_nonblank(py::handle text) {
 }
 
 py::object call_method(py::handle object, const py::str& name) {
-  PyObject* result = PyObject_CallMethodNoArgs(object.ptr(), name.ptr());
-  if (result == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::object>(result);
+  return support::steal(PyObject_CallMethodNoArgs(object.ptr(), name.ptr()));
 }
 
 bool contains(py::handle container, py::handle item) {
-  const int found = PySequence_Contains(container.ptr(), item.ptr());
-  if (found < 0) {
-    throw py::error_already_set();
-  }
-  return found == 1;
+  return support::check(PySequence_Contains(container.ptr(), item.ptr())) == 1;
 }
 
 bool is_uiautomation(py::handle backend) { return backend.equal(py::str("uiautomation")); }

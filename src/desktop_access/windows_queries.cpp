@@ -72,10 +72,11 @@ py::dict focus_window_sync(py::object, py::object title) {
 }
 
 // The blocking `method` of self, run in the default executor with `arguments` when the
-// flag `required` is set; otherwise, and on any failure, a failure result.
-Coroutine query_on_worker(py::object self, py::str required, py::str unavailable, py::str method,
-                          py::tuple arguments) {
-  if (!flag(self, std::string(required).c_str())) {
+// flag `required` is set; otherwise, and on any failure, a failure result. The texts
+// are literals.
+Coroutine query(py::object self, const char* required, const char* unavailable, const char* method,
+                py::tuple arguments) {
+  if (!flag(self, required)) {
     co_return failure(unavailable);
   }
   try {
@@ -84,12 +85,6 @@ Coroutine query_on_worker(py::object self, py::str required, py::str unavailable
     support::rethrow_unless_ordinary(error);
     co_return failure(support::exception_text(error.value()));
   }
-}
-
-Coroutine query(py::object self, const char* required, const char* unavailable, const char* method,
-                py::tuple arguments) {
-  return query_on_worker(self, py::str(required), py::str(unavailable), py::str(method),
-                         std::move(arguments));
 }
 
 }  // namespace

@@ -5,9 +5,10 @@
 #include "desktop_access/snapshot_text.hpp"
 #include "desktop_access/windows.hpp"
 #include "desktop_access/windows_common.hpp"
-#include "desktop_access/windows_lines.hpp"
 #include "support/keys.hpp"
 
+#include <array>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
@@ -48,13 +49,6 @@ struct WalkOptions {
   bool states = false;
   std::optional<std::size_t> max_elements;  // refs to make before the walk stops
 };
-
-WalkOptions walk_options(py::handle states, py::handle max_elements) {
-  WalkOptions options;
-  options.states = args::to_bool(states);
-  options.max_elements = element_bound(max_elements);
-  return options;
-}
 
 // The state readings of one element; what could not be read keeps its default.
 struct StateReadings {
@@ -115,6 +109,25 @@ bool has_value_interface(std::string_view type) {
   return type == "Edit" || type == "ComboBox" || type == "Document";
 }
 
+enum class State { kToggle, kSelected, kExpansion, kFocused };
+
+// The uiautomation property ids under which a cache holds the states, in the order of State.
+constexpr const char* kStatePropertyIds[] = {"ToggleToggleStateProperty", "SelectionItemIsSelectedProperty",
+                                             "ExpandCollapseExpandCollapseStateProperty",
+                                             "HasKeyboardFocusProperty"};
+
+// Where a pattern's state is read: pywinauto's pattern interface and its property,
+// uiautomation's pattern getter and its property.
+struct PatternNames {
+  PatternNames(const char* interface, const char* interface_property, const char* pattern_getter,
+               const char* pattern_property)
+      : pywinauto_interface(interface),
+        pywinauto_property(interface_property),
+        getter(pattern_getter),
+        property(pattern_property) {}
+  support::Interned pywinauto_interface, pywinauto_property, getter, property;
+};
+
 // The attribute names and record keys of a walk, interned: lookups by an interned name
 // hit the runtime's attribute caches instead of making a string each time.
 struct Names {
@@ -135,19 +148,12 @@ struct Names {
   support::Interned get_children{"GetChildren"};
   support::Interned ref_counter{"_ref_counter"};
   // states
-  support::Interned iface_toggle{"iface_toggle"};
-  support::Interned iface_selection_item{"iface_selection_item"};
-  support::Interned iface_expand_collapse{"iface_expand_collapse"};
-  support::Interned current_toggle_state{"CurrentToggleState"};
-  support::Interned current_is_selected{"CurrentIsSelected"};
-  support::Interned current_expand_collapse_state{"CurrentExpandCollapseState"};
+  PatternNames patterns[3] = {  // toggle, selection, expansion: in the order of State
+      {"iface_toggle", "CurrentToggleState", "GetTogglePattern", "ToggleState"},
+      {"iface_selection_item", "CurrentIsSelected", "GetSelectionItemPattern", "IsSelected"},
+      {"iface_expand_collapse", "CurrentExpandCollapseState", "GetExpandCollapsePattern",
+       "ExpandCollapseState"}};
   support::Interned has_keyboard_focus{"has_keyboard_focus"};
-  support::Interned get_toggle_pattern{"GetTogglePattern"};
-  support::Interned get_selection_item_pattern{"GetSelectionItemPattern"};
-  support::Interned get_expand_collapse_pattern{"GetExpandCollapsePattern"};
-  support::Interned toggle_state{"ToggleState"};
-  support::Interned is_selected{"IsSelected"};
-  support::Interned expand_collapse_state{"ExpandCollapseState"};
   support::Interned has_keyboard_focus_property{"HasKeyboardFocus"};
   // cached reads
   support::Interned get_cached_children{"GetCachedChildren"};
@@ -167,42 +173,8 @@ struct Names {
 };
 
 py::str without(const py::str& text, const py::str& part) {
-  PyObject* replaced = PyUnicode_Replace(text.ptr(), part.ptr(), py::str().ptr(), -1);
-  if (replaced == nullptr) {
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::str>(replaced);
+  return support::steal<py::str>(PyUnicode_Replace(text.ptr(), part.ptr(), py::str().ptr(), -1));
 }
-
-enum class State { kToggle, kSelected, kExpansion, kFocused };
-
-// Where a state is read: pywinauto's pattern interface and its property, uiautomation's
-// pattern getter and its property.
-struct PatternNames {
-  const py::str& pywinauto_interface;
-  const py::str& pywinauto_property;
-  const py::str& getter;
-  const py::str& property;
-};
-
-// The uiautomation property ids a walk asks a cache for beyond the cached properties.
-struct CachedPropertyIds {
-  py::object value, toggle, selected, expansion, focused;
-
-  const py::object& of(State state) const {
-    return state == State::kToggle      ? toggle
-           : state == State::kSelected  ? selected
-           : state == State::kExpansion ? expansion
-                                        : focused;
-  }
-
-  static CachedPropertyIds from(py::handle automation) {
-    py::object ids = automation.attr("PropertyId");
-    return {ids.attr("ValueValueProperty"), ids.attr("ToggleToggleStateProperty"),
-            ids.attr("SelectionItemIsSelectedProperty"),
-            ids.attr("ExpandCollapseExpandCollapseStateProperty"), ids.attr("HasKeyboardFocusProperty")};
-  }
-};
 
 // One walk of an element's subtree, depth first in UI Automation order, without
 // recursion on the C stack. Elements whose children cannot be listed end their branch;
@@ -224,7 +196,11 @@ class TreeWalk {
         options_(options),
         record_template_(make_record_template()) {
     if (package == Package::kUiautomationCached) {
-      property_ids_ = CachedPropertyIds::from(support::import("uiautomation"));
+      py::object ids = support::import("uiautomation").attr("PropertyId");
+      value_id_ = ids.attr("ValueValueProperty");
+      for (std::size_t i = 0; i < std::size(kStatePropertyIds); ++i) {
+        state_ids_[i] = ids.attr(kStatePropertyIds[i]);
+      }
     }
   }
 
@@ -329,7 +305,7 @@ class TreeWalk {
     ElementProperties read = read_control(element, names_.cached_control_type_name, names_.cached_name,
                                           names_.cached_automation_id, names_.cached_is_enabled);
     attempted([&] {
-      py::object value = cached_value(element, property_ids_.value);
+      py::object value = cached_value(element, value_id_);
       if (PyUnicode_Check(value.ptr())) {
         read.value = std::move(value);
       }
@@ -355,34 +331,18 @@ class TreeWalk {
   // its default (off, not selected, leaf node) for a missing pattern.
   py::object state_reading(py::handle element, State state) const {
     if (package_ == Package::kUiautomationCached) {
-      return cached_value(element, property_ids_.of(state));
+      return cached_value(element, state_ids_[static_cast<std::size_t>(state)]);
     }
     const bool pywinauto = package_ == Package::kPywinauto;
     if (state == State::kFocused) {
       return pywinauto ? call_method(element, names_.has_keyboard_focus)
                        : element.attr(names_.has_keyboard_focus_property);
     }
-    const PatternNames names = pattern_names(state);
+    const PatternNames& names = names_.patterns[static_cast<std::size_t>(state)];
     py::object pattern =
         pywinauto ? element.attr(names.pywinauto_interface) : call_method(element, names.getter);
     return args::to_bool(pattern) ? pattern.attr(pywinauto ? names.pywinauto_property : names.property)
                                   : py::object();
-  }
-
-  PatternNames pattern_names(State state) const {
-    switch (state) {
-      case State::kToggle:
-        return {names_.iface_toggle, names_.current_toggle_state, names_.get_toggle_pattern,
-                names_.toggle_state};
-      case State::kSelected:
-        return {names_.iface_selection_item, names_.current_is_selected, names_.get_selection_item_pattern,
-                names_.is_selected};
-      case State::kExpansion:
-      case State::kFocused:
-        break;
-    }
-    return {names_.iface_expand_collapse, names_.current_expand_collapse_state,
-            names_.get_expand_collapse_pattern, names_.expand_collapse_state};
   }
 
   // The states an element reports, each reading guarded on its own: a missing pattern
@@ -413,14 +373,6 @@ class TreeWalk {
     return read;
   }
 
-  // " (state, ...)" for the element's line, when states are asked for.
-  std::string states_suffix(py::handle element, std::string_view type, bool enabled) const {
-    if (!options_.states) {
-      return std::string();
-    }
-    return windows_states_suffix(state_words(type, enabled, read_states(element, type)));
-  }
-
   // The element's line and ref; false when it failed (its subtree is then skipped).
   bool visit(py::handle element, long long depth) {
     try {
@@ -445,35 +397,37 @@ class TreeWalk {
     const bool interactive = contains(interactive_types_, read.type);
     const bool context = contains(context_types_, read.type);
     const bool enabled = interactive && args::to_bool(read.enabled);
+    std::string line;
+    append_indent(line, depth);
     // Disabled interactive elements are listed only with their states, never with a ref.
     if (enabled || (interactive && options_.states)) {
       const support::Utf8 raw_type(read.type), name(read.name), value(read.value), auto_id(read.auto_id);
       const std::string type = python_lower(raw_type.view());
-      const WindowsElementText text{type, name.view(), value.view(), auto_id.view()};
-      std::string line;
+      std::optional<long long> ref;
       if (enabled) {
-        const long long ref = ++counter_;
+        ref = ++counter_;
         ++refs_made_;
-        py::int_ key(ref);
+        py::int_ key(*ref);
         self_.attr(names_.ref_counter) = key;
         ref_map_[key] = record(element, read);
-        line = windows_ref_line(depth, ref, text);
-      } else {
-        line = windows_unref_line(depth, text);
       }
-      append(support::from_utf8(line + states_suffix(element, raw_type.view(), enabled)));
+      append_element(line, ref, type, name.view(), value.view());
+      if (!auto_id.view().empty() && auto_id.view() != name.view()) {
+        line.append(" (id: ").append(auto_id.view()).append(")");
+      }
+      if (options_.states) {
+        append_states(line, state_words(raw_type.view(), enabled, read_states(element, raw_type.view())));
+      }
+      append(support::from_utf8(line));
     } else if (context && is_nonblank(read.name)) {
-      const support::Utf8 name(read.name);
-      append(support::from_utf8(
-          windows_context_line(depth, python_lower(support::Utf8(read.type).view()), name.view())));
+      append_context(line, python_lower(support::Utf8(read.type).view()), support::Utf8(read.name).view());
+      append(support::from_utf8(line));
     }
   }
 
   void append(const py::str& line) {
     if (PyList_CheckExact(lines_.ptr())) {
-      if (PyList_Append(lines_.ptr(), line.ptr()) != 0) {
-        throw py::error_already_set();
-      }
+      support::check(PyList_Append(lines_.ptr(), line.ptr()));
     } else {
       lines_.attr("append")(line);
     }
@@ -482,10 +436,7 @@ class TreeWalk {
   // A new element record, keys in their order; copied from a template that holds the
   // keys already, so that filling it never resizes it.
   py::dict record(py::handle element, const ElementProperties& read) const {
-    py::dict record = py::reinterpret_steal<py::dict>(PyDict_Copy(record_template_.ptr()));
-    if (!record) {
-      throw py::error_already_set();
-    }
+    auto record = support::steal<py::dict>(PyDict_Copy(record_template_.ptr()));
     support::set_item(record, names_.element, element);
     support::set_item(record, names_.control_type, read.type);
     support::set_item(record, names_.name, read.name);
@@ -516,7 +467,8 @@ class TreeWalk {
   Package package_;
   WalkOptions options_;
   std::size_t refs_made_ = 0;
-  CachedPropertyIds property_ids_;
+  py::object value_id_;  // with a cache: the property ids read from it
+  std::array<py::object, std::size(kStatePropertyIds)> state_ids_;
   py::dict record_template_;
   std::vector<Level> pending_;
 };
@@ -593,8 +545,7 @@ py::object cached_subtree(py::handle automation, py::handle window, bool states)
       add(ids.attr(id));
     }
     if (states) {
-      for (const char* id : {"ToggleToggleStateProperty", "SelectionItemIsSelectedProperty",
-                             "ExpandCollapseExpandCollapseStateProperty", "HasKeyboardFocusProperty"}) {
+      for (const char* id : kStatePropertyIds) {
         add(ids.attr(id));
       }
     }
@@ -654,7 +605,8 @@ void register_walker(support::PlainClass& methods, const char* name) {
       name,
       [](py::object self, py::object element, py::object lines, py::object depth, py::object max_depth,
          py::object states, py::object max_elements) {
-        walk(self, element, lines, depth, max_depth, kPackage, walk_options(states, max_elements));
+        walk(self, element, lines, depth, max_depth, kPackage,
+             WalkOptions{args::to_bool(states), element_bound(max_elements)});
       },
       py::arg("element"), py::arg("lines"), py::arg("depth"), py::arg("max_depth"), py::kw_only(),
       py::arg("states") = false, py::arg("max_elements") = py::none());
@@ -663,15 +615,12 @@ void register_walker(support::PlainClass& methods, const char* name) {
 }  // namespace
 
 void register_snapshot(support::PlainClass& methods) {
-  methods
-      .def_coroutine("_snapshot_windows", &snapshot_windows, py::arg("window_title"), py::arg("max_depth"),
-                     py::kw_only(), py::arg("states") = false, py::arg("max_elements") = py::none())
-      .def("_snapshot_sync", &snapshot_sync, py::arg("window_title"), py::arg("max_depth"), py::kw_only(),
-           py::arg("states") = false, py::arg("max_elements") = py::none())
-      .def("_snapshot_pywinauto", &snapshot_pywinauto, py::arg("window_title"), py::arg("max_depth"),
-           py::kw_only(), py::arg("states") = false, py::arg("max_elements") = py::none())
-      .def("_snapshot_uiautomation", &snapshot_uiautomation, py::arg("window_title"), py::arg("max_depth"),
-           py::kw_only(), py::arg("states") = false, py::arg("max_elements") = py::none());
+  const py::arg title("window_title"), depth("max_depth");
+  const py::arg_v states = py::arg("states") = false, bound = py::arg("max_elements") = py::none();
+  methods.def_coroutine("_snapshot_windows", &snapshot_windows, title, depth, py::kw_only(), states, bound)
+      .def("_snapshot_sync", &snapshot_sync, title, depth, py::kw_only(), states, bound)
+      .def("_snapshot_pywinauto", &snapshot_pywinauto, title, depth, py::kw_only(), states, bound)
+      .def("_snapshot_uiautomation", &snapshot_uiautomation, title, depth, py::kw_only(), states, bound);
   register_walker<Package::kPywinauto>(methods, "_walk_element_pywinauto");
   register_walker<Package::kUiautomation>(methods, "_walk_element_uiautomation");
   register_walker<Package::kUiautomationCached>(methods, "_walk_cached_uiautomation");
