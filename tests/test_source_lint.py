@@ -9,6 +9,8 @@
   with the GIL held.
 - Private CPython functions (`_Py...`), which change between releases, are called only
   in support/compat.cpp, behind version checks.
+- A co_return or co_await statement chooses between objects with if, not ?: (GCC 12
+  destroys the temporaries of such a conditional twice); a choice of string literals is fine.
 """
 
 import re
@@ -67,6 +69,29 @@ def test_gil_is_not_released_across_co_await():
                     depth -= 1
                 end += 1
             assert "co_await" not in text[match.end():end], f"{relative(path)}: GIL released across co_await"
+
+
+STRING_LITERAL = re.compile(r'"(?:\\.|[^"\\])*"')
+CO_STATEMENT = re.compile(r"\bco_(?:return|await)\b[^;]*;")
+LITERAL_CHOICE = re.compile(r'\?\s*""\s*:\s*""')
+
+
+def conditionals_in_co_statements(text):
+    text = STRING_LITERAL.sub('""', text)
+    return [statement.group(0) for statement in CO_STATEMENT.finditer(text)
+            if "?" in LITERAL_CHOICE.sub("", statement.group(0))]
+
+
+def test_no_conditional_between_objects_in_co_statements():
+    offenders = [f"{relative(p)}: {s}" for p in SOURCES for s in conditionals_in_co_statements(code(p))]
+    assert offenders == []
+
+
+def test_co_statement_pattern_catches_what_it_names():
+    assert conditionals_in_co_statements('co_return ok ? answer : py::none();')
+    assert conditionals_in_co_statements('co_await run(self,\n    fast ? a : b);')
+    assert not conditionals_in_co_statements('co_return py::dict("action"_a = twice ? "double" : "click");')
+    assert not conditionals_in_co_statements('py::object chosen = ok ? a : b;')
 
 
 def test_private_cpython_api_only_in_compat():

@@ -61,7 +61,10 @@ support::Coroutine x_window_of(py::object pid, py::object name) {
       co_return py::reinterpret_borrow<py::object>(window_id);
     }
   }
-  co_return py::len(found) == 1 ? py::object(found[0]) : py::none();
+  if (py::len(found) == 1) {
+    co_return py::object(found[0]);
+  }
+  co_return py::none();
 }
 
 // The X window of an element: x_window_of, None without a process id or xdotool.

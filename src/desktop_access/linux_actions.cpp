@@ -80,7 +80,10 @@ Coroutine click_and_read_back(py::object self, py::object ref, py::object record
     co_return clicked;
   }
   py::object after = co_await run_acting(self, read_back);
-  co_return succeeded(after) ? after : answer_failure(after, ref);
+  if (!succeeded(after)) {
+    co_return answer_failure(after, ref);
+  }
+  co_return after;
 }
 
 // An error of the acting machinery (time limit, no interpreter) as a failure result.

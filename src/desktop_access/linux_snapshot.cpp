@@ -87,7 +87,10 @@ Coroutine x_window(py::object window_title) {
     if (has_title(window_title)) {
       py::object windows = co_await client_windows(std::numeric_limits<Py_ssize_t>::max(), kXdotoolSeconds);
       py::object window = find_window(windows, window_title);
-      co_return window ? window : py::none();
+      if (!window) {
+        co_return py::none();
+      }
+      co_return window;
     }
     py::str window_id = co_await active_window_id();
     if (is_empty(window_id)) {

@@ -28,7 +28,10 @@ Coroutine get_focused_window() {
   py::object title =
       co_await script_answer(support::from_utf8(scripts::first_window_name(support::utf8_view(app))),
                              py::int_(kFocusedWindowSeconds));
-  co_return py::dict("success"_a = true, "app"_a = app, "title"_a = is_empty(title) ? app : title);
+  if (is_empty(title)) {
+    title = app;
+  }
+  co_return py::dict("success"_a = true, "app"_a = app, "title"_a = title);
 }
 
 Coroutine list_windows() {
