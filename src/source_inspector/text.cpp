@@ -26,21 +26,8 @@ decltype(auto) with_code_units(const CodePoints& text, Scan&& scan) {
 }
 
 bool is_line_break(char32_t c) {
-  switch (c) {
-    case U'\n':
-    case U'\r':
-    case U'\v':
-    case U'\f':
-    case U'\x1c':
-    case U'\x1d':
-    case U'\x1e':
-    case U'\x85':
-    case U'\u2028':
-    case U'\u2029':
-      return true;
-    default:
-      return false;
-  }
+  return (c >= U'\n' && c <= U'\r') || (c >= U'\x1c' && c <= U'\x1e') || c == U'\x85' || c == U'\u2028' ||
+         c == U'\u2029';
 }
 
 // A character of \w (and so of \b): alphanumeric as str.isalnum() sees it, or '_'.
