@@ -159,17 +159,6 @@ class TreeDump {
     return !is_node(value) || shown_fields(value, true).empty();
   }
 
-  void write_inline(py::handle value) {
-    if (PyList_Check(value.ptr())) {
-      output_.ascii("[]");
-    } else if (is_node(value)) {
-      output_.text(class_name(value));
-      output_.ascii("()");
-    } else {
-      output_.text(py::repr(value));
-    }
-  }
-
   // Writes a value that starts at `level`; a multi-line one leaves a frame for its items.
   void write_value(py::handle value, std::size_t level) {
     if (PyList_Check(value.ptr())) {
@@ -202,7 +191,7 @@ class TreeDump {
       }
       output_.text(fields[i].name);
       output_.ascii("=");
-      write_inline(fields[i].value);
+      write_value(fields[i].value, level);  // simple: leaves no frame
     }
     output_.ascii(")");
   }
