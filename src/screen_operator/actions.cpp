@@ -2,7 +2,6 @@
 #include "screen_operator/executor.hpp"
 #include "screen_operator/keys.hpp"
 #include "screen_operator/results.hpp"
-#include "screen_operator/runtime.hpp"
 #include "screen_operator/state.hpp"
 #include "support/compat.hpp"
 

@@ -1,7 +1,7 @@
 // The executor's display geometry: lazy detection on Windows, macOS and Linux, the
 // scale, the coordinate conversion, the tool definition and the display information.
 #include "screen_operator/executor.hpp"
-#include "screen_operator/runtime.hpp"
+#include "screen_operator/results.hpp"
 #include "screen_operator/state.hpp"
 #include "support/keys.hpp"
 

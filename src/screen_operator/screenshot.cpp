@@ -3,7 +3,6 @@
 #include "screen_operator/capture.hpp"
 #include "screen_operator/executor.hpp"
 #include "screen_operator/results.hpp"
-#include "screen_operator/runtime.hpp"
 #include "screen_operator/state.hpp"
 
 #include <string>
