@@ -20,10 +20,6 @@ namespace screen_operator {
 
 inline constexpr support::Logger kLog("nebrix.pc.screen_operator");
 
-// Sets the Python error that matches a failure of the geometry arithmetic
-// (ZeroDivisionError, ValueError or OverflowError).
-void set_python_error(const GeometryError& error);
-
 // Two items out of an iterable, as `a, b = value` unpacks it.
 std::pair<py::object, py::object> unpack_pair(py::handle value);
 
