@@ -1,6 +1,7 @@
 #include "source_inspector/node_text.hpp"
 
 #include "source_inspector/strings.hpp"
+#include "support/args.hpp"
 #include "support/compat.hpp"
 
 #include <algorithm>
@@ -85,7 +86,7 @@ std::optional<std::u32string> docstring(AstSchema& schema, py::handle node) {
                          "' can't have docstrings");
   }
   py::object body = py::getattr(node, names.body);
-  if (!PyObject_IsTrue(body.ptr())) {
+  if (!support::args::to_bool(body)) {
     return std::nullopt;
   }
   py::object first = body[py::int_(0)];

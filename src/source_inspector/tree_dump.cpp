@@ -132,7 +132,7 @@ class TreeDump {
       found = field_defaults_.emplace(type, std::move(fields)).first;
       types_.push_back(type_object);
     }
-    const bool keeps_none = PyObject_IsInstance(node.ptr(), keeps_none_.ptr()) == 1;
+    const bool keeps_none = support::check(PyObject_IsInstance(node.ptr(), keeps_none_.ptr())) == 1;
     std::vector<Field> shown;
     for (const auto& [name, defaults_to_none] : found->second) {
       py::object value = support::optional_attr(node, name);
