@@ -12,19 +12,11 @@ namespace source_inspector {
 
 namespace {
 
-constexpr IndentStrip kDocstringIndent =
-#if PY_VERSION_HEX >= 0x030D0000
-    IndentStrip::kSpacesOnly;
-#else
-    IndentStrip::kAnyWhitespace;
-#endif
-
+// What changed in the runtime's ast and inspect modules with 3.13.
+constexpr bool kRuntime313 = PY_VERSION_HEX >= 0x030D0000;
+constexpr IndentStrip kDocstringIndent = kRuntime313 ? IndentStrip::kSpacesOnly : IndentStrip::kAnyWhitespace;
 constexpr LineTableStyle kLineTable =
-#if PY_VERSION_HEX >= 0x030D0000
-    LineTableStyle::kTruncatedWithEmptyTail;
-#else
-    LineTableStyle::kComplete;
-#endif
+    kRuntime313 ? LineTableStyle::kTruncatedWithEmptyTail : LineTableStyle::kComplete;
 
 py::object decode(std::string_view utf8, ByteRange range) {
   return support::steal(PyUnicode_DecodeUTF8(utf8.data() + range.begin,
