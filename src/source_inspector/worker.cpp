@@ -10,6 +10,8 @@
 #include "support/json.hpp"
 #include "support/keys.hpp"
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -42,14 +44,10 @@ constexpr Command kCommands[] = {
 };
 
 const Command* find_command(py::handle action) {
-  if (std::optional<std::string_view> name = support::utf8_view_if_valid(action)) {
-    for (const Command& command : kCommands) {
-      if (command.action == *name) {
-        return &command;
-      }
-    }
-  }
-  return nullptr;
+  const std::optional<std::string_view> name = support::utf8_view_if_valid(action);
+  const Command* found = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                      [&](const Command& command) { return command.action == name; });
+  return found == std::end(kCommands) ? nullptr : found;
 }
 
 py::dict success(py::handle result) {
