@@ -245,10 +245,8 @@ py::object cursor_position(py::object self, const Params&) {
   return text_result(format("Cursor position: (%lld, %lld)", api.x, api.y));
 }
 
-py::object screenshot(py::object self, const Params&) { return take_screenshot(std::move(self)); }
-
 const std::array<ActionHandler, 16> kHandlers{{
-    {"_action_screenshot", {}, &screenshot},
+    {"_action_screenshot", {}, &take_screenshot},
     {"_action_left_click", {{"coordinate", false}}, &point_at<kLeftClick>},
     {"_action_right_click", {{"coordinate", false}}, &point_at<kRightClick>},
     {"_action_middle_click", {{"coordinate", false}}, &point_at<kMiddleClick>},

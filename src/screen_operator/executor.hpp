@@ -47,8 +47,8 @@ struct ActionHandler {
 };
 std::span<const ActionHandler> action_handlers();
 
-// Screenshots (screenshot.cpp).
-py::object take_screenshot(py::object self);
+// Screenshots (screenshot.cpp); the first is the screenshot action's handler.
+py::object take_screenshot(py::object self, const Params& params);
 py::object fallback_screenshot(py::object self);
 
 }  // namespace screen_operator

@@ -131,7 +131,7 @@ CaptureCommand capture_command(const py::object& system, const py::str& path) {
 
 }  // namespace
 
-py::object take_screenshot(py::object self) {
+py::object take_screenshot(py::object self, const Params&) {
   py::object image =
       support::catch_ordinary(&capture_screen, [](py::error_already_set&) { return py::object(); });
   if (!image) {
