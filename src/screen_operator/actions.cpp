@@ -115,11 +115,9 @@ py::object point_at(py::object self, const Params& params) {
 py::object drag(py::object self, const Params& params) {
   py::object start = optional_point(params[0], "start_coordinate");
   py::object end = optional_point(params[1], "coordinate");
-  if (!start) {
-    return error_result(py::str("left_click_drag requires start_coordinate [x, y]"));
-  }
-  if (!end) {
-    return error_result(py::str("left_click_drag requires coordinate [x, y]"));
+  if (!start || !end) {
+    return error_result(
+        format("left_click_drag requires %s [x, y]", start ? "coordinate" : "start_coordinate"));
   }
   py::module_ gui = input_layer();
   auto [start_x, start_y] = screen_point(self, start);
