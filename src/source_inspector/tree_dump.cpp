@@ -62,9 +62,8 @@ class TreeDump {
  public:
   TreeDump(py::handle tree, std::size_t limit) : output_(limit) {
     py::module_ ast = support::import("ast");
-    node_base_ = ast.attr("AST");
     keeps_none_ = py::make_tuple(ast.attr("Constant"), ast.attr("MatchSingleton"));
-    if (!is_node(tree)) {
+    if (!schema_.is_node(tree)) {
       throw py::type_error("expected AST, got '" + class_name(tree).cast<std::string>() + "'");
     }
     root_ = py::reinterpret_borrow<py::object>(tree);
@@ -110,10 +109,6 @@ class TreeDump {
     }
   };
 
-  bool is_node(py::handle value) const {
-    return PyType_IsSubtype(Py_TYPE(value.ptr()), reinterpret_cast<PyTypeObject*>(node_base_.ptr())) != 0;
-  }
-
   static py::str class_name(py::handle value) { return py::str(py::type::handle_of(value).attr("__name__")); }
 
   // The fields ast.dump shows, in order: present, and not None where the class's own
@@ -156,7 +151,7 @@ class TreeDump {
     if (PyList_Check(value.ptr())) {
       return PyList_GET_SIZE(value.ptr()) == 0;
     }
-    return !is_node(value) || shown_fields(value, true).empty();
+    return !schema_.is_node(value) || shown_fields(value, true).empty();
   }
 
   // Writes a value that starts at `level`; a multi-line one leaves a frame for its items.
@@ -170,7 +165,7 @@ class TreeDump {
       frames_.push_back({{}, py::reinterpret_borrow<py::object>(value), 0, level + 1});
       return;
     }
-    if (!is_node(value)) {
+    if (!schema_.is_node(value)) {
       output_.text(py::repr(value));
       return;
     }
@@ -197,7 +192,7 @@ class TreeDump {
   }
 
   Output output_;
-  py::object node_base_;
+  AstSchema schema_;
   py::tuple keeps_none_;
   py::object root_;
   std::vector<Frame> frames_;
