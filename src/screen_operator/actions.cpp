@@ -2,7 +2,6 @@
 #include "screen_operator/executor.hpp"
 #include "screen_operator/keys.hpp"
 #include "screen_operator/results.hpp"
-#include "screen_operator/runtime.hpp"
 #include "screen_operator/state.hpp"
 #include "support/compat.hpp"
 
@@ -77,57 +76,48 @@ void releasing_on_failure(Step&& step, Release&& release) {
 
 // -- clicks and moves ------------------------------------------------------------
 
+// A press or a move at one point: the input layer's `method`, given `clicks` or a glide
+// where they are set.
 struct PointerAction {
   const char* action;
   const char* done;  // followed by " (x, y)"
-  void (*perform)(const py::module_& gui, const py::object& x, const py::object& y);
+  const char* method;
+  int clicks = 0;
+  double glide = 0.0;
 };
 
-py::object point_at(py::object self, const Params& params, const PointerAction& pointer) {
+constexpr PointerAction kLeftClick{"left_click", "Clicked at", "click"};
+constexpr PointerAction kRightClick{"right_click", "Right-clicked at", "rightClick"};
+constexpr PointerAction kMiddleClick{"middle_click", "Middle-clicked at", "middleClick"};
+constexpr PointerAction kDoubleClick{"double_click", "Double-clicked at", "doubleClick"};
+constexpr PointerAction kTripleClick{"triple_click", "Triple-clicked at", "click", 3};
+constexpr PointerAction kMouseMove{"mouse_move", "Moved cursor to", "moveTo", 0, kMoveGlide};
+
+template <const PointerAction& pointer>
+py::object point_at(py::object self, const Params& params) {
   py::object coordinate = optional_point(params[0], "coordinate");
   if (!coordinate) {
     return error_result(format("%s requires coordinate [x, y]", pointer.action));
   }
   py::module_ gui = input_layer();
   auto [x, y] = screen_point(self, coordinate);
-  pointer.perform(gui, x, y);
+  const py::object perform = gui.attr(pointer.method);
+  if (pointer.clicks > 0) {
+    perform(x, y, "clicks"_a = pointer.clicks);
+  } else if (pointer.glide > 0.0) {
+    perform(x, y, "duration"_a = pointer.glide);
+  } else {
+    perform(x, y);
+  }
   return text_result(format("%s (%S, %S)", pointer.done, x.ptr(), y.ptr()));
-}
-
-constexpr PointerAction kLeftClick{
-    "left_click", "Clicked at",
-    [](const py::module_& gui, const py::object& x, const py::object& y) { gui.attr("click")(x, y); }};
-constexpr PointerAction kRightClick{
-    "right_click", "Right-clicked at",
-    [](const py::module_& gui, const py::object& x, const py::object& y) { gui.attr("rightClick")(x, y); }};
-constexpr PointerAction kMiddleClick{
-    "middle_click", "Middle-clicked at",
-    [](const py::module_& gui, const py::object& x, const py::object& y) { gui.attr("middleClick")(x, y); }};
-constexpr PointerAction kDoubleClick{
-    "double_click", "Double-clicked at",
-    [](const py::module_& gui, const py::object& x, const py::object& y) { gui.attr("doubleClick")(x, y); }};
-constexpr PointerAction kTripleClick{"triple_click", "Triple-clicked at",
-                                     [](const py::module_& gui, const py::object& x, const py::object& y) {
-                                       gui.attr("click")(x, y, "clicks"_a = 3);
-                                     }};
-constexpr PointerAction kMouseMove{"mouse_move", "Moved cursor to",
-                                   [](const py::module_& gui, const py::object& x, const py::object& y) {
-                                     gui.attr("moveTo")(x, y, "duration"_a = kMoveGlide);
-                                   }};
-
-template <const PointerAction& pointer>
-py::object pointer_handler(py::object self, const Params& params) {
-  return point_at(std::move(self), params, pointer);
 }
 
 py::object drag(py::object self, const Params& params) {
   py::object start = optional_point(params[0], "start_coordinate");
   py::object end = optional_point(params[1], "coordinate");
-  if (!start) {
-    return error_result(py::str("left_click_drag requires start_coordinate [x, y]"));
-  }
-  if (!end) {
-    return error_result(py::str("left_click_drag requires coordinate [x, y]"));
+  if (!start || !end) {
+    return error_result(
+        format("left_click_drag requires %s [x, y]", start ? "coordinate" : "start_coordinate"));
   }
   py::module_ gui = input_layer();
   auto [start_x, start_y] = screen_point(self, start);
@@ -253,16 +243,14 @@ py::object cursor_position(py::object self, const Params&) {
   return text_result(format("Cursor position: (%lld, %lld)", api.x, api.y));
 }
 
-py::object screenshot(py::object self, const Params&) { return take_screenshot(std::move(self)); }
-
 const std::array<ActionHandler, 16> kHandlers{{
-    {"_action_screenshot", {}, &screenshot},
-    {"_action_left_click", {{"coordinate", false}}, &pointer_handler<kLeftClick>},
-    {"_action_right_click", {{"coordinate", false}}, &pointer_handler<kRightClick>},
-    {"_action_middle_click", {{"coordinate", false}}, &pointer_handler<kMiddleClick>},
-    {"_action_double_click", {{"coordinate", false}}, &pointer_handler<kDoubleClick>},
-    {"_action_triple_click", {{"coordinate", false}}, &pointer_handler<kTripleClick>},
-    {"_action_mouse_move", {{"coordinate", false}}, &pointer_handler<kMouseMove>},
+    {"_action_screenshot", {}, &take_screenshot},
+    {"_action_left_click", {{"coordinate", false}}, &point_at<kLeftClick>},
+    {"_action_right_click", {{"coordinate", false}}, &point_at<kRightClick>},
+    {"_action_middle_click", {{"coordinate", false}}, &point_at<kMiddleClick>},
+    {"_action_double_click", {{"coordinate", false}}, &point_at<kDoubleClick>},
+    {"_action_triple_click", {{"coordinate", false}}, &point_at<kTripleClick>},
+    {"_action_mouse_move", {{"coordinate", false}}, &point_at<kMouseMove>},
     {"_action_left_click_drag", {{"start_coordinate", false}, {"coordinate", false}}, &drag},
     {"_action_type", {{"text", false}}, &type_text},
     {"_action_key", {{"text", false}}, &press_key},

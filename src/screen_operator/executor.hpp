@@ -20,10 +20,6 @@ namespace screen_operator {
 
 inline constexpr support::Logger kLog("nebrix.pc.screen_operator");
 
-// Sets the Python error that matches a failure of the geometry arithmetic
-// (ZeroDivisionError, ValueError or OverflowError).
-void set_python_error(const GeometryError& error);
-
 // Two items out of an iterable, as `a, b = value` unpacks it.
 std::pair<py::object, py::object> unpack_pair(py::handle value);
 
@@ -51,8 +47,8 @@ struct ActionHandler {
 };
 std::span<const ActionHandler> action_handlers();
 
-// Screenshots (screenshot.cpp).
-py::object take_screenshot(py::object self);
+// Screenshots (screenshot.cpp); the first is the screenshot action's handler.
+py::object take_screenshot(py::object self, const Params& params);
 py::object fallback_screenshot(py::object self);
 
 }  // namespace screen_operator

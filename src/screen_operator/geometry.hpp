@@ -19,14 +19,10 @@ struct ScreenSize {
 // Used whenever the real size cannot be detected.
 inline constexpr ScreenSize kDefaultScreenSize{1920, 1080};
 
-class GeometryError : public std::runtime_error {
- public:
+struct GeometryError : std::runtime_error {
   enum class Kind { kDivisionByZero, kDomain, kOverflow };
-  GeometryError(Kind kind, const char* message) : std::runtime_error(message), kind_(kind) {}
-  Kind kind() const { return kind_; }
-
- private:
-  Kind kind_;
+  GeometryError(Kind error_kind, const char* message) : std::runtime_error(message), kind(error_kind) {}
+  Kind kind;
 };
 
 // The factor (at most 1.0) that brings an image of this size within both API limits.

@@ -1,7 +1,7 @@
 // The executor's display geometry: lazy detection on Windows, macOS and Linux, the
 // scale, the coordinate conversion, the tool definition and the display information.
 #include "screen_operator/executor.hpp"
-#include "screen_operator/runtime.hpp"
+#include "screen_operator/results.hpp"
 #include "screen_operator/state.hpp"
 #include "support/keys.hpp"
 
@@ -42,15 +42,6 @@ ScreenSize linux_screen_size() {
   return ScreenSize{args::to_long(width, "width"), args::to_long(height, "height")};
 }
 
-// float(value), with OverflowError for an int beyond the reals.
-double real_of(const py::int_& value) {
-  const double real = PyLong_AsDouble(value.ptr());
-  if (real == -1.0 && PyErr_Occurred()) {
-    throw py::error_already_set();
-  }
-  return real;
-}
-
 struct Keys {
   support::Interned type{"type"};
   support::Interned computer_tool_type{"computer_20250124"};
@@ -69,13 +60,6 @@ struct Keys {
 const Keys& keys() { return support::interned<Keys>(); }
 
 }  // namespace
-
-void set_python_error(const GeometryError& error) {
-  PyObject* type = PyExc_ValueError;
-  if (error.kind() == GeometryError::Kind::kDivisionByZero) type = PyExc_ZeroDivisionError;
-  if (error.kind() == GeometryError::Kind::kOverflow) type = PyExc_OverflowError;
-  PyErr_SetString(type, error.what());
-}
 
 std::pair<py::object, py::object> unpack_pair(py::handle value) {
   py::iterator items = py::iter(value);
@@ -146,7 +130,8 @@ py::tuple to_screen_coords(py::object self, py::handle api_x, py::handle api_y) 
   if (geometry.scale_factor >= 1.0) {
     return py::make_tuple(x, y);
   }
-  const Point point = to_screen_scaled(geometry, real_of(x), real_of(y));
+  // float(x): OverflowError for an int beyond the reals.
+  const Point point = to_screen_scaled(geometry, args::to_real(x, "api_x"), args::to_real(y, "api_y"));
   return py::make_tuple(point.x, point.y);
 }
 

@@ -34,11 +34,16 @@ PYBIND11_MODULE(screen_operator, m) {
   m.attr("API_MAX_TOTAL_PIXELS") = so::kApiMaxTotalPixels;
   m.attr("logger") = so::kLog.get();
 
+  // A failure of the geometry arithmetic raises what the same arithmetic raises in Python.
   py::register_local_exception_translator([](std::exception_ptr failure) {
     try {
       if (failure) std::rethrow_exception(failure);
     } catch (const so::GeometryError& error) {
-      so::set_python_error(error);
+      using Kind = so::GeometryError::Kind;
+      PyErr_SetString(error.kind == Kind::kDivisionByZero ? PyExc_ZeroDivisionError
+                      : error.kind == Kind::kOverflow     ? PyExc_OverflowError
+                                                          : PyExc_ValueError,
+                      error.what());
     }
   });
 

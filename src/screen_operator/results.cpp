@@ -2,6 +2,8 @@
 
 #include "support/keys.hpp"
 
+#include <cstdarg>
+
 namespace screen_operator {
 
 namespace {
@@ -18,6 +20,14 @@ struct Keys {
 const Keys& keys() { return support::interned<Keys>(); }
 
 }  // namespace
+
+py::str format(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  PyObject* text = PyUnicode_FromFormatV(format, arguments);
+  va_end(arguments);
+  return support::steal<py::str>(text);
+}
 
 py::dict text_result(py::handle text) {
   return support::make_dict({{keys().type, keys().text}, {keys().text, text}});

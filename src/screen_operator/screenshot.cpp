@@ -3,7 +3,6 @@
 #include "screen_operator/capture.hpp"
 #include "screen_operator/executor.hpp"
 #include "screen_operator/results.hpp"
-#include "screen_operator/runtime.hpp"
 #include "screen_operator/state.hpp"
 
 #include <string>
@@ -38,22 +37,6 @@ py::object scaled_for_model(const Geometry& geometry, py::object image) {
                               "resample"_a = kBicubic);
 }
 
-class BufferView {
- public:
-  explicit BufferView(py::handle exporter) {
-    support::check(PyObject_GetBuffer(exporter.ptr(), &view_, PyBUF_SIMPLE));
-  }
-  ~BufferView() { PyBuffer_Release(&view_); }
-  BufferView(const BufferView&) = delete;
-  BufferView& operator=(const BufferView&) = delete;
-
-  const unsigned char* data() const { return static_cast<const unsigned char*>(view_.buf); }
-  std::size_t size() const { return static_cast<std::size_t>(view_.len); }
-
- private:
-  Py_buffer view_{};
-};
-
 // The PNG of the image, in a buffer of its own.
 py::object png_of(const py::object& image) {
   py::object png = support::import("io").attr("BytesIO")();
@@ -62,14 +45,14 @@ py::object png_of(const py::object& image) {
 }
 
 py::str base64_of(const py::object& png) {
-  const BufferView view(png);
-  auto text =
-      support::steal<py::str>(PyUnicode_New(static_cast<Py_ssize_t>(base64_length(view.size())), 127));
+  const py::buffer_info view = py::reinterpret_borrow<py::buffer>(png).request();
+  const auto size = static_cast<std::size_t>(view.size * view.itemsize);
+  auto text = support::steal<py::str>(PyUnicode_New(static_cast<Py_ssize_t>(base64_length(size)), 127));
   {
     // The text is new and not yet shared, so it can be filled without the GIL.
     char* out = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text.ptr()));
     py::gil_scoped_release unlocked;
-    encode_base64(view.data(), view.size(), out);
+    encode_base64(static_cast<const unsigned char*>(view.ptr), size, out);
   }
   return text;
 }
@@ -95,11 +78,9 @@ void write_png_file(const py::str& path, const py::object& png) {
 py::object x_screen_grab(const py::handle library_capture) {
   return support::catch_ordinary(
       [&]() -> py::object {
-        auto pyscreeze = py::reinterpret_steal<py::object>(PyImport_GetModule(py::str("pyscreeze").ptr()));
-        if (!pyscreeze && PyErr_Occurred()) {
-          throw py::error_already_set();
-        }
-        if (!pyscreeze || !library_capture.is(pyscreeze.attr("_screenshot_linux"))) {
+        // Only a pyscreeze already imported (pyautogui imports it): None otherwise.
+        py::object pyscreeze = support::import("sys").attr("modules").attr("get")("pyscreeze");
+        if (pyscreeze.is_none() || !library_capture.is(pyscreeze.attr("_screenshot_linux"))) {
           return py::object();
         }
         const auto truthy = [&](const char* name) { return support::args::to_bool(pyscreeze.attr(name)); };
@@ -150,7 +131,7 @@ CaptureCommand capture_command(const py::object& system, const py::str& path) {
 
 }  // namespace
 
-py::object take_screenshot(py::object self) {
+py::object take_screenshot(py::object self, const Params&) {
   py::object image =
       support::catch_ordinary(&capture_screen, [](py::error_already_set&) { return py::object(); });
   if (!image) {

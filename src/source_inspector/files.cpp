@@ -17,13 +17,6 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 // keeps a wrong path (a disk image, a log) from exhausting the worker's memory.
 constexpr long long kSizeLimit = 64LL * 1024 * 1024;
 
-// The longest path the system opens (a longer one fails with ENAMETOOLONG).
-#if defined(_WIN32)
-constexpr Py_ssize_t kPathLimit = 32767;  // UTF-16 units of a long path
-#else
-constexpr Py_ssize_t kPathLimit = PATH_MAX;  // bytes, the terminating NUL included
-#endif
-
 // The file's bytes as text: UTF-8 with undecodable bytes replaced, \r\n and lone \r
 // read as \n. A leading byte order mark is dropped, as the interpreter does when it
 // runs a file, rather than reaching the parser as a stray character.
@@ -32,38 +25,31 @@ py::object decode_source(py::handle data) {
   Py_ssize_t size = 0;
   support::check(PyBytes_AsStringAndSize(data.ptr(), &bytes, &size));
   std::string_view raw(bytes, static_cast<std::size_t>(size));
-  if (raw.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
-    raw.remove_prefix(kUtf8Bom.size());
-  }
+  if (raw.starts_with(kUtf8Bom)) raw.remove_prefix(kUtf8Bom.size());
   std::string translated;
   if (raw.find('\r') != std::string_view::npos) {
     translated.reserve(raw.size());
     for (std::size_t i = 0; i < raw.size(); ++i) {
-      if (raw[i] != '\r') {
-        translated.push_back(raw[i]);
-        continue;
-      }
-      translated.push_back('\n');
-      if (i + 1 < raw.size() && raw[i + 1] == '\n') {
-        ++i;
-      }
+      translated.push_back(raw[i] == '\r' ? '\n' : raw[i]);
+      if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
     }
     raw = translated;
   }
   return support::steal(PyUnicode_DecodeUTF8(raw.data(), static_cast<Py_ssize_t>(raw.size()), "replace"));
 }
 
-// Whether the system could open `path` at all: resolving a path of a million
-// components takes quadratic time only to fail at the open. A path the file system
-// encoding cannot take is left to fail where it did.
+// Whether `path` is short enough for the system to open it at all (a longer one fails
+// with ENAMETOOLONG): resolving a path of a million components takes quadratic time
+// only to fail at the open. A path the file system encoding cannot take is left to fail
+// where it did.
 bool within_path_limit(const py::str& path) {
 #if defined(_WIN32)
-  return PyUnicode_GET_LENGTH(path.ptr()) < kPathLimit;
+  return PyUnicode_GET_LENGTH(path.ptr()) < 32767;  // UTF-16 units of a long path
 #else
   return support::catch_ordinary(
       [&] {
         py::bytes encoded = support::import("os").attr("fsencode")(path);
-        return PyBytes_GET_SIZE(encoded.ptr()) < kPathLimit;
+        return PyBytes_GET_SIZE(encoded.ptr()) < PATH_MAX;  // bytes, the terminating NUL included
       },
       [](py::error_already_set&) { return true; });
 #endif

@@ -1,6 +1,7 @@
 #include "source_inspector/inspection.hpp"
 
 #include "source_inspector/strings.hpp"
+#include "support/args.hpp"
 #include "support/keys.hpp"
 
 namespace source_inspector {
@@ -17,8 +18,7 @@ py::dict name_and_line(const Strings& names, py::handle name, py::handle line) {
 }
 
 bool is_upper(const Strings& names, py::handle text) {
-  return PyObject_IsTrue(support::steal(PyObject_CallMethodNoArgs(text.ptr(), names.isupper.ptr())).ptr()) ==
-         1;
+  return support::args::to_bool(support::steal(PyObject_CallMethodNoArgs(text.ptr(), names.isupper.ptr())));
 }
 
 }  // namespace
@@ -136,7 +136,7 @@ py::list Inspection::imports() {
     py::object module;
     if (from_import) {
       module = py::getattr(node, names.module);
-      if (!PyObject_IsTrue(module.ptr())) {
+      if (!support::args::to_bool(module)) {
         module = names.empty;
       }
     }

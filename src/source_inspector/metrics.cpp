@@ -30,8 +30,4 @@ void roll_up(std::vector<FunctionMetrics>& functions, const std::vector<std::str
   }
 }
 
-char complexity_rating(std::int64_t complexity) {
-  return complexity <= 5 ? 'A' : complexity <= 10 ? 'B' : complexity <= 20 ? 'C' : 'F';
-}
-
 }  // namespace source_inspector

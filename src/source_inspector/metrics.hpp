@@ -21,7 +21,4 @@ struct FunctionMetrics {
 // comes after the functions that enclose it.
 void roll_up(std::vector<FunctionMetrics>& functions, const std::vector<std::string_view>& callee_names);
 
-// The letter for a complexity score.
-char complexity_rating(std::int64_t complexity);
-
 }  // namespace source_inspector

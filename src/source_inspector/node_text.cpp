@@ -1,6 +1,7 @@
 #include "source_inspector/node_text.hpp"
 
 #include "source_inspector/strings.hpp"
+#include "support/args.hpp"
 #include "support/compat.hpp"
 
 #include <algorithm>
@@ -11,19 +12,11 @@ namespace source_inspector {
 
 namespace {
 
-constexpr IndentStrip kDocstringIndent =
-#if PY_VERSION_HEX >= 0x030D0000
-    IndentStrip::kSpacesOnly;
-#else
-    IndentStrip::kAnyWhitespace;
-#endif
-
+// What changed in the runtime's ast and inspect modules with 3.13.
+constexpr bool kRuntime313 = PY_VERSION_HEX >= 0x030D0000;
+constexpr IndentStrip kDocstringIndent = kRuntime313 ? IndentStrip::kSpacesOnly : IndentStrip::kAnyWhitespace;
 constexpr LineTableStyle kLineTable =
-#if PY_VERSION_HEX >= 0x030D0000
-    LineTableStyle::kTruncatedWithEmptyTail;
-#else
-    LineTableStyle::kComplete;
-#endif
+    kRuntime313 ? LineTableStyle::kTruncatedWithEmptyTail : LineTableStyle::kComplete;
 
 py::object decode(std::string_view utf8, ByteRange range) {
   return support::steal(PyUnicode_DecodeUTF8(utf8.data() + range.begin,
@@ -85,7 +78,7 @@ std::optional<std::u32string> docstring(AstSchema& schema, py::handle node) {
                          "' can't have docstrings");
   }
   py::object body = py::getattr(node, names.body);
-  if (!PyObject_IsTrue(body.ptr())) {
+  if (!support::args::to_bool(body)) {
     return std::nullopt;
   }
   py::object first = body[py::int_(0)];

@@ -2,7 +2,11 @@
 // values, created once per interpreter.
 #pragma once
 
+#include "source_inspector/text.hpp"
 #include "support/keys.hpp"
+
+#include <iterator>
+#include <string>
 
 namespace source_inspector {
 
@@ -86,10 +90,19 @@ struct Strings {
   py::object ratings[4];       // "A", "B", "C", "F"
   py::object todo_markers[6];  // kTodoMarkers
 
-  Strings();
+  Strings() {
+    for (std::size_t i = 0; i < std::size(ratings); ++i) {
+      ratings[i] = support::intern(std::string(1, "ABCF"[i]).c_str());
+    }
+    for (std::size_t i = 0; i < std::size(kTodoMarkers); ++i) {
+      todo_markers[i] = support::intern(std::string(kTodoMarkers[i]).c_str());
+    }
+  }
 
   // The rating's string for a complexity score.
-  const py::object& rating_of(long long score) const;
+  const py::object& rating_of(long long score) const {
+    return ratings[score <= 5 ? 0 : score <= 10 ? 1 : score <= 20 ? 2 : 3];
+  }
 };
 
 // The interpreter's one set (made on first use, with the GIL held).

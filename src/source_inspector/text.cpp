@@ -25,22 +25,10 @@ decltype(auto) with_code_units(const CodePoints& text, Scan&& scan) {
   }
 }
 
+// \n, \v, \f, \r and \x1c-\x1e (the bits of the mask), \x85, U+2028 and U+2029. As fast as a
+// switch; comparing two ranges costs the line split a third more instructions.
 bool is_line_break(char32_t c) {
-  switch (c) {
-    case U'\n':
-    case U'\r':
-    case U'\v':
-    case U'\f':
-    case U'\x1c':
-    case U'\x1d':
-    case U'\x1e':
-    case U'\x85':
-    case U'\u2028':
-    case U'\u2029':
-      return true;
-    default:
-      return false;
-  }
+  return c < 32 ? ((0x70003C00U >> c) & 1U) != 0 : c == U'\x85' || c == U'\u2028' || c == U'\u2029';
 }
 
 // A character of \w (and so of \b): alphanumeric as str.isalnum() sees it, or '_'.

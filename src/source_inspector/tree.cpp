@@ -47,29 +47,6 @@ bool is_body_field(const py::object& field) {
          (PyUnicode_Check(field.ptr()) && PyUnicode_Compare(field.ptr(), body.ptr()) == 0);
 }
 
-// Assigns ids to called names by their text.
-class CalleeTable {
- public:
-  explicit CalleeTable(TreeIndex& index) : index_(index) {}
-
-  std::uint32_t id_of(py::object name) {
-    if (!PyUnicode_Check(name.ptr())) {
-      throw py::type_error("called name must be a str, not " + support::type_name(name));
-    }
-    std::string_view text = support::utf8_view(name);
-    auto [position, added] = ids_.try_emplace(text, static_cast<std::uint32_t>(index_.callee_names.size()));
-    if (added) {
-      index_.callee_names.push_back(std::move(name));
-      index_.callee_texts.push_back(text);
-    }
-    return position->second;
-  }
-
- private:
-  TreeIndex& index_;
-  std::unordered_map<std::string_view, std::uint32_t> ids_;
-};
-
 // The name a call calls: `f` for f(...), `m` for x.m(...), nothing otherwise.
 py::object called_name(AstSchema& schema, const Strings& names, py::handle call) {
   py::object callee = py::getattr(call, names.func);
@@ -134,8 +111,7 @@ struct Pending {
 
 class TreeWalk {
  public:
-  TreeWalk(AstSchema& schema, unsigned parts)
-      : schema_(schema), names_(strings()), parts_(parts), callees_(index_) {}
+  TreeWalk(AstSchema& schema, unsigned parts) : schema_(schema), names_(strings()), parts_(parts) {}
 
   TreeIndex run(py::handle tree) {
     // ast.walk reads the root's `_fields` from the object itself, so a root that is no
@@ -185,10 +161,8 @@ class TreeWalk {
         break;
       case NodeKind::kCall:
         if ((parts_ & kCallees) && function >= 0) {
-          py::object name = called_name(schema_, names_, node);
-          if (name) {
-            index_.metrics[static_cast<std::size_t>(function)].callees.push_back(
-                callees_.id_of(std::move(name)));
+          if (py::object name = called_name(schema_, names_, node)) {
+            index_.metrics[static_cast<std::size_t>(function)].callees.push_back(callee_id(std::move(name)));
           }
         }
         break;
@@ -205,6 +179,21 @@ class TreeWalk {
         break;
     }
     return function;
+  }
+
+  // The id of a called name, assigned by its text.
+  std::uint32_t callee_id(py::object name) {
+    if (!PyUnicode_Check(name.ptr())) {
+      throw py::type_error("called name must be a str, not " + support::type_name(name));
+    }
+    std::string_view text = support::utf8_view(name);
+    auto [position, added] =
+        callee_ids_.try_emplace(text, static_cast<std::uint32_t>(index_.callee_names.size()));
+    if (added) {
+      index_.callee_names.push_back(std::move(name));
+      index_.callee_texts.push_back(text);
+    }
+    return position->second;
   }
 
   // Queues the node's children in the order of ast.iter_child_nodes: each field that is
@@ -237,7 +226,7 @@ class TreeWalk {
   const Strings& names_;
   unsigned parts_;
   TreeIndex index_;
-  CalleeTable callees_;
+  std::unordered_map<std::string_view, std::uint32_t> callee_ids_;
   std::vector<Pending> queue_;
   // Nodes that stand directly in some class's body (kept alive by the tree).
   std::unordered_set<PyObject*> class_members_;

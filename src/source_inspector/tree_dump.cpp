@@ -62,9 +62,8 @@ class TreeDump {
  public:
   TreeDump(py::handle tree, std::size_t limit) : output_(limit) {
     py::module_ ast = support::import("ast");
-    node_base_ = ast.attr("AST");
     keeps_none_ = py::make_tuple(ast.attr("Constant"), ast.attr("MatchSingleton"));
-    if (!is_node(tree)) {
+    if (!schema_.is_node(tree)) {
       throw py::type_error("expected AST, got '" + class_name(tree).cast<std::string>() + "'");
     }
     root_ = py::reinterpret_borrow<py::object>(tree);
@@ -110,10 +109,6 @@ class TreeDump {
     }
   };
 
-  bool is_node(py::handle value) const {
-    return PyType_IsSubtype(Py_TYPE(value.ptr()), reinterpret_cast<PyTypeObject*>(node_base_.ptr())) != 0;
-  }
-
   static py::str class_name(py::handle value) { return py::str(py::type::handle_of(value).attr("__name__")); }
 
   // The fields ast.dump shows, in order: present, and not None where the class's own
@@ -132,7 +127,7 @@ class TreeDump {
       found = field_defaults_.emplace(type, std::move(fields)).first;
       types_.push_back(type_object);
     }
-    const bool keeps_none = PyObject_IsInstance(node.ptr(), keeps_none_.ptr()) == 1;
+    const bool keeps_none = support::check(PyObject_IsInstance(node.ptr(), keeps_none_.ptr())) == 1;
     std::vector<Field> shown;
     for (const auto& [name, defaults_to_none] : found->second) {
       py::object value = support::optional_attr(node, name);
@@ -156,18 +151,7 @@ class TreeDump {
     if (PyList_Check(value.ptr())) {
       return PyList_GET_SIZE(value.ptr()) == 0;
     }
-    return !is_node(value) || shown_fields(value, true).empty();
-  }
-
-  void write_inline(py::handle value) {
-    if (PyList_Check(value.ptr())) {
-      output_.ascii("[]");
-    } else if (is_node(value)) {
-      output_.text(class_name(value));
-      output_.ascii("()");
-    } else {
-      output_.text(py::repr(value));
-    }
+    return !schema_.is_node(value) || shown_fields(value, true).empty();
   }
 
   // Writes a value that starts at `level`; a multi-line one leaves a frame for its items.
@@ -181,7 +165,7 @@ class TreeDump {
       frames_.push_back({{}, py::reinterpret_borrow<py::object>(value), 0, level + 1});
       return;
     }
-    if (!is_node(value)) {
+    if (!schema_.is_node(value)) {
       output_.text(py::repr(value));
       return;
     }
@@ -202,13 +186,13 @@ class TreeDump {
       }
       output_.text(fields[i].name);
       output_.ascii("=");
-      write_inline(fields[i].value);
+      write_value(fields[i].value, level);  // simple: leaves no frame
     }
     output_.ascii(")");
   }
 
   Output output_;
-  py::object node_base_;
+  AstSchema schema_;
   py::tuple keeps_none_;
   py::object root_;
   std::vector<Frame> frames_;

@@ -10,6 +10,8 @@
 #include "support/json.hpp"
 #include "support/keys.hpp"
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -42,14 +44,10 @@ constexpr Command kCommands[] = {
 };
 
 const Command* find_command(py::handle action) {
-  if (std::optional<std::string_view> name = support::utf8_view_if_valid(action)) {
-    for (const Command& command : kCommands) {
-      if (command.action == *name) {
-        return &command;
-      }
-    }
-  }
-  return nullptr;
+  const std::optional<std::string_view> name = support::utf8_view_if_valid(action);
+  const Command* found = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                      [&](const Command& command) { return command.action == name; });
+  return found == std::end(kCommands) ? nullptr : found;
 }
 
 py::dict success(py::handle result) {
@@ -68,16 +66,12 @@ py::object member(const py::dict& command, const py::object& key) {
   return value ? value : py::object(strings().empty);
 }
 
-bool equals(py::handle value, const py::object& text) {
-  return support::check(PyObject_RichCompareBool(value.ptr(), text.ptr(), Py_EQ)) == 1;
-}
-
 py::dict dispatch(const py::object& action, const py::object& path) {
   const Strings& names = strings();
-  if (equals(action, names.analyze)) {
-    return full_analysis(support::args::to_str(path, "path"));
+  const py::str path_text = support::args::to_str(path, "path");
+  if (action.equal(names.analyze)) {
+    return full_analysis(path_text);
   }
-  py::str path_text = support::args::to_str(path, "path");
   ParsedFile file = parse_file(path_text);
   if (!file.error.is_none()) {
     return failure(file.error);
@@ -113,7 +107,7 @@ std::pair<py::dict, bool> answer_line(const py::object& line) {
   }
   py::dict cmd = py::reinterpret_borrow<py::dict>(command);
   py::dict response = handle_command(cmd);
-  return {std::move(response), equals(member(cmd, strings().action), strings().quit)};
+  return {std::move(response), member(cmd, strings().action).equal(strings().quit)};
 }
 
 }  // namespace
@@ -130,7 +124,7 @@ py::dict handle_command(const py::dict& command) {
   const Strings& names = strings();
   py::object action = member(command, names.action);
   py::object path = member(command, strings().path);
-  if (equals(action, names.quit)) {
+  if (action.equal(names.quit)) {
     return success(names.goodbye);
   }
   return support::catch_ordinary([&] { return dispatch(action, path); },

@@ -308,6 +308,26 @@ def test_arguments_are_checked():
         inspector.summarize_file("p", ast.Expr(value=ast.Constant(1)), "")
 
 
+def test_a_failing_truth_test_in_a_hand_built_tree_raises_its_own_error():
+    class NoTruth:
+        def __bool__(self):
+            raise ZeroDivisionError("no truth value")
+
+    class Name(str):
+        def isupper(self):
+            return NoTruth()
+
+    def module(*body):
+        return ast.Module(body=list(body), type_ignores=[])
+
+    with pytest.raises(ZeroDivisionError):
+        inspector.find_imports(module(ast.ImportFrom(module=NoTruth(), names=[ast.alias("x")], level=0, lineno=1)))
+    with pytest.raises(ZeroDivisionError):
+        inspector.extract_symbols(module(ast.Assign(targets=[ast.Name(Name("x"))], value=ast.Constant(1), lineno=1)))
+    with pytest.raises(ZeroDivisionError):
+        inspector.summarize_file("p", ast.Module(body=NoTruth(), type_ignores=[]), "")
+
+
 def test_subclassed_and_hand_built_nodes_are_walked_like_ast_walk():
     class Special(ast.FunctionDef):
         pass
