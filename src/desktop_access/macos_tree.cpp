@@ -49,7 +49,9 @@ std::size_t sequence_end(std::string_view text, std::size_t begin) {
 // one of these letters.
 bool is_true(std::string_view flag) {
   // Setting bit 5 lower-cases an ASCII letter and turns no other byte into one of "true".
-  return std::ranges::equal(flag, std::string_view("true"), [](char c, char t) { return (c | 0x20) == t; });
+  constexpr std::string_view kTrue = "true";
+  return std::equal(flag.begin(), flag.end(), kTrue.begin(), kTrue.end(),
+                    [](char c, char t) { return (c | 0x20) == t; });
 }
 
 bool is_interactive(std::string_view role, const MacosRoleRules& rules) {

@@ -36,7 +36,8 @@ std::string ascii_string_literal(std::u32string_view text) {
   out.reserve(text.size() + 2);
   out.push_back('"');
   for (char32_t c : text) {
-    if (const auto* escape = std::ranges::find(kEscapes, c, &Escape::character);
+    if (const auto* escape = std::find_if(std::begin(kEscapes), std::end(kEscapes),
+                                          [c](const Escape& e) { return e.character == c; });
         escape != std::end(kEscapes)) {
       out.append(escape->text);
     } else if (c >= 0x20 && c < 0x7F) {

@@ -96,7 +96,8 @@ py::dict to_dict(py::handle value, const char* name) { return exact_type(value, 
 Signature::Signature(const char* function_name, std::initializer_list<Parameter> parameters)
     : function_name_(function_name),
       parameters_(parameters),
-      required_count_(static_cast<std::size_t>(std::ranges::count_if(parameters, &Parameter::required))) {}
+      required_count_(static_cast<std::size_t>(std::count_if(
+          parameters.begin(), parameters.end(), [](const Parameter& p) { return p.required; }))) {}
 
 void Signature::raise_count(std::size_t given) const {
   const std::size_t total = parameters_.size();
@@ -123,7 +124,8 @@ std::vector<py::object> Signature::bind(const py::args& args, const py::kwargs& 
       throw py::type_error(std::string(function_name_) + "() keywords must be strings");
     }
     const std::string keyword = key.cast<std::string>();
-    const auto index = static_cast<std::size_t>(std::ranges::find(parameters_, keyword, &Parameter::name) -
+    const auto named = [&keyword](const Parameter& p) { return keyword == p.name; };
+    const auto index = static_cast<std::size_t>(std::find_if(parameters_.begin(), parameters_.end(), named) -
                                                 parameters_.begin());
     if (index == parameters_.size()) {
       throw py::type_error(std::string(function_name_) + "() got an unexpected keyword argument '" + keyword +
